@@ -1,0 +1,88 @@
+#include "ShowUserList.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iomanip>
+#include <iostream>
+
+#include "CGIRequester.h"
+#include "CGI_USER_INFO.h"
+#include "PException.h"
+#include "PrimitiveTypeArray.h"
+#include "lmsg.h"
+
+namespace {
+
+constexpr unsigned int REQ_CGI_GET_USER_LIST = 0x0201004F;
+constexpr int msgCompleted = 10046;
+constexpr int msgFailed = 10047;
+constexpr int msgCallFailed = 20003;
+constexpr const char* failureMessage = "Failed to execute the command.\n";
+
+}  // namespace
+
+ShowUserList::ShowUserList() : trace(1, 10, 1024), cmdString("show user_list") {}
+ShowUserList::~ShowUserList() = default;
+
+bool ShowUserList::parseCommand(int count, char** words) {
+    getCmdString(cmdString, count, words);
+    if (count <= 0) return true;
+    printParameterInvalid();
+    return false;
+}
+
+int ShowUserList::execute() {
+    char message[lmsgBufferSize];
+    try {
+        HalmLib::HalmUi::PrimitiveTypeArray<CGI_USER_INFO> users;
+        HalmLib::Gui::CGIRequester requester;
+        if (requester.getInfo(REQ_CGI_GET_USER_LIST, users) == 0) {
+            trace.putLog(0, lmsg_getmsg(msgCallFailed, message, "getInfo(REQ_CGI_GET_USER_LIST)"));
+            printConsole("%s", failureMessage);
+            return exitStatus::failed;
+        }
+
+        printTitle();
+        const unsigned int count = users.size();
+        CGI_USER_INFO record;
+        for (unsigned int i = 0; i < count; ++i) {
+            std::memcpy(&record, &users[i], sizeof record);
+            // A name that fills its field without a NUL is shown as the
+            // field's bytes and no more.
+            const int nameLength = static_cast<int>(strnlen(record.user_name, sizeof record.user_name));
+            std::printf("%-32.*s %-18s %-s\n", nameLength, record.user_name,
+                        getPrivilege(record.getPrivilege()).c_str(),
+                        getPartitionNo(record.getOperablePartition()).c_str());
+        }
+        // A table that could not be written is no success.
+        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            trace.putLog(0, lmsg_getmsg(msgFailed, message, cmdString.c_str(), 0, 0));
+            printConsole("%s", failureMessage);
+            return exitStatus::failed;
+        }
+        trace.putLog(0, lmsg_getmsg(msgCompleted, message, cmdString.c_str()));
+        return exitStatus::success;
+    } catch (const HalmLib::PException& exception) {
+        trace.putLog(0, lmsg_getmsg(msgFailed, message, cmdString.c_str(), exception.getExceptionDetail(),
+                                    exception.getActionCode()));
+        printConsole("%s", failureMessage);
+        return exitStatus::failed;
+    }
+}
+
+void ShowUserList::printTitle() {
+    std::cout << std::left << std::setw(33) << "user_name" << std::setw(19) << "privilege" << std::setw(11)
+              << "operable_partition" << std::endl;
+}
+
+std::string ShowUserList::getPrivilege(unsigned int privilege) {
+    switch (privilege) {
+        case privilegeCode::admin: return "Admin";
+        case privilegeCode::operatorUser: return "Operator";
+        case privilegeCode::ce: return "CE";
+        case privilegeCode::partitionOperator: return "Partition Operator";
+        default: return "User";  // code 3 and any unknown code
+    }
+}
+
+std::string ShowUserList::getPartitionNo(unsigned long mask) { return UserCommandCommon::getPartitionNo(mask); }

@@ -1,0 +1,233 @@
+#include "UserCommandCommon.h"
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+
+#include "CommonUtil.h"
+#include "PartitionOperatorInfo.h"
+
+namespace {
+
+// User names and passwords alike.
+constexpr std::size_t minTextLength = 8;
+constexpr std::size_t maxTextLength = 32;
+constexpr int maskWidth = 32;
+
+constexpr std::string_view nameFirstChars = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
+constexpr std::string_view nameChars =
+    "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_-";
+
+struct PrivilegeKeyword {
+    const char* keyword;
+    unsigned int code;
+};
+// Tested in this order.
+constexpr PrivilegeKeyword privilegeKeywords[] = {
+    {"admin", privilegeCode::admin},
+    {"operator", privilegeCode::operatorUser},
+    {"user", privilegeCode::user},
+    {"partition_operator", privilegeCode::partitionOperator},
+    {"ce", privilegeCode::ce},
+};
+
+}  // namespace
+
+UserCommandCommon::UserCommandCommon() : commonTrace(1, 10, 1024) {}
+UserCommandCommon::~UserCommandCommon() = default;
+
+int UserCommandCommon::processCommand(int count, char** words) {
+    if (!parseCommand(count, words)) return exitStatus::invalid;
+    return execute();
+}
+
+bool UserCommandCommon::isExecute(const char* prompt) {
+    for (;;) {
+        std::fputs(prompt, stdout);
+        std::fflush(stdout);
+        std::size_t length = 0;
+        int first = EOF;
+        for (int c = std::getchar(); c != '\n'; c = std::getchar()) {
+            // No line will come: take it as the user declining, never loop.
+            if (c == EOF) return false;
+            if (length++ == 0) first = c;
+        }
+        if (length != 1) continue;
+        if (first == 'N' || first == 'n') return false;
+        if (first == 'Y' || first == 'y') return true;
+    }
+}
+
+bool UserCommandCommon::checkKeyword(const char* word, const char* keyword) {
+    return word != nullptr && keyword != nullptr && std::strcmp(word, keyword) == 0;
+}
+
+bool UserCommandCommon::getPrivilege(const char* word, unsigned int& privilege) {
+    for (const PrivilegeKeyword& entry : privilegeKeywords) {
+        if (checkKeyword(word, entry.keyword)) {
+            privilege = entry.code;
+            return true;
+        }
+    }
+    putTrace(commonTrace, "CLI UserCommandCommon: privilege [%.128s] is not supported.", word ? word : "");
+    return false;
+}
+
+bool UserCommandCommon::getQuiet(char** words, bool& quiet) {
+    quiet = checkKeyword(words[0], "quiet");
+    return quiet;
+}
+
+std::string UserCommandCommon::printParameterInvalid() {
+    static const char message[] = "The specified parameter is invalid.\n";
+    printConsole("%s", message);
+    return message;
+}
+
+void UserCommandCommon::getCmdString(std::string& text, int count, char** words) {
+    for (int i = 0; i < count; ++i) {
+        text += ' ';
+        text += words[i];
+    }
+}
+
+bool UserCommandCommon::getUserName(const char* text, std::string& userName) {
+    userName = text;
+    const char* name = userName.c_str();
+    if (userName.size() < minTextLength) {
+        putTrace(commonTrace, "CLI UserCommandCommon: Username is too short. [%.128s] ", name);
+    } else if (userName.size() > maxTextLength) {
+        putTrace(commonTrace, "CLI UserCommandCommon: Username is too long. [%.128s] ", name);
+    } else if (nameFirstChars.find(userName[0]) == std::string_view::npos) {
+        putTrace(commonTrace,
+                 "CLI UserCommandCommon: Invalid character is included in UserName. [%.128s] "
+                 "(top word is bad format).",
+                 name);
+    } else if (userName.find_first_not_of(nameChars.data(), 0, nameChars.size()) != std::string::npos) {
+        putTrace(commonTrace, "CLI UserCommandCommon: Invalid character is included in UserName. [%.128s] ",
+                 name);
+    } else {
+        return true;
+    }
+    return false;
+}
+
+bool UserCommandCommon::getPassword(const char* text, std::string& password) {
+    // Every printable ASCII character but the blank.
+    const char* const allow_charset =
+        "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+        "!\"#$%&'()=-^~\\@`[]{}:*;+?<.>,/_|";
+    password = text;
+    // These lines never show any part of the password.
+    if (password.size() < minTextLength) {
+        putTrace(commonTrace, "CLI UserCommandCommon: Password is too short.");
+    } else if (password.size() > maxTextLength) {
+        putTrace(commonTrace, "CLI UserCommandCommon: Password is too long.");
+    } else if (password.find_first_not_of(allow_charset) != std::string::npos) {
+        putTrace(commonTrace, "CLI UserCommandCommon: Invalid character is included in Password.");
+    } else {
+        return true;
+    }
+    return false;
+}
+
+bool UserCommandCommon::getPartitionType(const char* specification, std::vector<int>& list) {
+    list.clear();
+    if (checkKeyword(specification, "all")) {
+        const int count = partitionCount();
+        for (int n = 0; n < count; ++n) list.push_back(n);
+        return true;
+    }
+    if (getPartitionIdList(specification, list)) return true;
+    list.clear();
+    putTrace(commonTrace, "CLI UserCommandCommon: The specified partition number is invalid. [%.128s]",
+             specification);
+    return false;
+}
+
+bool UserCommandCommon::getPartitionIdList(const char* specification, std::vector<int>& list) {
+    std::string text = specification;
+    if (text.find_first_not_of("0123,-") != std::string::npos) return false;
+    return parsePartIdList(text, list);
+}
+
+bool UserCommandCommon::parsePartIdList(std::string& text, std::vector<int>& list) {
+    if (text.find_first_of(",-") == 0) return false;
+    if (text.empty() || text.find_last_of(",-") == text.size() - 1) return false;
+    for (const char* pair : {",-", "-,", ",,", "--"}) {
+        if (text.find(pair) != std::string::npos) return false;
+    }
+
+    // The rules above leave items that start with a digit and numbers that
+    // end at a comma, a hyphen or the end: every pass consumes an item.
+    const unsigned long count = static_cast<unsigned long>(partitionCount());
+    std::uint32_t named = 0;
+    const char* cursor = text.c_str();
+    for (;;) {
+        char* end = nullptr;
+        const unsigned long first = std::strtoul(cursor, &end, 10);
+        unsigned long last = first;
+        if (first >= count) return false;
+        if (*end == '-') {
+            last = std::strtoul(end + 1, &end, 10);
+            if (last >= count || first > last || *end == '-') return false;
+        }
+        for (unsigned long n = first; n <= last; ++n) named |= std::uint32_t{1} << n;
+        if (*end != ',') break;
+        cursor = end + 1;
+    }
+
+    for (unsigned long n = 0; n < count; ++n) {
+        if (named & (std::uint32_t{1} << n)) list.push_back(static_cast<int>(n));
+    }
+    return true;
+}
+
+void UserCommandCommon::setPartitionNo(std::vector<int>& list, unsigned long& mask) {
+    HalmLib::HalmUi::PartitionOperatorInfo info;
+    mask = 0;
+    for (int partition : list) mask = info.setOperablePartition(mask, partition);
+}
+
+std::string UserCommandCommon::getPartitionNo(unsigned long mask) {
+    HalmLib::HalmUi::PartitionOperatorInfo info;
+    std::string text;
+    const int count = partitionCount();
+    for (int n = 0; n < count; ++n) {
+        if (!info.isOperablePartition(mask, n)) continue;
+        if (!text.empty()) text += ',';
+        char entry[16];
+        std::snprintf(entry, sizeof entry, "#%d", n);
+        text += entry;
+    }
+    return text;
+}
+
+int UserCommandCommon::partitionCount() {
+    // A mask holds 32 partitions; a board that reports more or fewer must
+    // not make the parser shift past the width of its set.
+    const int count = CommonUtil::getMaxPartitionNum();
+    if (count > maskWidth) return maskWidth;
+    return count < 1 ? 0 : count;
+}
+
+void UserCommandCommon::putTrace(HalmLib::trace::HalmTrace& trace, const char* format, ...) {
+    char text[textBufferSize];
+    va_list inserts;
+    va_start(inserts, format);
+    std::vsnprintf(text, sizeof text, format, inserts);
+    va_end(inserts);
+    trace.putLog(0, text);
+}
+
+void UserCommandCommon::printConsole(const char* format, ...) {
+    char text[textBufferSize];
+    va_list inserts;
+    va_start(inserts, format);
+    std::vsnprintf(text, sizeof text, format, inserts);
+    va_end(inserts);
+    std::fputs(text, stderr);
+}

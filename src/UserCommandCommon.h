@@ -1,0 +1,93 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "HalmTrace.h"
+
+// Exit statuses of the program.
+namespace exitStatus {
+constexpr int success = 0;      // done, or the user declined
+constexpr int invalid = 1;      // no command, an unknown one, or refused parameters
+constexpr int failed = 3;       // the board failed or refused
+constexpr int noMoreUsers = 46; // the service holds no further account
+constexpr int sameName = 47;    // the service already holds the name
+}  // namespace exitStatus
+
+// Privilege codes as the service stores them.
+namespace privilegeCode {
+constexpr unsigned int admin = 1;
+constexpr unsigned int operatorUser = 2;
+constexpr unsigned int user = 3;
+constexpr unsigned int ce = 4;
+constexpr unsigned int partitionOperator = 5;
+}  // namespace privilegeCode
+
+// The abstract user command. A command runs in two stages: parseCommand
+// judges every word and keeps what execute needs; execute alone talks to the
+// board. processCommand runs them once each, execute only after a good parse.
+// The shared rules for keywords, names, passwords and partitions live here;
+// their trace lines go through commonTrace, never to the console.
+class UserCommandCommon {
+public:
+    // Every console message and trace text is composed into a buffer of this
+    // size and cut to fit.
+    static constexpr std::size_t textBufferSize = 256;
+
+    UserCommandCommon();
+    virtual ~UserCommandCommon();
+    UserCommandCommon(const UserCommandCommon&) = delete;
+    UserCommandCommon& operator=(const UserCommandCommon&) = delete;
+
+    // Judges the words after the two command words (count of them, then the
+    // terminating null). False after the command has printed its messages.
+    virtual bool parseCommand(int count, char** words) = 0;
+    // Carries the command out; returns the exit status.
+    virtual int execute() = 0;
+
+    // 1 when parseCommand refuses, else what execute returns.
+    int processCommand(int count, char** words);
+
+    // Asks prompt on standard output until a line of exactly Y, y, N or n.
+    // End of input or a read error counts as N.
+    bool isExecute(const char* prompt);
+
+    // Whole, case-sensitive equality; false when either is null.
+    bool checkKeyword(const char* word, const char* keyword);
+    // Privilege keyword to code; false (privilege unchanged) for another word.
+    bool getPrivilege(const char* word, unsigned int& privilege);
+    // Whether words[0] is exactly "quiet"; quiet is set to the same.
+    bool getQuiet(char** words, bool& quiet);
+    // Writes the invalid-parameter message to standard error; returns it.
+    std::string printParameterInvalid();
+    // Appends a blank and each of the count words to text.
+    void getCmdString(std::string& text, int count, char** words);
+
+    // Copy text into the output, then judge it; false after one trace line.
+    bool getUserName(const char* text, std::string& userName);
+    bool getPassword(const char* text, std::string& password);
+
+    // A partition specification ("all", or numbers and ranges joined by
+    // commas) to the ascending list of partitions it names. On refusal the
+    // list is empty and one trace line names the specification.
+    bool getPartitionType(const char* specification, std::vector<int>& list);
+    // The list form alone, without a trace line; appends on success.
+    bool getPartitionIdList(const char* specification, std::vector<int>& list);
+    bool parsePartIdList(std::string& text, std::vector<int>& list);
+    // Partition list to mask, and mask to its text such as #0,#1,#3.
+    void setPartitionNo(std::vector<int>& list, unsigned long& mask);
+    std::string getPartitionNo(unsigned long mask);
+
+protected:
+    // Composes a line into a textBufferSize buffer and writes it.
+    static void putTrace(HalmLib::trace::HalmTrace& trace, const char* format, ...)
+        __attribute__((format(printf, 2, 3)));
+    static void printConsole(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+    HalmLib::trace::HalmTrace commonTrace;
+
+private:
+    // The board's partition count, held within the width of a mask.
+    static int partitionCount();
+};
