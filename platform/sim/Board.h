@@ -1,0 +1,73 @@
+#pragma once
+
+// Shared parts of the simulated board: where its files live, its settings,
+// the injected faults, and the log-line writer behind trace.log and event.log.
+
+#include <cstddef>
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace board {
+
+// The state directory, created (0700, parents too) when missing.
+std::string stateDir();
+std::string statePath(const char* name);
+
+struct Settings {
+    int partitions = 4;
+    std::uint32_t maxUsers = 100;
+};
+
+struct Faults {
+    enum class Add { none, refuse, raise };
+    enum class List { none, fail, raise, corrupt };
+    bool login = false;
+    Add add = Add::none;
+    std::int32_t addCode = 0;
+    List list = List::none;
+};
+
+// Reads USERCTL_BOARD_FAULT. False for an unknown or malformed token; the
+// reason goes to the trace log when report is set.
+bool readFaults(Faults& faults, bool report);
+
+struct Config {
+    Settings settings;
+    Faults faults;
+};
+
+// The settings and the faults, or a platform failure (PException) when
+// either is malformed.
+Config load();
+
+// Throws the board's platform exception with text, which must outlive the call.
+[[noreturn]] void raisePlatformFailure(const char* text);
+
+// Digits only, no sign, at most max. False otherwise (and on overflow).
+bool parseDecimal(std::string_view digits, std::uint32_t max, std::uint32_t& value);
+
+// Reads a whole file into out. Returns 0 or an errno value; EFBIG when the
+// file holds more than limit bytes.
+int readWholeFile(const std::string& path, std::string& out, std::size_t limit);
+
+// Writes all of data, through short writes and EINTR.
+bool writeAll(int fd, std::string_view data);
+
+// Appends one line to fileName in the state directory with a single write:
+// the UTC timestamp, head as given, then the fields escaped and separated by
+// tabs. Returns false when it could not be written. Never throws.
+bool appendLogLine(const char* fileName, std::string_view head,
+                   std::initializer_list<std::string_view> fields) noexcept;
+
+// One trace.log line, as HalmTrace::putLog writes it.
+void trace(std::string_view text) noexcept;
+
+// A trace line of the board's own, prefixed "board: ".
+void traceReason(const char* format, ...) noexcept __attribute__((format(printf, 1, 2)));
+
+// Traces "board: path:line: reason" and returns false.
+bool failAt(const std::string& path, std::size_t line, const char* reason) noexcept;
+
+}  // namespace board

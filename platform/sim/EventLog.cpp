@@ -1,0 +1,33 @@
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "Board.h"
+#include "llog.h"
+
+namespace {
+
+constexpr std::size_t maxField = 255;
+
+std::string_view field(const char* text, std::size_t limit = maxField) {
+    return text ? std::string_view(text, strnlen(text, limit)) : std::string_view();
+}
+
+}  // namespace
+
+namespace HalmLib {
+namespace Report {
+
+int llog_putHalmLog(long length, const char* text, unsigned long kind, const char* login,
+                    const char* origin, const char* code) {
+    // The text is read up to length bytes and never past its NUL.
+    const std::size_t textLimit = length > 0 ? std::min<unsigned long>(static_cast<unsigned long>(length), maxField) : 0;
+    char kindText[24];
+    std::snprintf(kindText, sizeof kindText, "%lu", kind);
+    const bool written = board::appendLogLine(
+        "event.log", "\t", {kindText, field(login), field(origin), field(code), field(text, textLimit)});
+    return written ? 0 : -1;
+}
+
+}  // namespace Report
+}  // namespace HalmLib

@@ -1,0 +1,192 @@
+#include "Store.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <unordered_set>
+
+#if USERCTL_HAVE_XCRYPT
+#include <crypt.h>
+#endif
+
+#include "Board.h"
+
+namespace board {
+
+namespace {
+
+constexpr std::size_t maxStoreSize = 32 * 1024 * 1024;
+constexpr std::uint32_t minPrivilege = 1, maxPrivilege = 5;
+constexpr std::size_t fieldCount = 4;
+
+bool printable(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x21 && c <= 0x7E; });
+}
+
+// Splits line at ':' into at most fieldCount + 1 fields; returns how many.
+std::size_t split(std::string_view line, std::string_view (&fields)[fieldCount + 1]) {
+    std::size_t count = 0;
+    while (count < fieldCount) {
+        const auto colon = line.find(':');
+        fields[count++] = line.substr(0, colon);
+        if (colon == std::string_view::npos) return count;
+        line.remove_prefix(colon + 1);
+    }
+    fields[count++] = line;  // a fifth field: there was one colon too many
+    return count;
+}
+
+bool parseStore(const std::string& path, std::string_view bytes, std::vector<Account>& accounts) {
+    const auto lines = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+    accounts.reserve(lines);
+    std::unordered_set<std::string_view> names;
+    names.reserve(lines);
+    for (std::size_t lineNo = 1; !bytes.empty(); ++lineNo) {
+        const auto newline = bytes.find('\n');
+        if (newline == std::string_view::npos) return failAt(path, lineNo, "truncated line");
+        const std::string_view line = bytes.substr(0, newline);
+        bytes.remove_prefix(newline + 1);
+        if (line.find('\0') != std::string_view::npos) return failAt(path, lineNo, "NUL byte");
+        std::string_view field[fieldCount + 1];
+        const std::size_t count = split(line, field);
+        if (count < fieldCount) return failAt(path, lineNo, "missing field");
+        if (count > fieldCount) return failAt(path, lineNo, "too many fields");
+        Account account{field[0], 0, 0};
+        if (account.name.empty()) return failAt(path, lineNo, "empty name");
+        if (account.name.size() > maxNameLength) return failAt(path, lineNo, "name too long");
+        if (!printable(account.name)) return failAt(path, lineNo, "name with a byte outside printable ASCII");
+        if (!parseDecimal(field[1], UINT32_MAX, account.privilege))
+            return failAt(path, lineNo, "privilege is not a decimal number");
+        if (account.privilege < minPrivilege || account.privilege > maxPrivilege)
+            return failAt(path, lineNo, "unknown privilege");
+        if (!parseDecimal(field[2], UINT32_MAX, account.mask))
+            return failAt(path, lineNo, "partition mask is not a 32-bit decimal number");
+        if (field[3].empty() || !printable(field[3])) return failAt(path, lineNo, "bad verifier");
+        if (!names.insert(account.name).second) return failAt(path, lineNo, "repeated name");
+        accounts.push_back(account);
+    }
+    return true;
+}
+
+// An exclusive flock held for the object's lifetime.
+class StoreLock {
+public:
+    explicit StoreLock(const std::string& path)
+        : fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+        while (fd >= 0 && flock(fd, LOCK_EX) != 0) {
+            if (errno == EINTR) continue;
+            close(fd);
+            fd = -1;
+        }
+    }
+    ~StoreLock() {
+        if (fd >= 0) close(fd);
+    }
+    StoreLock(const StoreLock&) = delete;
+    StoreLock& operator=(const StoreLock&) = delete;
+    bool held() const { return fd >= 0; }
+
+private:
+    int fd;
+};
+
+bool syncDir(const std::string& dir) {
+    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = fsync(fd) == 0;
+    close(fd);
+    return synced;
+}
+
+// Writes old followed by added to a temporary file and renames it over the
+// store, so that a reader sees the old store or the new, never a mix.
+bool replaceStore(const std::string& dir, std::string_view old, std::string_view added) {
+    const std::string temp = dir + "/users.tmp", path = dir + "/users";
+    int err = 0;
+    // A leftover of a killed writer is removed first; O_EXCL then guarantees
+    // a fresh 0600 file of our own (never one followed through a link).
+    if (unlink(temp.c_str()) != 0 && errno != ENOENT) err = errno;
+    const int fd = err ? -1 : open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (!err && fd < 0) err = errno;
+    if (fd >= 0) {
+        errno = 0;
+        if (!writeAll(fd, old) || !writeAll(fd, added) || fsync(fd) != 0) err = errno ? errno : EIO;
+        if (close(fd) != 0 && !err) err = errno;
+        if (!err && rename(temp.c_str(), path.c_str()) != 0) err = errno;
+        if (err) unlink(temp.c_str());
+    }
+    if (err) {
+        traceReason("%s: cannot write: %s", path.c_str(), std::strerror(err));
+        return false;
+    }
+    // The account is in the store from the rename on; a failed directory sync
+    // only leaves the rename less durable, so it is recorded, not reported.
+    if (!syncDir(dir)) traceReason("%s: cannot sync the directory: %s", dir.c_str(), std::strerror(errno));
+    return true;
+}
+
+}  // namespace
+
+bool readStore(const std::string& path, Store& store) {
+    store.accounts.clear();
+    if (const int err = readWholeFile(path, store.bytes, maxStoreSize)) {
+        if (err == ENOENT) return true;
+        traceReason("%s: cannot read: %s", path.c_str(), std::strerror(err));
+        return false;
+    }
+    return parseStore(path, store.bytes, store.accounts);
+}
+
+bool makeVerifier(const char* password, std::string& verifier) {
+#if USERCTL_HAVE_XCRYPT
+    char salt[CRYPT_GENSALT_OUTPUT_SIZE];
+    if (!crypt_gensalt_rn("$y$", 0, nullptr, 0, salt, sizeof salt) &&
+        !crypt_gensalt_rn(nullptr, 0, nullptr, 0, salt, sizeof salt)) {
+        traceReason("cannot make a password salt: %s", std::strerror(errno));
+        return false;
+    }
+    const auto data = std::make_unique<crypt_data>();  // tens of KiB: kept off the stack
+    const char* hash = crypt_rn(password, salt, data.get(), sizeof *data);
+    // A verifier that the store could not hold is refused, never written.
+    const bool made = hash && hash[0] == '$' && printable(hash) && !std::strchr(hash, ':');
+    if (made) verifier = hash;
+    explicit_bzero(data.get(), sizeof *data);
+    if (!made) traceReason("cannot hash the password");
+    return made;
+#else
+    (void)password;
+    verifier = "!";  // no libxcrypt on this build: the account has no usable password
+    return true;
+#endif
+}
+
+AddResult addAccount(const Account& account, std::string_view verifier, std::uint32_t maxUsers) {
+    const std::string dir = stateDir();
+    const StoreLock lock(dir + "/users.lock");
+    if (!lock.held()) {
+        traceReason("%s/users.lock: cannot lock: %s", dir.c_str(), std::strerror(errno));
+        return AddResult::failed;
+    }
+    Store store;
+    if (!readStore(dir + "/users", store)) return AddResult::failed;
+    for (const Account& held : store.accounts) {
+        if (held.name == account.name) return AddResult::exists;
+    }
+    if (store.accounts.size() >= maxUsers) return AddResult::full;
+    char numbers[32];
+    std::snprintf(numbers, sizeof numbers, ":%lu:%lu:", static_cast<unsigned long>(account.privilege),
+                  static_cast<unsigned long>(account.mask));
+    std::string line(account.name);
+    line += numbers;
+    line += verifier;
+    line += '\n';
+    return replaceStore(dir, store.bytes, line) ? AddResult::added : AddResult::failed;
+}
+
+}  // namespace board

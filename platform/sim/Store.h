@@ -1,0 +1,44 @@
+#pragma once
+
+// The account store: the file "users" in the state directory, one line
+// "name:privilege:mask:verifier" per account, in the order of adding.
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace board {
+
+struct Account {
+    std::string_view name;  // into Store::bytes
+    std::uint32_t privilege;
+    std::uint32_t mask;
+};
+
+struct Store {
+    Store() = default;
+    Store(const Store&) = delete;  // the accounts point into bytes
+    Store& operator=(const Store&) = delete;
+
+    std::string bytes;
+    std::vector<Account> accounts;
+};
+
+// Longest name a 36-byte NUL-padded record can carry.
+constexpr std::size_t maxNameLength = 35;
+
+// Reads and checks the store at path; a missing file is an empty store.
+// False, with the file and line traced, when it cannot be read or parsed.
+bool readStore(const std::string& path, Store& store);
+
+// The crypt(3) verifier of password with a fresh salt ("!" without libxcrypt).
+bool makeVerifier(const char* password, std::string& verifier);
+
+enum class AddResult { added, exists, full, failed };
+
+// Appends the account under the store's lock; the store is replaced whole or
+// left as it was.
+AddResult addAccount(const Account& account, std::string_view verifier, std::uint32_t maxUsers);
+
+}  // namespace board
