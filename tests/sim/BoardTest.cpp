@@ -1,0 +1,380 @@
+// The simulated board through the platform's own interface, each test in a
+// fresh state directory.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#if USERCTL_HAVE_XCRYPT
+#include <crypt.h>
+#endif
+
+#include "CGIRequester.h"
+#include "CGI_USER_INFO.h"
+#include "CommonUtil.h"
+#include "HalmTrace.h"
+#include "PException.h"
+#include "PrimitiveTypeArray.h"
+#include "UtmpUtil.h"
+#include "llog.h"
+#include "lmsg.h"
+
+namespace {
+
+constexpr unsigned int addUser = 0x020100EB, userList = 0x0201004F;
+
+CGI_USER_INFO record(const char* name, std::uint32_t privilege = 1, unsigned long mask = 1) {
+    CGI_USER_INFO user{};
+    std::snprintf(user.user_name, sizeof user.user_name, "%s", name);
+    std::snprintf(user.password, sizeof user.password, "s3cret!");
+    std::snprintf(user.password_again, sizeof user.password_again, "s3cret!");
+    user.setPrivilege(privilege);
+    user.entry_flag = 1;
+    user.setOperablePartition(mask);
+    return user;
+}
+
+struct Recorder : HalmLib::SerializableObject {
+    std::vector<unsigned char> bytes;
+    unsigned int getSerialized(unsigned char*, unsigned int) const override { return 0; }
+    unsigned int getSerializedSize() const override { return 0; }
+    bool setSerialized(const unsigned char* data, unsigned int size) override {
+        bytes.assign(data, data + size);
+        return true;
+    }
+};
+
+class Board : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char name[] = "/tmp/board-test.XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir = name;
+        setenv("USERCTL_BOARD_DIR", dir.c_str(), 1);
+        unsetenv("USERCTL_BOARD_FAULT");
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+
+    std::string file(const char* name) const {
+        std::ifstream in(dir + "/" + name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+    void put(const char* name, const std::string& text) const {
+        std::ofstream(dir + "/" + name, std::ios::binary) << text;
+    }
+    int add(const CGI_USER_INFO& user) { return requester.setInfo(addUser, sizeof user, &user); }
+    // Expects a platform failure from every operation that reads the settings.
+    void expectPlatformFailures() {
+        Recorder list;
+        const CGI_USER_INFO user = record("alice");
+        EXPECT_THROW(CommonUtil::getMaxPartitionNum(), HalmLib::PException);
+        EXPECT_THROW(requester.getInfo(userList, list), HalmLib::PException);
+        EXPECT_THROW(add(user), HalmLib::PException);
+    }
+
+    std::string dir;
+    HalmLib::Gui::CGIRequester requester;
+};
+
+TEST_F(Board, TraceLinesAreStampedCutAndEscaped) {
+    HalmLib::trace::HalmTrace trace(1, 10, 1024);
+    trace.putLog(0, "a\tb\nc\r\\d\x01\x7f\xc3\xa9 end\n");
+    trace.putLog(0, std::string(300, 'x').c_str());
+    const std::string pid = std::to_string(getpid());
+    const std::regex line("\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z userctl\\[" + pid + "\\]: (.*)\n");
+    const std::string expected[] = {"a\\tb\\nc\\r\\\\d\\x01\\x7f\xc3\xa9 end", std::string(255, 'x')};
+    std::istringstream log(file("trace.log"));
+    for (const std::string& text : expected) {
+        std::string got;
+        ASSERT_TRUE(std::getline(log, got));
+        std::smatch match;
+        const std::string whole = got + "\n";
+        ASSERT_TRUE(std::regex_match(whole, match, line)) << got;
+        EXPECT_EQ(match[1], text);
+    }
+    std::string extra;
+    EXPECT_FALSE(std::getline(log, extra)) << "one line per putLog";
+}
+
+TEST_F(Board, EventLogFieldsAreTabSeparatedAndTextBounded) {
+    const char unterminated[255] = {'a', 'b'};  // past "ab" only NULs ...
+    char full[255];
+    std::memset(full, 'z', sizeof full);  // ... and here no NUL at all
+    using HalmLib::Report::llog_putHalmLog;
+    EXPECT_EQ(llog_putHalmLog(5, "hello world", 7, "ro\tot", "pts/1", "C1"), 0);
+    EXPECT_EQ(llog_putHalmLog(-1, "hidden", 0, "", "", ""), 0);
+    EXPECT_EQ(llog_putHalmLog(100, unterminated, 1, "a", "b", "c"), 0);
+    EXPECT_EQ(llog_putHalmLog(1000, full, 1, "a", "b", "c"), 0);
+    const std::string expected[] = {"\t7\tro\\tot\tpts/1\tC1\thello", "\t0\t\t\t\t", "\t1\ta\tb\tc\tab",
+                                    "\t1\ta\tb\tc\t" + std::string(255, 'z')};
+    std::istringstream log(file("event.log"));
+    for (const std::string& text : expected) {
+        std::string got;
+        ASSERT_TRUE(std::getline(log, got));
+        EXPECT_EQ(got.substr(24), text);
+    }
+}
+
+TEST_F(Board, CatalogueFormatsEachMessageWithinItsBuffer) {
+    char buffer[lmsgBufferSize + 8];
+    EXPECT_STREQ(lmsg_getmsg(10046, buffer, "add user"), "Command completed. [add user]");
+    EXPECT_STREQ(lmsg_getmsg(10047, buffer, "add user", 3, 4), "Command failed. [add user] (detail=3, action=4)");
+    EXPECT_STREQ(lmsg_getmsg(10092, buffer, "alice", "added"), "User account alice: added");
+    EXPECT_STREQ(lmsg_getmsg(20003, buffer, "getInfo"), "Platform call failed. [getInfo]");
+    EXPECT_STREQ(lmsg_getmsg(4711, buffer), "Message 4711 is not in the catalogue.");
+    std::memset(buffer, '#', sizeof buffer);
+    lmsg_getmsg(10046, buffer, std::string(400, 'c').c_str());
+    EXPECT_EQ(std::strlen(buffer), lmsgBufferSize - 1);
+    EXPECT_EQ(std::string(buffer + lmsgBufferSize, 8), std::string(8, '#'));
+}
+
+TEST_F(Board, StateDirectoryFallsBackToXdgThenHome) {
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    setenv("USERCTL_BOARD_DIR", "", 1);
+    setenv("XDG_STATE_HOME", (dir + "/xdg").c_str(), 1);
+    HalmLib::Report::llog_putHalmLog(1, "x", 0, "", "", "");
+    unsetenv("XDG_STATE_HOME");
+    setenv("HOME", (dir + "/home").c_str(), 1);
+    HalmLib::Report::llog_putHalmLog(1, "x", 0, "", "", "");
+    setenv("HOME", home.c_str(), 1);
+    for (const char* where : {"/xdg/userctl/board", "/home/.local/state/userctl/board"}) {
+        struct stat info {};
+        ASSERT_EQ(stat((dir + where).c_str(), &info), 0) << where;
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << where;
+        EXPECT_EQ(stat((dir + where + "/event.log").c_str(), &info), 0) << where;
+        EXPECT_EQ(info.st_mode & 0777, 0600u) << where;
+    }
+}
+
+TEST_F(Board, SettingsAreParsedOrRefusedWithoutTouchingTheFile) {
+    EXPECT_EQ(CommonUtil::getMaxPartitionNum(), 4) << "no board.conf";
+    const struct { const char* conf; int partitions; const char* where; } cases[] = {
+        {"", 4, ""},
+        {"# comment\n\n  partitions = 8  # eight\nmax_users=3\n", 8, ""},
+        {"partitions=32", 32, ""},
+        {"partitions = 0\n", 0, "board.conf:1: "},
+        {"partitions = 33\n", 0, "board.conf:1: "},
+        {"\npartitions = 4x\n", 0, "board.conf:2: "},
+        {"partitions = -1\n", 0, "board.conf:1: "},
+        {"max_users = 65536\n", 0, "board.conf:1: "},
+        {"max_users = 99999999999999999999\n", 0, "board.conf:1: "},
+        {"colour = red\n", 0, "board.conf:1: "},
+        {"partitions 4\n", 0, "board.conf:1: "},
+        {"partitions = 4\npartitions = 5\n", 0, "board.conf:2: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.conf);
+        put("board.conf", c.conf);
+        if (c.partitions) {
+            EXPECT_EQ(CommonUtil::getMaxPartitionNum(), c.partitions);
+            continue;
+        }
+        expectPlatformFailures();
+        EXPECT_EQ(file("board.conf"), c.conf);
+        EXPECT_NE(file("trace.log").find(c.where), std::string::npos);
+    }
+}
+
+TEST_F(Board, MalformedFaultListIsAPlatformFailure) {
+    for (const char* faults : {"bogus", "add=", "add=12x", "list=maybe", "login,,list=fail", "add=1,add=2", "Login"}) {
+        SCOPED_TRACE(faults);
+        setenv("USERCTL_BOARD_FAULT", faults, 1);
+        expectPlatformFailures();
+        try {
+            CommonUtil::getMaxPartitionNum();
+        } catch (const HalmLib::PException& e) {
+            EXPECT_EQ(e.getActionCode(), 1537);
+            EXPECT_EQ(e.getExceptionDetail(), 20019);
+        }
+        std::string origin, login;
+        EXPECT_EQ(UtmpUtil::getUserInfo(origin, login), 0) << "left to the board's operations";
+    }
+    EXPECT_NE(file("trace.log").find("USERCTL_BOARD_FAULT"), std::string::npos);
+}
+
+TEST_F(Board, FaultsTakeEffect) {
+    std::string origin, login;
+    ASSERT_EQ(UtmpUtil::getUserInfo(origin, login), 0);
+    EXPECT_FALSE(login.empty());
+    EXPECT_FALSE(origin.empty());
+    setenv("USERCTL_BOARD_FAULT", " login , list=fail", 1);
+    EXPECT_NE(UtmpUtil::getUserInfo(origin, login), 0);
+    Recorder list;
+    EXPECT_EQ(requester.getInfo(userList, list), 0);
+    setenv("USERCTL_BOARD_FAULT", "add=4242", 1);
+    EXPECT_EQ(add(record("alice")), 0);
+    EXPECT_EQ(requester.errorCode, 4242);
+    EXPECT_EQ(access((dir + "/users").c_str(), F_OK), -1) << "nothing stored";
+    for (const char* faults : {"add=throw", "list=throw"}) {
+        setenv("USERCTL_BOARD_FAULT", faults, 1);
+        try {
+            if (faults[0] == 'a') add(record("alice")); else requester.getInfo(userList, list);
+            ADD_FAILURE() << faults << " did not throw";
+        } catch (const HalmLib::PException& e) {
+            EXPECT_STREQ(e.getText(), "Management service unavailable");
+        }
+    }
+    put("users", "alice:1:1:!\n");
+    setenv("USERCTL_BOARD_FAULT", "list=corrupt", 1);
+    HalmLib::HalmUi::PrimitiveTypeArray<CGI_USER_INFO> users;
+    EXPECT_EQ(requester.getInfo(userList, users), 0);
+    EXPECT_EQ(users.size(), 0u);
+}
+
+TEST_F(Board, AddStoresOneLineWithAVerifierAndNoPassword) {
+    put("board.conf", "partitions = 32\n");
+    ASSERT_EQ(add(record("alice", 1, 10)), 1);
+    ASSERT_EQ(add(record("root", 5, 0xFFFFFFFFul)), 1);
+    const std::string store = file("users");
+    const std::regex lines("alice:1:10:([^:\n]+)\nroot:5:4294967295:[^:\n]+\n");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_match(store, match, lines)) << store;
+#if USERCTL_HAVE_XCRYPT
+    crypt_data data{};
+    EXPECT_STREQ(crypt_r("s3cret!", match[1].str().c_str(), &data), match[1].str().c_str());
+#else
+    EXPECT_EQ(match[1], "!");
+#endif
+    for (const char* name : {"users", "trace.log"}) EXPECT_EQ(file(name).find("s3cret"), std::string::npos);
+    struct stat info {};
+    ASSERT_EQ(stat((dir + "/users").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+TEST_F(Board, AddRefusalsLeaveTheStoreAsItWas) {
+    put("board.conf", "max_users = 2\n");
+    ASSERT_EQ(add(record("alice")), 1);
+    const std::string before = file("users");
+    const struct { const char* what; std::function<void(CGI_USER_INFO&)> change; std::int32_t code; } cases[] = {
+        {"existing name", [](CGI_USER_INFO&) {}, 1036},
+        {"name without NUL", [](CGI_USER_INFO& u) { std::memset(u.user_name, 'b', sizeof u.user_name); }, 1},
+        {"password without NUL", [](CGI_USER_INFO& u) { std::memset(u.password, 'p', sizeof u.password); }, 1},
+        {"empty name", [](CGI_USER_INFO& u) { u.user_name[0] = 0; }, 1},
+        {"colon", [](CGI_USER_INFO& u) { std::strcpy(u.user_name, "bo:b"); }, 1},
+        {"blank", [](CGI_USER_INFO& u) { std::strcpy(u.user_name, "bo b"); }, 1},
+        {"DEL", [](CGI_USER_INFO& u) { std::strcpy(u.user_name, "bob\x7f"); }, 1},
+        {"non-ASCII", [](CGI_USER_INFO& u) { std::strcpy(u.user_name, "b\xc3\xb6"); }, 1},
+        {"passwords differ", [](CGI_USER_INFO& u) { u.password_again[0] = 'S'; }, 1},
+        {"privilege 0", [](CGI_USER_INFO& u) { u.setPrivilege(0); }, 1},
+        {"privilege 6", [](CGI_USER_INFO& u) { u.setPrivilege(6); }, 1},
+        {"partition 4 of 4", [](CGI_USER_INFO& u) { u.setOperablePartition(1ul << 4); }, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        CGI_USER_INFO user = record("alice");
+        c.change(user);
+        EXPECT_EQ(add(user), 0);
+        EXPECT_EQ(requester.errorCode, c.code);
+        EXPECT_EQ(file("users"), before);
+    }
+    const CGI_USER_INFO bob = record("bob");
+    EXPECT_EQ(requester.setInfo(addUser, sizeof bob - 1, &bob), 0);
+    EXPECT_EQ(requester.setInfo(addUser + 1, sizeof bob, &bob), 0);
+    EXPECT_EQ(requester.setInfo(addUser, sizeof bob, nullptr), 0);
+    EXPECT_EQ(file("users"), before);
+    ASSERT_EQ(add(bob), 1);
+    EXPECT_EQ(add(record("carol")), 0);
+    EXPECT_EQ(requester.errorCode, 1037);
+    EXPECT_EQ(add(record("alice")), 0);
+    EXPECT_EQ(requester.errorCode, 1036) << "an existing name is told before a full store";
+}
+
+TEST_F(Board, ListIsSerializedInStoreOrder) {
+    Recorder list;
+    ASSERT_EQ(requester.getInfo(userList, list), 1);
+    EXPECT_EQ(list.bytes, (std::vector<unsigned char>{0, 0})) << "no store is an empty list";
+    put("users", "zed:1:5:!\nbob:5:4294967295:$y$abc\n");
+    ASSERT_EQ(requester.getInfo(userList, list), 1);
+    std::vector<unsigned char> expected(2 + 2 * 212, 0);
+    expected[1] = 2;
+    std::memcpy(&expected[2], "zed", 3);
+    expected[2 + 143] = 1, expected[2 + 144] = 1, expected[2 + 211] = 5;
+    std::memcpy(&expected[214], "bob", 3);
+    expected[214 + 143] = 5, expected[214 + 144] = 1;
+    std::memset(&expected[214 + 208], 0xFF, 4);
+    EXPECT_EQ(list.bytes, expected);
+    EXPECT_EQ(requester.getInfo(userList + 1, list), 0);
+}
+
+TEST_F(Board, ListCarriesAtMost65535Accounts) {
+    std::string store;
+    for (int i = 0; i < 65535; ++i) store += "u" + std::to_string(i) + ":2:0:!\n";
+    put("users", store);
+    HalmLib::HalmUi::PrimitiveTypeArray<CGI_USER_INFO> users;
+    ASSERT_EQ(requester.getInfo(userList, users), 1);
+    ASSERT_EQ(users.size(), 65535u);
+    EXPECT_STREQ(users[65534].user_name, "u65534");
+    put("users", store + "one:2:0:!\n");
+    EXPECT_EQ(requester.getInfo(userList, users), 0);
+}
+
+TEST_F(Board, MalformedStoreFailsBothRequestsUntouched) {
+    const struct { std::string store; const char* where; } cases[] = {
+        {"alice:1:0:!", "users:1: truncated"},
+        {"alice:1:0\n", "users:1: missing field"},
+        {"a:1:0:!\nb:x:0:!\n", "users:2: privilege"},
+        {"a:1:4294967296:!\n", "users:1: partition mask"},
+        {"a:6:0:!\n", "users:1: unknown privilege"},
+        {":1:0:!\n", "users:1: empty name"},
+        {"a:1:0:!\na:2:0:!\n", "users:2: repeated name"},
+        {std::string("a\0b:1:0:!\n", 10), "users:1: NUL"},
+        {"a:1:0:!:x\n", "users:1: too many fields"},
+        {std::string(36, 'n') + ":1:0:!\n", "users:1: name too long"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.where);
+        put("users", c.store);
+        Recorder list;
+        EXPECT_EQ(requester.getInfo(userList, list), 0);
+        EXPECT_EQ(add(record("carol")), 0);
+        EXPECT_EQ(requester.errorCode, 1);
+        EXPECT_EQ(file("users"), c.store);
+        EXPECT_NE(file("trace.log").find(c.where), std::string::npos);
+    }
+}
+
+TEST_F(Board, FailedWriteLeavesStoreIntact) {
+    ASSERT_EQ(add(record("alice")), 1);
+    const std::string before = file("users");
+    ASSERT_EQ(mkdir((dir + "/users.tmp").c_str(), 0700), 0);  // cannot be replaced by a file
+    EXPECT_EQ(add(record("bob")), 0);
+    EXPECT_EQ(requester.errorCode, 1);
+    EXPECT_EQ(file("users"), before);
+    EXPECT_NE(file("trace.log").find("cannot write"), std::string::npos);
+}
+
+TEST_F(Board, ConcurrentAddsAllLand) {
+    constexpr int writers = 8;
+    std::vector<pid_t> children;
+    for (int i = 0; i < writers; ++i) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            HalmLib::Gui::CGIRequester own;
+            const CGI_USER_INFO user = record(("user" + std::to_string(i)).c_str());
+            _exit(own.setInfo(addUser, sizeof user, &user) == 1 ? 0 : 1);
+        }
+        children.push_back(child);
+    }
+    for (const pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    HalmLib::HalmUi::PrimitiveTypeArray<CGI_USER_INFO> users;
+    ASSERT_EQ(requester.getInfo(userList, users), 1);
+    EXPECT_EQ(users.size(), static_cast<unsigned>(writers));
+}
+
+}  // namespace
