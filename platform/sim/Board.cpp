@@ -117,21 +117,43 @@ bool parseFaultToken(std::string_view token, Faults& faults) {
     return false;
 }
 
+// The environment does not change under a command, and one process runs one
+// command: the state directory, the settings and the faults are read once.
+// The partition count is asked for every row of a user list.
+struct Cache {
+    bool dirKnown = false;
+    std::string dir;
+    bool loaded = false;
+    bool settingsOk = false;
+    bool faultsOk = false;
+    Config config;
+};
+
+Cache& cache() {
+    static Cache state;
+    return state;
+}
+
+std::string findStateDir() {
+    if (const char* given = nonEmptyEnv("USERCTL_BOARD_DIR")) return given;
+    if (const char* xdg = nonEmptyEnv("XDG_STATE_HOME"); xdg && xdg[0] == '/') {
+        return std::string(xdg) + "/userctl/board";  // a relative XDG path is ignored, as XDG says
+    }
+    const std::string home = homeDir();
+    if (home.empty()) return "";  // nowhere to keep state: every file access fails
+    return home + "/.local/state/userctl/board";
+}
+
 }  // namespace
 
 std::string stateDir() {
-    std::string dir;
-    if (const char* given = nonEmptyEnv("USERCTL_BOARD_DIR")) {
-        dir = given;
-    } else if (const char* xdg = nonEmptyEnv("XDG_STATE_HOME"); xdg && xdg[0] == '/') {
-        dir = std::string(xdg) + "/userctl/board";  // a relative XDG path is ignored, as XDG says
-    } else {
-        const std::string home = homeDir();
-        if (home.empty()) return dir;  // nowhere to keep state: every file access fails
-        dir = home + "/.local/state/userctl/board";
+    Cache& known = cache();
+    if (!known.dirKnown) {
+        known.dir = findStateDir();
+        if (!known.dir.empty()) makeDirs(known.dir);
+        known.dirKnown = true;
     }
-    makeDirs(dir);
-    return dir;
+    return known.dir;
 }
 
 std::string statePath(const char* name) { return stateDir() + "/" + name; }
@@ -157,11 +179,18 @@ bool readFaults(Faults& faults, bool report) {
 }
 
 Config load() {
-    Config config;
-    if (!readSettings(config.settings)) raisePlatformFailure("Board settings are malformed");
-    if (!readFaults(config.faults, true)) raisePlatformFailure("Board fault list is malformed");
-    return config;
+    Cache& known = cache();
+    if (!known.loaded) {
+        known.settingsOk = readSettings(known.config.settings);
+        known.faultsOk = readFaults(known.config.faults, true);
+        known.loaded = true;
+    }
+    if (!known.settingsOk) raisePlatformFailure("Board settings are malformed");
+    if (!known.faultsOk) raisePlatformFailure("Board fault list is malformed");
+    return known.config;
 }
+
+void forgetState() { cache() = Cache(); }
 
 void raisePlatformFailure(const char* text) {
     throw HalmLib::PException(1, 80, 23296, 1, 1537, 20019, reinterpret_cast<long>(text),

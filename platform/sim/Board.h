@@ -39,8 +39,12 @@ struct Config {
 };
 
 // The settings and the faults, or a platform failure (PException) when
-// either is malformed.
+// either is malformed. Read once per process, like the state directory.
 Config load();
+
+// Forgets the state directory, settings and faults read so far, so that the
+// next call reads them anew (for tests that change them within one process).
+void forgetState();
 
 // Throws the board's platform exception with text, which must outlive the call.
 [[noreturn]] void raisePlatformFailure(const char* text);

@@ -20,6 +20,7 @@
 #include <crypt.h>
 #endif
 
+#include "Board.h"
 #include "CGIRequester.h"
 #include "CGI_USER_INFO.h"
 #include "CommonUtil.h"
@@ -67,7 +68,9 @@ protected:
         ASSERT_NE(mkdtemp(name), nullptr);
         dir = name;
         setenv("USERCTL_BOARD_DIR", dir.c_str(), 1);
+        board::forgetState();
         unsetenv("USERCTL_BOARD_FAULT");
+        board::forgetState();
     }
     void TearDown() override { std::filesystem::remove_all(dir); }
 
@@ -77,6 +80,7 @@ protected:
     }
     void put(const char* name, const std::string& text) const {
         std::ofstream(dir + "/" + name, std::ios::binary) << text;
+        board::forgetState();
     }
     // The log's lines, each without its first skip bytes.
     std::vector<std::string> lines(const char* name, std::size_t skip) const {
@@ -145,6 +149,7 @@ TEST_F(Board, CatalogueFormatsEachMessageWithinItsBuffer) {
 TEST_F(Board, StateDirectoryFallsBackToXdgThenHome) {
     const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
     setenv("USERCTL_BOARD_DIR", "", 1);
+    board::forgetState();
     const struct { const char* variable; const char* value; const char* where; } cases[] = {
         {"XDG_STATE_HOME", "/xdg", "/xdg/userctl/board"},
         {"HOME", "/home", "/home/.local/state/userctl/board"},
@@ -152,12 +157,15 @@ TEST_F(Board, StateDirectoryFallsBackToXdgThenHome) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.variable);
         setenv(c.variable, (dir + c.value).c_str(), 1);
+        board::forgetState();
         HalmLib::Report::llog_putHalmLog(1, "x", 0, "", "", "");
         unsetenv("XDG_STATE_HOME");
+        board::forgetState();
         EXPECT_EQ(mode(dir + c.where), 0700u);
         EXPECT_EQ(mode(dir + c.where + "/event.log"), 0600u);
     }
     setenv("HOME", home.c_str(), 1);
+    board::forgetState();
 }
 
 TEST_F(Board, SettingsAreParsedOrRefusedWithoutTouchingTheFile) {
@@ -193,6 +201,7 @@ TEST_F(Board, MalformedFaultListIsAPlatformFailure) {
     for (const char* faults : {"bogus", "add=", "add=12x", "list=maybe", "login,,list=fail", "add=1,add=2", "Login"}) {
         SCOPED_TRACE(faults);
         setenv("USERCTL_BOARD_FAULT", faults, 1);
+        board::forgetState();
         expectPlatformFailures();
         std::string origin, login;
         EXPECT_EQ(UtmpUtil::getUserInfo(origin, login), 0) << "left to the board's operations";
@@ -206,14 +215,17 @@ TEST_F(Board, FaultsTakeEffect) {
     EXPECT_FALSE(login.empty());
     EXPECT_FALSE(origin.empty());
     setenv("USERCTL_BOARD_FAULT", " login , list=fail", 1);
+    board::forgetState();
     EXPECT_NE(UtmpUtil::getUserInfo(origin, login), 0);
     Recorder list;
     EXPECT_EQ(requester.getInfo(userList, list), 0);
     setenv("USERCTL_BOARD_FAULT", "add=4242", 1);
+    board::forgetState();
     EXPECT_EQ(add(record("alice")), 0);
     EXPECT_EQ(requester.errorCode, 4242);
     EXPECT_EQ(access((dir + "/users").c_str(), F_OK), -1) << "nothing stored";
     setenv("USERCTL_BOARD_FAULT", "add=throw,list=throw", 1);
+    board::forgetState();
     try {
         add(record("alice"));
         ADD_FAILURE() << "add=throw";
@@ -223,6 +235,7 @@ TEST_F(Board, FaultsTakeEffect) {
     EXPECT_THROW(requester.getInfo(userList, list), HalmLib::PException);
     put("users", "alice:1:1:!\n");
     setenv("USERCTL_BOARD_FAULT", "list=corrupt", 1);
+    board::forgetState();
     HalmLib::HalmUi::PrimitiveTypeArray<CGI_USER_INFO> users;
     EXPECT_EQ(requester.getInfo(userList, users), 0);
     EXPECT_EQ(users.size(), 0u);
