@@ -89,6 +89,7 @@ class AddTest(BoardTest):
             ("name starting with a digit", add("1alice_23")),
             ("name starting with _", add("_alice123")),
             ("name with a dot", add("alice.123")),
+            ("name with a newline", add("alice_12\nforged line")),  # still one trace line
             ("password of 7", add(password="Secr#12")),
             ("password of 33", add(password="S" * 33)),
             ("password with a blank", add(password="Secret 12")),
@@ -96,6 +97,7 @@ class AddTest(BoardTest):
             ("passwords differ", add(again="Secret#13")),
             ("unknown privilege", add(NAME, "root")),
             ("privilege in capitals", add(NAME, "Admin")),
+            ("privilege of 5000 bytes", add(NAME, "x" * 5000)),
             ("partition operator without partitions", add(NAME, "partition_operator")),
             ("partition outside the board", add(NAME, "partition_operator", "4")),
             ("reversed range", add(NAME, "partition_operator", "2-1")),

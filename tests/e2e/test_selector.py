@@ -11,7 +11,7 @@ def unsupported(word):
 class SelectorTest(BoardTest):
     def test_no_words_is_silent_refusal(self):
         result = self.board.run([])
-        self.assertEqual((result.status, result.out_bytes, result.err_bytes), (1, b"", b""))
+        self.assertEqual((result.status, result.out, result.err), (1, "", ""))
         self.assertEqual(self.board.traces(), [])
 
     def test_unsupported_command_names_the_word_that_failed(self):
