@@ -66,8 +66,8 @@ Run run(const std::uint8_t* data, const std::vector<unsigned char>& reply, const
 }
 
 void check(const Run& run, const Words& words, bool addUser) {
-    const int statuses[] = {-1, 0, 1, 3, 46, 47};
-    FUZZ_CHECK(std::find(std::begin(statuses), std::end(statuses), run.status) != std::end(statuses));
+    // Every line fits the board's trace and event log, and an account goes
+    // out at most once, whole and as typed.
     for (const std::string& line : run.recorded.trace) FUZZ_CHECK(line.size() <= 255);
     for (const testplatform::Event& event : run.recorded.events) {
         FUZZ_CHECK(event.text.size() <= 255 && event.length == static_cast<long>(event.text.size()));
