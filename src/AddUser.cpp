@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <sstream>
 
 #include "CGIRequester.h"
 #include "CGI_USER_INFO.h"
@@ -145,10 +144,9 @@ int AddUser::execute() {
         setPartitionNo(partitionIdList, mask);
         record.setOperablePartition(mask);
 
-        std::ostringstream description;
-        description << record.user_name;
+        std::string description = record.user_name;
         if (record.getPrivilege() == privilegeCode::partitionOperator) {
-            description << " (Partition" << getPartitionNo(record.getOperablePartition()) << ")";
+            description += " (Partition" + getPartitionNo(record.getOperablePartition()) + ")";
         }
 
         char question[textBufferSize];
@@ -164,7 +162,7 @@ int AddUser::execute() {
 
         printConsole("User addition was completed.\n");
         trace.putLog(0, lmsg_getmsg(msgCompleted, message, logString.c_str()));
-        lmsg_getmsg(msgAccount, message, description.str().c_str(), "Add");
+        lmsg_getmsg(msgAccount, message, description.c_str(), "Add");
         HalmLib::Report::llog_putHalmLog(static_cast<long>(std::strlen(message)), message, 1, login.c_str(),
                                          origin.c_str(), "0xFF");
         return exitStatus::success;

@@ -2,8 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <iomanip>
-#include <iostream>
 
 #include "CGIRequester.h"
 #include "CGI_USER_INFO.h"
@@ -71,8 +69,10 @@ int ShowUserList::execute() {
 }
 
 void ShowUserList::printTitle() {
-    std::cout << std::left << std::setw(33) << "user_name" << std::setw(19) << "privilege" << std::setw(11)
-              << "operable_partition" << std::endl;
+    // The widths are the rows' 32 and 18 with their separating blank; the
+    // last field is narrower than its text, so nothing pads it.
+    std::printf("%-33s%-19s%-11s\n", "user_name", "privilege", "operable_partition");
+    std::fflush(stdout);
 }
 
 std::string ShowUserList::getPrivilege(unsigned int privilege) {
