@@ -3,22 +3,16 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#if USERCTL_HAVE_XCRYPT
-#include <crypt.h>
-#endif
 
 #include "Board.h"
 #include "CGIRequester.h"
@@ -122,30 +116,6 @@ TEST_F(Board, TraceLinesAreStampedCutAndEscaped) {
     EXPECT_EQ(lines("trace.log", match.length()), expected);
 }
 
-TEST_F(Board, EventLogFieldsAreTabSeparatedAndTextBounded) {
-    char unterminated[255];  // no NUL at all: read no further than 255 bytes
-    std::memset(unterminated, 'z', sizeof unterminated);
-    using HalmLib::Report::llog_putHalmLog;
-    EXPECT_EQ(llog_putHalmLog(5, "hello world", 7, "ro\tot", "pts/1", "C1"), 0);
-    EXPECT_EQ(llog_putHalmLog(-1, "hidden", 0, "", "", ""), 0);
-    EXPECT_EQ(llog_putHalmLog(100, "ab", 1, "a", "b", "c"), 0);
-    EXPECT_EQ(llog_putHalmLog(1000, unterminated, 1, "a", "b", "c"), 0);
-    const std::vector<std::string> expected = {"\t7\tro\\tot\tpts/1\tC1\thello", "\t0\t\t\t\t",
-                                               "\t1\ta\tb\tc\tab", "\t1\ta\tb\tc\t" + std::string(255, 'z')};
-    EXPECT_EQ(lines("event.log", 24), expected);
-}
-
-TEST_F(Board, CatalogueFormatsEachMessageWithinItsBuffer) {
-    char buffer[lmsgBufferSize + 8];
-    EXPECT_STREQ(lmsg_getmsg(10047, buffer, "add user", 3, 4), "Command failed. [add user] (detail=3, action=4)");
-    EXPECT_STREQ(lmsg_getmsg(10092, buffer, nullptr, "added"), "User account : added");
-    EXPECT_STREQ(lmsg_getmsg(4711, buffer), "Message 4711 is not in the catalogue.");
-    std::memset(buffer, '#', sizeof buffer);
-    lmsg_getmsg(10046, buffer, std::string(400, 'c').c_str());
-    EXPECT_EQ(std::strlen(buffer), lmsgBufferSize - 1);
-    EXPECT_EQ(std::string(buffer + lmsgBufferSize, 8), std::string(8, '#'));
-}
-
 TEST_F(Board, StateDirectoryFallsBackToXdgThenHome) {
     const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
     setenv("USERCTL_BOARD_DIR", "", 1);
@@ -197,68 +167,6 @@ TEST_F(Board, SettingsAreParsedOrRefusedWithoutTouchingTheFile) {
     }
 }
 
-TEST_F(Board, MalformedFaultListIsAPlatformFailure) {
-    for (const char* faults : {"bogus", "add=", "add=12x", "list=maybe", "login,,list=fail", "add=1,add=2", "Login"}) {
-        SCOPED_TRACE(faults);
-        setenv("USERCTL_BOARD_FAULT", faults, 1);
-        board::forgetState();
-        expectPlatformFailures();
-        std::string origin, login;
-        EXPECT_EQ(UtmpUtil::getUserInfo(origin, login), 0) << "left to the board's operations";
-    }
-    EXPECT_TRUE(traced("USERCTL_BOARD_FAULT"));
-}
-
-TEST_F(Board, FaultsTakeEffect) {
-    std::string origin, login;
-    ASSERT_EQ(UtmpUtil::getUserInfo(origin, login), 0);
-    EXPECT_FALSE(login.empty());
-    EXPECT_FALSE(origin.empty());
-    setenv("USERCTL_BOARD_FAULT", " login , list=fail", 1);
-    board::forgetState();
-    EXPECT_NE(UtmpUtil::getUserInfo(origin, login), 0);
-    Recorder list;
-    EXPECT_EQ(requester.getInfo(userList, list), 0);
-    setenv("USERCTL_BOARD_FAULT", "add=4242", 1);
-    board::forgetState();
-    EXPECT_EQ(add(record("alice")), 0);
-    EXPECT_EQ(requester.errorCode, 4242);
-    EXPECT_EQ(access((dir + "/users").c_str(), F_OK), -1) << "nothing stored";
-    setenv("USERCTL_BOARD_FAULT", "add=throw,list=throw", 1);
-    board::forgetState();
-    try {
-        add(record("alice"));
-        ADD_FAILURE() << "add=throw";
-    } catch (const HalmLib::PException& e) {
-        EXPECT_STREQ(e.getText(), "Management service unavailable");
-    }
-    EXPECT_THROW(requester.getInfo(userList, list), HalmLib::PException);
-    put("users", "alice:1:1:!\n");
-    setenv("USERCTL_BOARD_FAULT", "list=corrupt", 1);
-    board::forgetState();
-    HalmLib::HalmUi::PrimitiveTypeArray<CGI_USER_INFO> users;
-    EXPECT_EQ(requester.getInfo(userList, users), 0);
-    EXPECT_EQ(users.size(), 0u);
-}
-
-TEST_F(Board, AddStoresOneLineWithAVerifierAndNoPassword) {
-    put("board.conf", "partitions = 32\n");
-    ASSERT_EQ(add(record("alice", 1, 10)), 1);
-    ASSERT_EQ(add(record("root", 5, 0xFFFFFFFFul)), 1);
-    const std::string store = file("users");
-    const std::regex lines("alice:1:10:([^:\n]+)\nroot:5:4294967295:[^:\n]+\n");
-    std::smatch match;
-    ASSERT_TRUE(std::regex_match(store, match, lines)) << store;
-#if USERCTL_HAVE_XCRYPT
-    crypt_data data{};
-    EXPECT_STREQ(crypt_r("s3cret!", match[1].str().c_str(), &data), match[1].str().c_str());
-#else
-    EXPECT_EQ(match[1], "!");
-#endif
-    for (const char* name : {"users", "trace.log"}) EXPECT_EQ(file(name).find("s3cret"), std::string::npos);
-    EXPECT_EQ(mode(dir + "/users"), 0600u);
-}
-
 TEST_F(Board, AddRefusalsLeaveTheStoreAsItWas) {
     put("board.conf", "max_users = 2\n");
     ASSERT_EQ(add(record("alice")), 1);
@@ -297,60 +205,6 @@ TEST_F(Board, AddRefusalsLeaveTheStoreAsItWas) {
     EXPECT_EQ(requester.errorCode, 1036) << "an existing name is told before a full store";
 }
 
-TEST_F(Board, ListIsSerializedInStoreOrder) {
-    Recorder list;
-    ASSERT_EQ(requester.getInfo(userList, list), 1);
-    EXPECT_EQ(list.bytes, (std::vector<unsigned char>{0, 0})) << "no store is an empty list";
-    put("users", "zed:1:5:!\nbob:5:4294967295:$y$abc\n");
-    ASSERT_EQ(requester.getInfo(userList, list), 1);
-    std::vector<unsigned char> expected(2 + 2 * 212, 0);
-    expected[1] = 2;
-    std::memcpy(&expected[2], "zed", 3);
-    expected[2 + 143] = 1, expected[2 + 144] = 1, expected[2 + 211] = 5;
-    std::memcpy(&expected[214], "bob", 3);
-    expected[214 + 143] = 5, expected[214 + 144] = 1;
-    std::memset(&expected[214 + 208], 0xFF, 4);
-    EXPECT_EQ(list.bytes, expected);
-    EXPECT_EQ(requester.getInfo(userList + 1, list), 0);
-}
-
-TEST_F(Board, ListCarriesAtMost65535Accounts) {
-    std::string store;
-    for (int i = 0; i < 65535; ++i) store += "u" + std::to_string(i) + ":2:0:!\n";
-    put("users", store);
-    HalmLib::HalmUi::PrimitiveTypeArray<CGI_USER_INFO> users;
-    ASSERT_EQ(requester.getInfo(userList, users), 1);
-    ASSERT_EQ(users.size(), 65535u);
-    EXPECT_STREQ(users[65534].user_name, "u65534");
-    put("users", store + "one:2:0:!\n");
-    EXPECT_EQ(requester.getInfo(userList, users), 0);
-}
-
-TEST_F(Board, MalformedStoreFailsBothRequestsUntouched) {
-    const struct { std::string store; const char* where; } cases[] = {
-        {"alice:1:0:!", "users:1: truncated"},
-        {"alice:1:0\n", "users:1: missing field"},
-        {"a:1:0:!\nb:x:0:!\n", "users:2: privilege"},
-        {"a:1:4294967296:!\n", "users:1: partition mask"},
-        {"a:6:0:!\n", "users:1: unknown privilege"},
-        {":1:0:!\n", "users:1: empty name"},
-        {"a:1:0:!\na:2:0:!\n", "users:2: repeated name"},
-        {std::string("a\0b:1:0:!\n", 10), "users:1: NUL"},
-        {"a:1:0:!:x\n", "users:1: too many fields"},
-        {std::string(36, 'n') + ":1:0:!\n", "users:1: name too long"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.where);
-        put("users", c.store);
-        Recorder list;
-        EXPECT_EQ(requester.getInfo(userList, list), 0);
-        EXPECT_EQ(add(record("carol")), 0);
-        EXPECT_EQ(requester.errorCode, 1);
-        EXPECT_EQ(file("users"), c.store);
-        EXPECT_TRUE(traced(c.where));
-    }
-}
-
 TEST_F(Board, FailedWriteLeavesStoreIntact) {
     ASSERT_EQ(add(record("alice")), 1);
     const std::string before = file("users");
@@ -361,26 +215,5 @@ TEST_F(Board, FailedWriteLeavesStoreIntact) {
     EXPECT_TRUE(traced("cannot write"));
 }
 
-TEST_F(Board, ConcurrentAddsAllLand) {
-    constexpr int writers = 8;
-    std::vector<pid_t> children;
-    for (int i = 0; i < writers; ++i) {
-        const pid_t child = fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            HalmLib::Gui::CGIRequester own;
-            const CGI_USER_INFO user = record(("user" + std::to_string(i)).c_str());
-            _exit(own.setInfo(addUser, sizeof user, &user) == 1 ? 0 : 1);
-        }
-        children.push_back(child);
-    }
-    for (const pid_t child : children) {
-        int status = 0;
-        EXPECT_TRUE(waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
-    HalmLib::HalmUi::PrimitiveTypeArray<CGI_USER_INFO> users;
-    ASSERT_EQ(requester.getInfo(userList, users), 1);
-    EXPECT_EQ(users.size(), static_cast<unsigned>(writers));
-}
 
 }  // namespace
