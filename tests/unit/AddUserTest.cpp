@@ -11,7 +11,6 @@ namespace {
 const std::string name = "operator_01";
 const std::string secret = "S3cret!pw";
 const std::string invalid = "The specified parameter is invalid.\n";
-const std::string question = "Are you sure you want to add operator_01 ? [Y/N]: ";
 
 class AddUserRun : public testing::Test {
 protected:
@@ -113,40 +112,6 @@ TEST_F(AddUserRun, SendsTheRecordByteForByte) {
     EXPECT_EQ(event.login, "alice");
     EXPECT_EQ(event.origin, "pts/0");
     EXPECT_EQ(event.code, "0xFF");
-}
-
-TEST_F(AddUserRun, OtherPrivilegesCarryNoPartitions) {
-    for (const auto& [keyword, code] : {std::pair<std::string, unsigned char>{"admin", 1}, {"ce", 4}}) {
-        testplatform::reset();
-        EXPECT_EQ(run(account(keyword, {"quiet"})), 0);
-        ASSERT_EQ(board.requests.size(), 1u);
-        const std::vector<unsigned char>& bytes = board.requests[0].bytes;
-        EXPECT_EQ(bytes[143], code);
-        EXPECT_EQ(std::vector<unsigned char>(bytes.begin() + 208, bytes.end()), std::vector<unsigned char>(4, 0));
-        EXPECT_EQ(board.events.at(0).text, "User account " + name + ": Add");
-    }
-}
-
-TEST_F(AddUserRun, TheQuestionDecidesWhetherAnythingIsSent) {
-    const struct {
-        std::string input;
-        int prompts;
-        bool sent;
-    } table[] = {{"N\n", 1, false}, {"n\n", 1, false}, {"", 1, false}, {"yes\n\nY\n", 3, true}, {"y\n", 1, true}};
-    for (const auto& row : table) {
-        SCOPED_TRACE(testing::PrintToString(row.input));
-        testplatform::reset();
-        EXPECT_EQ(run(account("partition_operator", {"0-3"}), row.input), 0);
-        std::string prompts;
-        for (int i = 0; i < row.prompts; ++i) prompts += question;
-        EXPECT_EQ(console.out, prompts);
-        EXPECT_EQ(board.requests.size(), row.sent ? 1u : 0u);
-        EXPECT_EQ(board.events.size(), row.sent ? 1u : 0u);
-        EXPECT_EQ(console.err, row.sent ? "User addition was completed.\n" : "");
-        if (!row.sent) {
-            EXPECT_TRUE(board.trace.empty());
-        }
-    }
 }
 
 TEST_F(AddUserRun, RefusalsAndFailuresMapToTheirStatus) {

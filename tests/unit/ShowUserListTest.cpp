@@ -46,24 +46,12 @@ TEST_F(ShowUserListRun, PrintsEveryRecordInServiceOrder) {
     EXPECT_EQ(board.requesters, 0);
 }
 
-TEST_F(ShowUserListRun, AnEmptyListIsTheHeaderAlone) {
-    EXPECT_EQ(run(), 0);
-    EXPECT_EQ(console.out, header);
-}
-
 TEST_F(ShowUserListRun, ANameFillingItsFieldShowsNoMoreThanTheField) {
     CGI_USER_INFO user = record(std::string(36, 'w'), 1, 0);
     std::memset(user.password, 'P', sizeof user.password);  // what follows the field
     board.reply = serialize({user});
     EXPECT_EQ(run(), 0);
     EXPECT_EQ(console.out, header + std::string(36, 'w') + " " + row("", "Admin", "").substr(33));
-}
-
-TEST_F(ShowUserListRun, ExtraWordsAreRefusedBeforeTheService) {
-    EXPECT_EQ(run({"all"}), 1);
-    EXPECT_EQ(console.err, "The specified parameter is invalid.\n");
-    EXPECT_TRUE(board.requests.empty());
-    EXPECT_TRUE(board.trace.empty());
 }
 
 TEST_F(ShowUserListRun, FailuresPrintNoTable) {
