@@ -1,5 +1,8 @@
 #include "UserCommandCommon.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -34,6 +37,18 @@ constexpr PrivilegeKeyword privilegeKeywords[] = {
     {"ce", privilegeCode::ce},
 };
 
+// One byte of the reply, read straight from the descriptor: a buffered read
+// would take the lines that follow too, and a script that answers several
+// commands through one pipe would lose them. False at end of input or on an
+// error.
+bool readReplyByte(char& c) {
+    for (;;) {
+        const ssize_t got = read(STDIN_FILENO, &c, 1);
+        if (got == 1) return true;
+        if (got == 0 || errno != EINTR) return false;
+    }
+}
+
 }  // namespace
 
 UserCommandCommon::UserCommandCommon() : commonTrace(1, 10, 1024) {}
@@ -49,10 +64,11 @@ bool UserCommandCommon::isExecute(const char* prompt) {
         std::fputs(prompt, stdout);
         std::fflush(stdout);
         std::size_t length = 0;
-        int first = EOF;
-        for (int c = std::getchar(); c != '\n'; c = std::getchar()) {
+        char first = 0;
+        for (char c = 0;;) {
             // No line will come: take it as the user declining, never loop.
-            if (c == EOF) return false;
+            if (!readReplyByte(c)) return false;
+            if (c == '\n') break;
             if (length++ == 0) first = c;
         }
         if (length != 1) continue;

@@ -50,7 +50,8 @@ public:
     int processCommand(int count, char** words);
 
     // Asks prompt on standard output until a line of exactly Y, y, N or n.
-    // End of input or a read error counts as N.
+    // End of input or a read error counts as N. Reads nothing past the
+    // reply's line feed, so the next reader of the input gets the rest.
     bool isExecute(const char* prompt);
 
     // Whole, case-sensitive equality; false when either is null.
