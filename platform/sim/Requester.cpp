@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -22,9 +24,11 @@ constexpr std::size_t maxListCount = 0xFFFF;
 
 const char* const unavailable = "Management service unavailable";
 
+// The text, then NUL bytes to the end of the field.
 template <std::size_t N>
-bool terminated(const char (&field)[N]) {
-    return std::memchr(field, '\0', N) != nullptr;
+bool padded(const char (&field)[N]) {
+    const std::size_t length = strnlen(field, N);
+    return length < N && std::all_of(field + length, field + N, [](char c) { return c == '\0'; });
 }
 
 bool validName(const char* name) {
@@ -41,8 +45,11 @@ std::uint32_t partitionsMask(int partitions) {
 
 // The reason an add-user record is malformed, or null when it is sound.
 const char* malformation(const CGI_USER_INFO& user, int partitions) {
-    if (!terminated(user.user_name) || !terminated(user.password) || !terminated(user.password_again))
-        return "a field without its NUL";
+    if (!padded(user.user_name) || !padded(user.password) || !padded(user.password_again))
+        return "a text field not padded with NUL bytes";
+    if (user.entry_flag != 1) return "an entry flag other than 1";
+    if (std::any_of(std::begin(user.reserved), std::end(user.reserved), [](unsigned char b) { return b != 0; }))
+        return "reserved bytes that are not zero";
     if (!validName(user.user_name)) return "an empty name or one with a byte outside printable ASCII or ':'";
     if (std::strcmp(user.password, user.password_again) != 0) return "the two passwords differ";
     if (user.getPrivilege() < minPrivilege || user.getPrivilege() > maxPrivilege) return "an unknown privilege";

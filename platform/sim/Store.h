@@ -25,8 +25,10 @@ struct Store {
     std::vector<Account> accounts;
 };
 
-// Longest name a 36-byte NUL-padded record can carry.
-constexpr std::size_t maxNameLength = 35;
+// Longest name a record's 36-byte field can carry. A stored name may fill
+// it without a NUL, as a real service's reply may: readers of the list must
+// cope with that.
+constexpr std::size_t maxNameLength = 36;
 
 // Reads and checks the store at path; a missing file is an empty store.
 // False, with the file and line traced, when it cannot be read or parsed.

@@ -100,10 +100,18 @@ void traceReason(const char* format, ...) noexcept {
 namespace HalmLib {
 namespace trace {
 
-HalmTrace::HalmTrace(unsigned char, unsigned char, unsigned short) {}
+// The board's trace objects are always made with (1, 10, 1024) and written
+// with kind 0; the simulated board notes any other call, so that a program
+// that breaks the contract shows it in the log it is tested by.
+HalmTrace::HalmTrace(unsigned char facility, unsigned char level, unsigned short lineSize) {
+    if (facility != 1 || level != 10 || lineSize != 1024) {
+        board::traceReason("HalmTrace(%u, %u, %u): expected (1, 10, 1024)", facility, level, lineSize);
+    }
+}
 HalmTrace::~HalmTrace() = default;
 
-void HalmTrace::putLog(unsigned char, const char* text) {
+void HalmTrace::putLog(unsigned char kind, const char* text) {
+    if (kind != 0) board::traceReason("putLog kind %u: expected 0", kind);
     if (text) board::trace(text);
 }
 
