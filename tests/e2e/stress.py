@@ -1,58 +1,109 @@
-"""Helpers for the reliability tests: many userctl processes on one board."""
+# Many adds on one board, started together or killed with SIGKILL at random moments:
+# every add reported done is stored, the limit and the name check hold, the store stays whole.
 import os
+import random
 import re
+import signal
 import subprocess
+import sys
+import tempfile
+import time
+from collections import Counter
 
-from harness import TIMEOUT, command
+from run import BOARD_FILES, LAUNCH, TIMEOUT, command, env, read, traces, write
 
-PASSWORD = "Secret#12"
-# What the board keeps in its state dir; anything else is a writer's debris.
-BOARD_FILES = {"users", "users.lock", "trace.log", "event.log", "board.conf"}
-ACCOUNT = re.compile(r"([A-Za-z][A-Za-z0-9_-]{7,31}):([1-5]):(0|[1-9]\d*):([!-9;-~]+)")
-
-
-def add_words(name, privilege="user"):
-    return ["add", "user", name, PASSWORD, PASSWORD, privilege, "quiet"]
+ACCOUNT = re.compile(r"([A-Za-z][A-Za-z0-9_-]{7,31}):[1-5]:(0|[1-9]\d*):[!-9;-~]+")
+MANY, ROUNDS, PER_ROUND, SEEDED = (30, 5, 3, 200) if LAUNCH else (50, 15, 4, 500)
 
 
-def start_together(board, word_lists):
-    """One process per word list, all held at a shared gate until the last exists."""
+def start_together(board, names):
+    # One add per name, all held at a shared gate until the last process exists; their statuses.
     gate, release = os.pipe()
-    try:
-        return [subprocess.Popen(["sh", "-c", 'read _; exec "$@"', "sh", *command(words)],
-                                 stdin=gate, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
-                                 env=board.env())
-                for words in word_lists]
-    finally:
-        os.close(gate)
-        os.close(release)  # end of file: every waiting read returns at once
+    words = lambda name: command(["add", "user", name, "Secret#12", "Secret#12", "user", "quiet"])
+    procs = [subprocess.Popen(["sh", "-c", 'read _; exec "$@"', "sh", *words(name)], stdin=gate, env=env(board),
+                              stderr=subprocess.DEVNULL) for name in names]
+    os.close(gate)
+    os.close(release)  # end of file: every waiting read returns at once
+    return procs
 
 
-def wait_all(procs):
-    """Exit statuses (-9 for a SIGKILL); a process still running after TIMEOUT is a hang."""
-    try:
-        for proc in procs:
-            proc.err = proc.communicate(timeout=TIMEOUT)[1]
-    except subprocess.TimeoutExpired:
-        for proc in procs:
-            proc.kill()
-            proc.wait()
-        raise AssertionError("an add hung: the store lock was never released")
-    return [proc.returncode for proc in procs]
+def accounts(board):
+    # The stored names; fails on a torn or bad line, a name stored twice, a writer's leftovers.
+    data = read(board, "users")
+    lines = [ACCOUNT.fullmatch(line) for line in data.splitlines()]
+    assert data.endswith("\n") or not data, f"torn store: {data[-80:]!r}"
+    assert all(lines) and len({line[1] for line in lines}) == len(lines), "a bad line or a name stored twice"
+    assert set(os.listdir(board)) <= BOARD_FILES and traces(board) is not None, os.listdir(board)
+    return {line[1] for line in lines}
 
 
-def store_accounts(board):
-    """The store as {name: (name, privilege, mask, verifier)}; fails on anything not whole."""
-    data = board.read("users") or b""
-    assert not data or data.endswith(b"\n"), f"store ends in a torn line: {data[-80:]!r}"
-    accounts = {}
-    for line in data.decode("ascii", "replace").split("\n")[:-1]:
-        match = ACCOUNT.fullmatch(line)
-        assert match, f"malformed store line {line!r}"
-        assert match[1] not in accounts, f"name stored twice: {line!r}"
-        accounts[match[1]] = match.groups()
-    return accounts
+def simultaneous(board, conf, names, expected):
+    write(board, "board.conf", conf)
+    done = [proc.wait(TIMEOUT) for proc in start_together(board, names)]
+    assert Counter(done) == Counter(expected), Counter(done)
+    assert accounts(board) == {name for name, status in zip(names, done) if status == 0}
+    assert len(traces(board)) == len(names), "a trace line lost or mixed"
 
 
-def debris(board):
-    return set(os.listdir(board.path)) - BOARD_FILES
+def lock_holder(procs, deadline):
+    # The one of procs holding a flock (the store's lock: the only one they take), or None.
+    pids = {proc.pid: proc for proc in procs if proc.poll() is None}
+    while pids and time.monotonic() < deadline:
+        with open("/proc/locks") as locks:
+            holders = [pids.get(int(fields[4])) for fields in map(str.split, locks) if fields[1] == "FLOCK"]
+        if any(holders):  # waiters' lines read "->" in place of a pid
+            return next(filter(None, holders))
+        time.sleep(0.001)
+    return None
+
+
+def killed(board):
+    # A store of a megabyte takes a while to copy and sync: kills land mid-write too.
+    write(board, "users", "".join(f"seeded_{i:05d}:3:0:$y$" + "s" * 2000 + "\n" for i in range(SEEDED)))
+    write(board, "board.conf", "max_users = 65535\n")
+    rng = random.Random(seed := random.randrange(1 << 32))
+    began = time.monotonic()
+    assert [proc.wait(TIMEOUT) for proc in start_together(board, ["first_add"])] == [0]
+    span, reported = time.monotonic() - began, accounts(board)
+    tried = set(reported)
+    for round in range(ROUNDS):
+        names = [f"crash_{round:03d}_{i}" for i in range(PER_ROUND)]
+        tried |= set(names)
+        procs = start_together(board, names)
+        time.sleep(rng.uniform(0, span))
+        rng.choice(procs).send_signal(signal.SIGKILL)  # anywhere from start-up on
+        holder = lock_holder(procs, time.monotonic() + 2 * span)
+        if holder:  # and while holding the lock: mid-write
+            time.sleep(rng.uniform(0, span / 4))
+            holder.send_signal(signal.SIGKILL)
+        done = [proc.wait(TIMEOUT) for proc in procs]
+        assert set(done) <= {0, -signal.SIGKILL}, (done, seed)
+        reported |= {name for name, status in zip(names, done) if status == 0}
+        assert reported <= accounts(board) <= tried, seed
+    # the next add neither waits on a lock nor trips over a dead writer's leftovers
+    assert [proc.wait(TIMEOUT) for proc in start_together(board, ["after_crash"])] == [0]
+    assert "after_crash" in accounts(board)
+
+
+def main():
+    checks = [
+        ("distinct names", lambda b: simultaneous(b, "", [f"conc_{i:03d}" for i in range(MANY)], [0] * MANY)),
+        ("board fills", lambda b: simultaneous(b, "max_users = 20\n", [f"full_{i:03d}" for i in range(MANY)],
+                                                [0] * 20 + [46] * (MANY - 20))),
+        ("one name", lambda b: simultaneous(b, "", ["same_name"] * 10, [0] + [47] * 9)),
+        ("killed adds", killed),
+    ]
+    failed = 0
+    for name, check in checks:
+        with tempfile.TemporaryDirectory(prefix="userctl-stress-") as board:
+            try:
+                check(board)
+            except AssertionError as fault:
+                failed += 1
+                print(f"FAIL {name}: {fault}")
+    print(f"{len(checks) - failed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

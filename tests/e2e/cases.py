@@ -1,0 +1,233 @@
+# The end-to-end cases: a row is one run of userctl on a fresh simulated board.
+#
+# c(name, words, column=value, ...). What the board starts with: conf (board.conf), users (the
+# store), faults (USERCTL_BOARD_FAULT), stdin (the reply typed), sh (a script calling userctl,
+# in place of the words), setup (a function given the state directory). What must follow:
+# status, out, err, trace (every trace.log text, the board's own included; @DIR@ stands for the
+# state directory), events (event.log fields after the stamp) and store (every account as
+# name:privilege:mask; None: the file untouched). A column left out expects nothing at all.
+
+import os
+import pwd
+import shlex
+from types import SimpleNamespace
+
+DEFAULTS = dict(conf=None, users=None, faults=None, stdin=None, sh=None, setup=None,
+                status=0, out="", err="", trace=[], events=[], store=None)
+
+
+def c(name, words, **columns):
+    assert set(columns) <= set(DEFAULTS), columns
+    words = shlex.split(words) if isinstance(words, str) else words
+    return SimpleNamespace(name=name, words=words, **{**DEFAULTS, **columns})
+
+
+N, P = "alice_123", "Secret#12"
+N32, P32 = "Z" + "9_-" * 10 + "z", "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~"
+SHOW = ["show", "user_list"]
+LOGIN = pwd.getpwuid(os.geteuid()).pw_name
+PROMPT = "Are you sure you want to add {} ? [Y/N]: "
+Q = PROMPT.format(N)
+INVALID = "The specified parameter is invalid.\n"
+ADDED = "User addition was completed.\n"
+ADD_FAILED = "Failed to execute add user command.\n"
+FAILED = "Failed to execute the command.\n"
+HEADER = "user_name" + " " * 24 + "privilege" + " " * 10 + "operable_partition\n"
+SHOWN = "Command completed. [show user_list]"
+LIST_FAILED = "Platform call failed. [getInfo(REQ_CGI_GET_USER_LIST)]"
+SHOW_THROWN = "Command failed. [show user_list] (detail=20019, action=1537)"
+TWO = f"{N}:1:0:!\nbob_12345:3:0:!\n"
+
+
+def add(*rest, name=N, pw=P, again=None):
+    return ["add", "user", name, pw, again or pw, *rest]
+
+
+def masked(words):
+    return " ".join("********" if i in (3, 4) else word for i, word in enumerate(words))
+
+
+def done(words):
+    return f"Command completed. [{masked(words)}]"
+
+
+def failed(words, detail=0, action=0):
+    return f"Command failed. [{masked(words)}] (detail={detail}, action={action})"
+
+
+def event(account):
+    return f"1\t{LOGIN}\tconsole\t0xFF\tUser account {account}: Add"
+
+
+def table(*rows):
+    return HEADER + "".join("%-32s %-18s %s\n" % row for row in rows)
+
+
+def unsupported(words, named):
+    return c(f"not supported: {words!r}", words, status=1, err=f"The specified command is not supported.(error=[{named}])\n")
+
+
+def ok(name, words, code, partitions="", **columns):
+    # A quiet add that stores the account: code is the privilege, partitions as shown.
+    mask = sum(1 << int(p) for p in partitions.replace("#", "").split(",") if p)
+    account = words[2] + (f" (Partition{partitions})" if code == 5 else "")
+    columns.setdefault("store", [f"{words[2]}:{code}:{mask}"])
+    return c(name, words, err=ADDED, trace=[done(words)], events=[event(account)], **columns)
+
+
+def refused(name, words, *trace, **columns):
+    return c(name, words, status=1, err=INVALID, trace=list(trace), **columns)
+
+
+def fails(name, words, *trace, **columns):
+    # A command that the board fails: status 3 and the command's failure message.
+    return c(name, words, status=3, err=ADD_FAILED if words[0] == "add" else FAILED, trace=list(trace), **columns)
+
+
+def partitions(spec, shown, count=4):
+    words, why = add("partition_operator", spec, "quiet"), f"The specified partition number is invalid. [{spec[:128]}]"
+    if shown is None:
+        return refused(f"partitions {spec!r} of {count}", words, CLI + why, conf=f"partitions = {count}\n")
+    return ok(f"partitions {spec!r} of {count}", words, 5, shown, conf=f"partitions = {count}\n")
+
+
+def word(words, why):
+    return refused(f"words {words}", words, why)
+
+
+def mkdir(name):
+    return lambda board: os.mkdir(os.path.join(board, name))
+
+
+CLI, ADD = "CLI UserCommandCommon: ", "CLI add user: "
+CONF, STORE = "board: @DIR@/board.conf", "board: @DIR@/users"
+TOKEN = 'board: USERCTL_BOARD_FAULT: unknown or repeated token "{}"'
+BATCH = "; ".join(f"userctl add user batchuser{i} Pa55w0rd! Pa55w0rd! admin; echo $?" for i in (1, 2, 3))
+BATCH_WORDS = [add("admin", name=f"batchuser{i}", pw="Pa55w0rd!") for i in (1, 2, 3)]
+MANY = "".join(f"user_{i:05d}:3:0:!\n" for i in range(65535))
+CAROL, CE = add("user", "quiet", name="carol_123"), add("ce", "quiet")
+NO_LOGIN = "(UtmpUtil::getUserInfo()) failed.)] (detail=0, action=0)"
+
+CASES = {
+    "select": [
+        c("no words", [], status=1),
+        *[unsupported(words, named) for words, named in [("delete user", "delete"), ("ADD user", "ADD"), ("Show user_list", "Show"),
+                                                         ("add", ""), ("add users", "users"), ("add user_list", "user_list"),
+                                                         ("show", ""), ("show user", "user"), ("'' user", "")]],
+        refused("show with a word more sends nothing", "show user_list extra", faults="list=throw"),
+    ],
+    "add": [
+        *[ok(privilege, add(privilege, "quiet"), code) for privilege, code in [("admin", 1), ("operator", 2), ("user", 3), ("ce", 4)]],
+        ok("8 characters each", add("user", "quiet", name="a" * 8, pw="p" * 8), 3),
+        ok("eight symbols", add("user", "quiet", name="b_______", pw="!" * 8), 3),
+        ok("32 characters each, partitions 1,0", add("partition_operator", "1,0", "quiet", name=N32, pw=P32), 5, "#0,#1"),
+        partitions("all", "#0,#1,#2,#3,#4,#5,#6,#7", 8),
+        partitions("all", "#0", 1),
+        partitions("0", "#0", 1),
+        partitions("0-1,3", "#0,#1,#3", 8),
+        partitions("3,1,1,0", "#0,#1,#3"),
+        partitions("0-3", "#0,#1,#2,#3"),
+        partitions("2-2", "#2"),
+        partitions("0-2,1", "#0,#1,#2"),
+        partitions("01", "#1"),
+        partitions("10", "#10", 16),
+        partitions("31", "#31", 32),
+        partitions("0-13", ",".join(f"#{n}" for n in range(14)), 32),
+        partitions("12,30", "#12,#30", 32),
+        *[partitions(spec, None) for spec in ["ALL", "All", "all,1", "2-1", "0-1-2", ",1", "-1", "1,", "1-", "1,,2", "1--2", "1,-2",
+                                              "1-,2", "", "1, 2", "10", "quiet", "4", "0," * 100]],
+        partitions("4", None, 8),
+        partitions("3-9", None, 32),
+        partitions("1", None, 1),
+        word("add user", ADD + "This command need parameters at least 4 ."),
+        word(add()[:5], ADD + "This command need parameters at least 4 ."),
+        word("add user a b c d", CLI + "Username is too short. [a] "),
+        *[word(add("admin", name=n), CLI + f"Username is too short. [{n}] ") for n in ["abcdefg", "1abcde"]],
+        *[word(add("admin", name=n), CLI + f"Username is too long. [{n[:128]}] ") for n in ["a" * 33, "b" * 200]],
+        *[word(add("admin", name=n), CLI + f"Invalid character is included in UserName. [{n}] (top word is bad format).")
+          for n in ["1alice_23", "_alice123", "-alice123"]],
+        *[word(add("admin", name=n), CLI + f"Invalid character is included in UserName. [{shown}] ")
+          for n, shown in [("alice.123", "alice.123"), ("alice_12\nforged", "alice_12\\nforged"), ("alice_\u00e9123", "alice_\u00e9123")]],
+        *[word(add("admin", pw=pw, again=again), CLI + why) for pw, again, why in [
+            ("Secr#12", None, "Password is too short."), ("S" * 33, None, "Password is too long."),
+            ("Secret 12", None, "Invalid character is included in Password."),
+            ("S\u00e9cret#12", None, "Invalid character is included in Password."),
+            ("Secret\x7f12", None, "Invalid character is included in Password."), (P, "Secr#12", "Password is too short."),
+            (P, "Secret 12", "Invalid character is included in Password.")]],
+        *[word(add("admin", again=again), ADD + "The specified password is invalid.") for again in ["Secret#13", "secret#12"]],
+        *[word(add(p), CLI + f"privilege [{p[:128]}] is not supported.") for p in ["root", "Admin", "x" * 5000]],
+        word(add("partition_operator"), ADD + "This command need [partition] parameter at Partition Operator."),
+        word(add("admin", "quiet", "quiet"), ADD + "Needless parameters are specified."),
+        word(add("partition_operator", "all", "quiet", "x"), ADD + "Needless parameters are specified."),
+        *[refused(f"{rest} of an admin", add("admin", *rest)) for rest in [["loud"], ["Quiet"], ["0-1"], ["0", "quiet"]]],
+    ],
+    "ask": [
+        *[c(f"declined: {reply!r}", add("operator"), stdin=reply, out=Q * asked, faults="add=throw")
+          for reply, asked in [("N\n", 1), ("n\n", 1), ("no\nn\n", 2), ("", 1), ("y", 1), ("maybe\n\n", 3), ("y\r\n", 2)]],
+        ok("asked until one letter", add("operator"), 2, stdin="yes\n\n y\nYY\nY \n\ty\nY\n", out=Q * 7),
+        c("one pipe answers three adds", [], sh=BATCH, stdin="y\nn\ny\n", err=ADDED * 2,
+          out="".join(PROMPT.format(f"batchuser{i}") + "0\n" for i in (1, 2, 3)), trace=[done(BATCH_WORDS[0]), done(BATCH_WORDS[2])],
+          events=[event("batchuser1"), event("batchuser3")], store=["batchuser1:1:0", "batchuser3:1:0"]),
+        fails("login lookup fails", add("admin"), "board: login lookup failed (injected fault)",
+              f"Command failed. [{masked(add('admin'))} {NO_LOGIN}", faults="login", stdin="y\n"),
+    ],
+    "service": [
+        c("same name", CE, users=TWO, status=47, err="Same name already exists. User addition failed.\n", trace=[failed(CE)]),
+        c("board full", CAROL, conf="max_users = 2\n", users=TWO, status=46, err="No more User addition.\n", trace=[failed(CAROL)]),
+        ok("room for one more", CAROL, 3, conf="max_users = 3\n", users=TWO, store=[f"{N}:1:0", "bob_12345:3:0", "carol_123:3:0"]),
+        fails("refused with 5", CE, "board: add-user request refused with 5 (injected fault)", failed(CE), faults="add=5"),
+        fails("request throws", CE, failed(CE, 20019, 1537), faults="add=throw"),
+        fails("unknown fault", CE, TOKEN.format("nonsense"), failed(CE, 20019, 1537), faults="nonsense"),
+        fails("faults trimmed and combined", add("ce"), "board: login lookup failed (injected fault)",
+              f"Command failed. [{masked(add('ce'))} {NO_LOGIN}", faults=" add=5 , login ", stdin="y\n"),
+        c("settings fail while the words are read", add("partition_operator", "0", "quiet"), conf="partitions = 99\n", status=3,
+          err="Failed to execute add command.\n", trace=[CONF + ":1: partitions must be a number from 1 to 32", "Failed to execute add command."]),
+    ],
+    "show": [
+        c("empty board", SHOW, out=HEADER, trace=[SHOWN]),
+        c("store order", SHOW, trace=[SHOWN], users="".join(f"{n}:{p}:{m}:!\n" for n, p, m in [
+            ("zeta_user", 3, 0), (N32, 1, 0), ("operator1", 2, 0), ("ce_account", 4, 0), ("part_op_a", 5, 11), ("part_op_b", 5, 0),
+            ("part_op_c", 5, 4294967295), ("admin_cab", 1, 3)]),
+          out=table(("zeta_user", "User", ""), (N32, "Admin", ""), ("operator1", "Operator", ""), ("ce_account", "CE", ""),
+                    ("part_op_a", "Partition Operator", "#0,#1,#3"), ("part_op_b", "Partition Operator", ""),
+                    ("part_op_c", "Partition Operator", "#0,#1,#2,#3"), ("admin_cab", "Admin", "#0,#1"))),
+        c("a name filling its 36 bytes", SHOW, users="n" * 36 + ":1:0:!\n", out=table(("n" * 36, "Admin", "")), trace=[SHOWN]),
+        c("32 partitions", SHOW, conf="# a bigger machine\n partitions=32 # all\n\n\tmax_users = 65535\r\n",
+          users="wide_oper:5:2147483649:!\n", out=table(("wide_oper", "Partition Operator", "#0,#31")), trace=[SHOWN]),
+        c("65535 accounts", SHOW, users=MANY, out=table(*[(f"user_{i:05d}", "User", "") for i in range(65535)]), trace=[SHOWN]),
+        fails("65536 accounts", SHOW, STORE + ": 65536 accounts are more than a list can carry", LIST_FAILED,
+              users=MANY + "user_65535:3:0:!\n"),
+        fails("list refused", SHOW, "board: user list refused (injected fault)", LIST_FAILED, users=TWO, faults="list=fail"),
+        fails("list corrupt", SHOW, "board: user list reply refused by its receiver", LIST_FAILED, users=TWO, faults="list=corrupt"),
+        fails("list throws", SHOW, SHOW_THROWN, users=TWO, faults="list=throw"),
+        fails("table to a full disk", SHOW, "Command failed. [show user_list] (detail=0, action=0)", users=TWO,
+              sh="userctl show user_list >/dev/full"),
+    ],
+    "board": [
+        *[fails(f"board.conf {conf!r}", SHOW, CONF + why, SHOW_THROWN, conf=conf) for conf, why in [
+            ("partitions 8\n", ':1: expected "key = value"'), ("partitions = 8\npartitions = 8\n", ":2: partitions given twice"),
+            *[(f"partitions = {n}\n", ":1: partitions must be a number from 1 to 32") for n in ["0", "33", "-1", "", "4x"]],
+            ("max_users = 5\n# x\nmax_users = 5\n", ":3: max_users given twice"), ("colour = red\n", ":1: unknown setting"),
+            *[(f"max_users={n}\n", ":1: max_users must be a number from 1 to 65535") for n in ["0", "65536", "99999999999"]]]],
+        fails("board.conf a directory", SHOW, CONF + ": cannot read: Is a directory", SHOW_THROWN, setup=mkdir("board.conf")),
+        *[fails(f"faults {faults!r}", SHOW, TOKEN.format(token), SHOW_THROWN, faults=faults) for faults, token in [
+            ("add=5,add=6", "add=6"), ("list=fail,list=throw", "list=throw"), ("list=bogus", "list=bogus"), ("add=", "add="),
+            ("add=-1", "add=-1"), ("login,,", ""), ("add=2147483648", "add=2147483648")]],
+        *[fails(f"{words[0]} on store {users!r}", words, STORE + why, LIST_FAILED if words == SHOW else failed(words), users=users)
+          for words, users, why in [
+              (SHOW, f"{N}:1:0:!\nbob_12345:3:0:$y$j9T$half", ":2: truncated line"),
+              (CAROL, f"{N}:1:0:!\nbob_12345:3:0:$y$j9T$half", ":2: truncated line"),
+              (SHOW, bytes(range(255, -1, -1)) * 8, ":1: missing field"), (SHOW, f"{N}:1:0:!\nbob_12345:3:0\n", ":2: missing field"),
+              (SHOW, f"{N}:1:0:!:x\n", ":1: too many fields"), (SHOW, ":1:0:!\n", ":1: empty name"),
+              (SHOW, "n" * 37 + ":1:0:!\n", ":1: name too long"), (SHOW, "al ice_12:1:0:!\n", ":1: name with a byte outside printable ASCII"),
+              (SHOW, f"{N}:x:0:!\n", ":1: privilege is not a decimal number"), (SHOW, f"{N}:0:0:!\n", ":1: unknown privilege"),
+              (SHOW, f"{N}:6:0:!\n", ":1: unknown privilege"),
+              (SHOW, f"{N}:5:4294967296:!\n", ":1: partition mask is not a 32-bit decimal number"),
+              (SHOW, f"{N}:1:0:\n", ":1: bad verifier"), (SHOW, f"{N}:1:0:a b\n", ":1: bad verifier"),
+              (SHOW, f"{N}:1:0:!\0\n", ":1: NUL byte"), (SHOW, f"{TWO}carol_123:2:0:!\n{N}:1:0:!\n", ":4: repeated name"),
+              (CAROL, f"{TWO}{N}:1:0:!\n", ":3: repeated name")]],
+        fails("show on users, a directory", SHOW, STORE + ": cannot read: Is a directory", LIST_FAILED, setup=mkdir("users")),
+        fails("add on users, a directory", CE, STORE + ": cannot read: Is a directory", failed(CE), setup=mkdir("users")),
+        fails("users.lock a directory", CE, STORE + ".lock: cannot lock: Is a directory", failed(CE), users=TWO, setup=mkdir("users.lock")),
+    ],
+}
