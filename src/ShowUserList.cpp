@@ -52,8 +52,10 @@ int ShowUserList::execute() {
                         getPrivilege(record.getPrivilege()).c_str(),
                         getPartitionNo(record.getOperablePartition()).c_str());
         }
-        // A table that could not be written is no success.
-        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        // A table that could not be written is no success. A failed flush
+        // sets the stream's error indicator too.
+        std::fflush(stdout);
+        if (std::ferror(stdout)) {
             trace.putLog(0, lmsg_getmsg(msgFailed, message, cmdString.c_str(), 0, 0));
             printConsole("%s", failureMessage);
             return exitStatus::failed;

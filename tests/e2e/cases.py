@@ -1,8 +1,9 @@
 # The end-to-end cases: a row is one run of userctl on a fresh simulated board.
 #
 # c(name, words, column=value, ...). What the board starts with: conf (board.conf), users (the
-# store), faults (USERCTL_BOARD_FAULT), stdin (the reply typed), sh (a script calling userctl,
-# in place of the words), setup (a function given the state directory). What must follow:
+# store), faults (USERCTL_BOARD_FAULT), stdin (the reply typed; with tty, at a terminal once the
+# question shows), sh (a script calling userctl, in place of the words), setup (a function given
+# the state directory). What must follow:
 # status, out, err, trace (every trace.log text, the board's own included; @DIR@ stands for the
 # state directory), events (event.log fields after the stamp) and store (every account as
 # name:privilege:mask; None: the file untouched). A column left out expects nothing at all.
@@ -12,7 +13,7 @@ import pwd
 import shlex
 from types import SimpleNamespace
 
-DEFAULTS = dict(conf=None, users=None, faults=None, stdin=None, sh=None, setup=None,
+DEFAULTS = dict(conf=None, users=None, faults=None, stdin=None, sh=None, tty=False, setup=None,
                 status=0, out="", err="", trace=[], events=[], store=None)
 
 
@@ -55,8 +56,8 @@ def failed(words, detail=0, action=0):
     return f"Command failed. [{masked(words)}] (detail={detail}, action={action})"
 
 
-def event(account):
-    return f"1\t{LOGIN}\tconsole\t0xFF\tUser account {account}: Add"
+def event(account, origin="console"):
+    return f"1\t{LOGIN}\t{origin}\t0xFF\tUser account {account}: Add"
 
 
 def table(*rows):
@@ -71,8 +72,8 @@ def ok(name, words, code, partitions="", **columns):
     # A quiet add that stores the account: code is the privilege, partitions as shown.
     mask = sum(1 << int(p) for p in partitions.replace("#", "").split(",") if p)
     account = words[2] + (f" (Partition{partitions})" if code == 5 else "")
-    columns.setdefault("store", [f"{words[2]}:{code}:{mask}"])
-    return c(name, words, err=ADDED, trace=[done(words)], events=[event(account)], **columns)
+    columns = {"store": [f"{words[2]}:{code}:{mask}"], "events": [event(account)], **columns}
+    return c(name, words, err=ADDED, trace=[done(words)], **columns)
 
 
 def refused(name, words, *trace, **columns):
@@ -95,6 +96,16 @@ def word(words, why):
     return refused(f"words {words}", words, why)
 
 
+def together(name, count, conf, statuses, stored):
+    # count adds started at once ($i in the name: 10, 11, ...): how many ended with each status,
+    # the store's whole lines and distinct names, one trace line each; then the files are cleared.
+    script = (f"for i in $(seq 10 {count + 9}); do (userctl add user {name} Secret#12 Secret#12 user quiet 2>&-; echo $?) & done"
+              " | sort | uniq -c; cd $USERCTL_BOARD_DIR; grep -cE '^[a-z_]+[0-9]*:3:0:[!-9;-~]+$' users;"
+              " cut -d: -f1 users | sort -u | wc -l; wc -l <trace.log; rm users* *.log")
+    return c(f"{count} adds of {name} at once, {conf!r}", [], sh=script, conf=conf, out="".join(f"{n:7} {s}\n" for s, n in statuses)
+             + f"{stored}\n{stored}\n{count}\n")
+
+
 def mkdir(name):
     return lambda board: os.mkdir(os.path.join(board, name))
 
@@ -107,6 +118,10 @@ BATCH_WORDS = [add("admin", name=f"batchuser{i}", pw="Pa55w0rd!") for i in (1, 2
 MANY = "".join(f"user_{i:05d}:3:0:!\n" for i in range(65535))
 CAROL, CE = add("user", "quiet", name="carol_123"), add("ce", "quiet")
 NO_LOGIN = "(UtmpUtil::getUserInfo()) failed.)] (detail=0, action=0)"
+
+LISTED = [("zeta_user", 3, 0, "User", ""), (N32, 1, 0, "Admin", ""), ("operator1", 2, 0, "Operator", ""), ("ce_account", 4, 0, "CE", ""),
+          ("part_op_a", 5, 11, "Partition Operator", "#0,#1,#3"), ("part_op_b", 5, 0, "Partition Operator", ""),
+          ("part_op_c", 5, 4294967295, "Partition Operator", "#0,#1,#2,#3"), ("admin_cab", 1, 3, "Admin", "#0,#1")]
 
 CASES = {
     "select": [
@@ -121,24 +136,12 @@ CASES = {
         ok("8 characters each", add("user", "quiet", name="a" * 8, pw="p" * 8), 3),
         ok("eight symbols", add("user", "quiet", name="b_______", pw="!" * 8), 3),
         ok("32 characters each, partitions 1,0", add("partition_operator", "1,0", "quiet", name=N32, pw=P32), 5, "#0,#1"),
-        partitions("all", "#0,#1,#2,#3,#4,#5,#6,#7", 8),
-        partitions("all", "#0", 1),
-        partitions("0", "#0", 1),
-        partitions("0-1,3", "#0,#1,#3", 8),
-        partitions("3,1,1,0", "#0,#1,#3"),
-        partitions("0-3", "#0,#1,#2,#3"),
-        partitions("2-2", "#2"),
-        partitions("0-2,1", "#0,#1,#2"),
-        partitions("01", "#1"),
-        partitions("10", "#10", 16),
-        partitions("31", "#31", 32),
-        partitions("0-13", ",".join(f"#{n}" for n in range(14)), 32),
-        partitions("12,30", "#12,#30", 32),
+        *[partitions(spec, shown, count) for spec, shown, count in [
+            ("all", "#0,#1,#2,#3,#4,#5,#6,#7", 8), ("all", "#0", 1), ("0", "#0", 1), ("0-1,3", "#0,#1,#3", 8), ("3,1,1,0", "#0,#1,#3", 4),
+            ("0-3", "#0,#1,#2,#3", 4), ("2-2", "#2", 4), ("0-2,1", "#0,#1,#2", 4), ("01", "#1", 4), ("10", "#10", 16), ("31", "#31", 32),
+            ("0-13", ",".join(f"#{n}" for n in range(14)), 32), ("12,30", "#12,#30", 32), ("4", None, 8), ("3-9", None, 32), ("1", None, 1)]],
         *[partitions(spec, None) for spec in ["ALL", "All", "all,1", "2-1", "0-1-2", ",1", "-1", "1,", "1-", "1,,2", "1--2", "1,-2",
-                                              "1-,2", "", "1, 2", "10", "quiet", "4", "0," * 100]],
-        partitions("4", None, 8),
-        partitions("3-9", None, 32),
-        partitions("1", None, 1),
+                                              "1-,2", "0-,2", "0--0", "", "1, 2", "10", "quiet", "4", "0," * 100]],
         word("add user", ADD + "This command need parameters at least 4 ."),
         word(add()[:5], ADD + "This command need parameters at least 4 ."),
         word("add user a b c d", CLI + "Username is too short. [a] "),
@@ -147,7 +150,8 @@ CASES = {
         *[word(add("admin", name=n), CLI + f"Invalid character is included in UserName. [{n}] (top word is bad format).")
           for n in ["1alice_23", "_alice123", "-alice123"]],
         *[word(add("admin", name=n), CLI + f"Invalid character is included in UserName. [{shown}] ")
-          for n, shown in [("alice.123", "alice.123"), ("alice_12\nforged", "alice_12\\nforged"), ("alice_\u00e9123", "alice_\u00e9123")]],
+          for n, shown in [("alice.123", "alice.123"), ("alice_12\nforged", "alice_12\\nforged"), ("alice\\123", "alice\\\\123"),
+                           ("alice_\u00e9123", "alice_\u00e9123")]],
         *[word(add("admin", pw=pw, again=again), CLI + why) for pw, again, why in [
             ("Secr#12", None, "Password is too short."), ("S" * 33, None, "Password is too long."),
             ("Secret 12", None, "Invalid character is included in Password."),
@@ -164,6 +168,7 @@ CASES = {
     "ask": [
         *[c(f"declined: {reply!r}", add("operator"), stdin=reply, out=Q * asked, faults="add=throw")
           for reply, asked in [("N\n", 1), ("n\n", 1), ("no\nn\n", 2), ("", 1), ("y", 1), ("maybe\n\n", 3), ("y\r\n", 2)]],
+        ok("answered at a terminal", add("operator"), 2, tty=True, stdin="y\r", out=Q + "y\r\n", events=[event(N, "@TTY@")]),
         ok("asked until one letter", add("operator"), 2, stdin="yes\n\n y\nYY\nY \n\ty\nY\n", out=Q * 7),
         c("one pipe answers three adds", [], sh=BATCH, stdin="y\nn\ny\n", err=ADDED * 2,
           out="".join(PROMPT.format(f"batchuser{i}") + "0\n" for i in (1, 2, 3)), trace=[done(BATCH_WORDS[0]), done(BATCH_WORDS[2])],
@@ -183,14 +188,15 @@ CASES = {
         c("settings fail while the words are read", add("partition_operator", "0", "quiet"), conf="partitions = 99\n", status=3,
           err="Failed to execute add command.\n", trace=[CONF + ":1: partitions must be a number from 1 to 32", "Failed to execute add command."]),
     ],
+    "together": [
+        together("conc_user$i", 30, "", [(0, 30)], 30),
+        together("full_user$i", 30, "max_users = 12\n", [(0, 12), (46, 18)], 12),
+        together("same_name", 10, "", [(0, 1), (47, 9)], 1),
+    ],
     "show": [
         c("empty board", SHOW, out=HEADER, trace=[SHOWN]),
-        c("store order", SHOW, trace=[SHOWN], users="".join(f"{n}:{p}:{m}:!\n" for n, p, m in [
-            ("zeta_user", 3, 0), (N32, 1, 0), ("operator1", 2, 0), ("ce_account", 4, 0), ("part_op_a", 5, 11), ("part_op_b", 5, 0),
-            ("part_op_c", 5, 4294967295), ("admin_cab", 1, 3)]),
-          out=table(("zeta_user", "User", ""), (N32, "Admin", ""), ("operator1", "Operator", ""), ("ce_account", "CE", ""),
-                    ("part_op_a", "Partition Operator", "#0,#1,#3"), ("part_op_b", "Partition Operator", ""),
-                    ("part_op_c", "Partition Operator", "#0,#1,#2,#3"), ("admin_cab", "Admin", "#0,#1"))),
+        c("store order", SHOW, trace=[SHOWN], users="".join(f"{n}:{p}:{m}:!\n" for n, p, m, _, _ in LISTED),
+          out=table(*[(n, shown, partitions) for n, _, _, shown, partitions in LISTED])),
         c("a name filling its 36 bytes", SHOW, users="n" * 36 + ":1:0:!\n", out=table(("n" * 36, "Admin", "")), trace=[SHOWN]),
         c("32 partitions", SHOW, conf="# a bigger machine\n partitions=32 # all\n\n\tmax_users = 65535\r\n",
           users="wide_oper:5:2147483649:!\n", out=table(("wide_oper", "Partition Operator", "#0,#31")), trace=[SHOWN]),

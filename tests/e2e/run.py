@@ -37,7 +37,7 @@ def read(board, name):
 
 
 def write(board, name, content):
-    with open(os.path.join(board, name), "wb") as f:
+    with open(os.open(os.path.join(board, name), os.O_WRONLY | os.O_CREAT, 0o600), "wb") as f:
         f.write(content.encode() if isinstance(content, str) else content)
 
 
@@ -78,22 +78,39 @@ def run(row, board):
     if row.sh:  # a script that calls userctl, for pipes and redirections
         argv = ["sh", "-c", 'userctl() { $LAUNCH "$USERCTL_BIN" "$@"; }; ' + row.sh]
         variables.update(LAUNCH=" ".join(LAUNCH), USERCTL_BIN=USERCTL)
-    stdin = None if row.stdin is None else row.stdin.encode()
-    done = subprocess.run(argv, input=stdin, stdin=subprocess.DEVNULL if stdin is None else None,
-                          capture_output=True, env=variables, timeout=TIMEOUT)
-    out, err = (stream.decode("utf-8", "surrogateescape") for stream in (done.stdout, done.stderr))
+    cmdline, tty, stdin = "", "", None if row.stdin is None else row.stdin.encode()
+    if row.tty:  # the question asked at a terminal, answered once it shows
+        master, slave = os.openpty()
+        tty = os.ttyname(slave)[len("/dev/"):]
+        proc = subprocess.Popen(argv, stdin=slave, stdout=slave, stderr=subprocess.PIPE, env=variables)
+        os.close(slave)
+        out = screen(master, b": ")
+        if not LAUNCH:  # an emulator's or valgrind's cmdline is not the program's argument vector
+            cmdline = open(f"/proc/{proc.pid}/cmdline").read()
+        os.write(master, stdin)
+        out, err, status = out + screen(master), proc.stderr.read(), proc.wait(TIMEOUT)
+        os.close(master)
+        proc.stderr.close()
+    else:
+        done = subprocess.run(argv, input=stdin, stdin=subprocess.DEVNULL if stdin is None else None,
+                              capture_output=True, env=variables, timeout=TIMEOUT)
+        out, err, status = done.stdout, done.stderr, done.returncode
+    out, err = (stream.decode("utf-8", "surrogateescape") for stream in (out, err))
     users = read(board, "users").splitlines()
     added = sorted(set(users) - set(before[0].splitlines()))
     passwords = row.words[3:5] if row.words[:2] == ["add", "user"] else []
-    everything = out + err + "".join(read(board, name) for name in BOARD_FILES)
-    seen = {"status": done.returncode, "out": out, "err": err, "trace": traces(board),
+    everything = out + err + cmdline + "".join(read(board, name) for name in BOARD_FILES)
+    seen = {"status": status, "out": out, "err": err, "trace": traces(board),
             "events": log(board, "event.log", EVENT),
             "store": None if snapshot(board) == before else [user.rsplit(":", 1)[0] for user in users],
             "other files": sorted(set(os.listdir(board)) - BOARD_FILES),
+            "files not 0600": [f for f in os.listdir(board) if os.path.isfile(os.path.join(board, f))
+                               and os.stat(os.path.join(board, f)).st_mode & 0o777 != 0o600],
             "passwords shown": [p for p in passwords if len(p) > 4 and p not in row.words[:3] + row.words[5:]
                                 and p in everything],
             "verifiers failing": [a for a in added if passwords and not verifies(passwords[0], a.rsplit(":", 1)[1])]}
-    expected = dict(vars(row), trace=[line.replace("@DIR@", board) for line in row.trace])
+    expected = dict(vars(row), trace=[line.replace("@DIR@", board) for line in row.trace],
+                    events=[event.replace("@TTY@", tty) for event in row.events])
     return [f"{column}: expected {expected.get(column, [])!r}, got {value!r}"
             for column, value in seen.items() if value != expected.get(column, [])]
 
@@ -112,43 +129,16 @@ def screen(fd, until=None):
     return data
 
 
-def terminal(board):
-    # The question answered at a terminal: the passwords are gone from cmdline while it waits.
-    words, question = cases.add("operator", name="dave_1234"), cases.PROMPT.format("dave_1234").encode()
-    master, slave = os.openpty()
-    tty = os.ttyname(slave)[len("/dev/"):]
-    proc = subprocess.Popen(command(words), stdin=slave, stdout=slave, stderr=subprocess.PIPE, env=env(board))
-    os.close(slave)
-    try:
-        seen = [screen(master, question)]
-        if not LAUNCH:  # an emulator's or valgrind's cmdline is not the program's argument vector
-            seen.append(open(f"/proc/{proc.pid}/cmdline").read().split("\0")[1:-1])
-        os.write(master, b"y\r")
-        seen += [screen(master), proc.stderr.read().decode(), proc.wait(TIMEOUT),
-                 [event.split("\t")[2] for event in log(board, "event.log", EVENT)]]
-    finally:
-        proc.kill()
-        proc.wait()
-        proc.stderr.close()
-        os.close(master)
-    # the answer's echo, and the terminal it came from
-    wanted = [question] + ([] if LAUNCH else [words[:3] + ["x" * len(words[3])] * 2 + words[5:]])
-    wanted += [b"y\r\n", cases.ADDED, 0, [tty]]
-    return [] if seen == wanted else [f"expected {wanted}, got {seen}"]
-
-
 def main(sections):
     if not os.path.isfile(USERCTL):
         sys.exit(f"USERCTL={USERCTL!r} does not name the userctl binary")
     passed = failed = 0
     for section in sections or cases.CASES:
-        checks = [(row.name, lambda board, row=row: run(row, board)) for row in cases.CASES[section]]
-        checks += [("answered at a terminal", terminal)] if section == "ask" else []
-        for name, check in checks:
+        for row in cases.CASES[section]:
             with tempfile.TemporaryDirectory(prefix="userctl-e2e-") as board:
-                faults = check(board)
+                faults = run(row, board)
             for fault in faults:
-                print(f"FAIL {section}: {name}: {fault}")
+                print(f"FAIL {section}: {row.name}: {fault}")
             passed, failed = passed + (not faults), failed + bool(faults)
     print(f"{passed} passed, {failed} failed")
     return 1 if failed or not passed else 0

@@ -1,5 +1,6 @@
 // What no command reaches: the record's bytes, the list's bounds and
-// serialized form, masks beyond 32 partitions, an empty argument vector.
+// serialized form, masks beyond 32 partitions, an empty argument vector, and
+// the simulated board's answer to a client that breaks the contract.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "Board.h"
+#include "CGIRequester.h"
 #include "CGI_USER_INFO.h"
+#include "CommonUtil.h"
 #include "PException.h"
 #include "PartitionOperatorInfo.h"
 #include "PrimitiveTypeArray.h"
@@ -31,29 +35,35 @@ Bytes payload(unsigned int count, unsigned int size) {
     return bytes;
 }
 
-// The text of the platform exception that call throws; "" when none.
+// The platform exception that call throws, serialized: its six values,
+// then its text; "" when it throws none.
 template <typename Call>
 std::string raised(Call call) {
     try {
         call();
     } catch (const HalmLib::PException& e) {
-        return std::to_string(e.getExceptionDetail()) + " " + std::to_string(e.getActionCode()) + " " + e.getText();
+        Bytes bytes(e.getSerializedSize());
+        EXPECT_EQ(e.getSerialized(bytes.data(), static_cast<unsigned int>(bytes.size())), bytes.size());
+        EXPECT_EQ(e.getSerialized(bytes.data(), static_cast<unsigned int>(bytes.size() - 1)), 0u);
+        return std::to_string(e.getExceptionDetail()) + " " + std::to_string(e.getActionCode()) + " " +
+               std::string(bytes.begin(), bytes.end());
     }
     return "";
 }
+
+// What the array throws: 1, 80, 23296, 1, 1537, 20019 and its text.
+const std::string thrown = std::string("20019 1537 \x01\x50\x5B\x00\x01\x06\x01\x00\x00\x4E\x33", 22);
 
 }  // namespace
 
 TEST(Record, IntegersAreBigEndianAtTheirOffsets) {
     CGI_USER_INFO user{};
-    user.setPrivilege(5);
+    user.setPrivilege(0x01020305);
     user.setOperablePartition(static_cast<unsigned long>(0x180000003ull));  // a 64-bit long's bit 32 is not sent
-    Bytes bytes(212);
-    std::memcpy(bytes.data(), &user, 212);
-    EXPECT_EQ(Bytes(&bytes[140], &bytes[144]), (Bytes{0, 0, 0, 5}));
-    EXPECT_EQ(Bytes(&bytes[208], &bytes[212]), (Bytes{0x80, 0, 0, 3}));
-    EXPECT_EQ(user.getPrivilege(), 5u);
-    EXPECT_EQ(user.getOperablePartition(), 0x80000003ul);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&user);
+    EXPECT_EQ(Bytes(bytes + 140, bytes + 144), (Bytes{1, 2, 3, 5}));
+    EXPECT_EQ(Bytes(bytes + 208, bytes + 212), (Bytes{0x80, 0, 0, 3}));
+    EXPECT_EQ(user.getPrivilege() + user.getOperablePartition(), 0x01020305ul + 0x80000003ul);
 }
 
 TEST(PrimitiveTypeArray, SetSerializedAppendsWholePayloadsOnly) {
@@ -72,16 +82,16 @@ TEST(PrimitiveTypeArray, SetSerializedAppendsWholePayloadsOnly) {
         ASSERT_EQ(users.size(), row.held);
         for (unsigned int i = 0; i < row.held; ++i) EXPECT_STREQ(users[i].user_name, names[i]);
         EXPECT_EQ(users[row.held - 1].getPrivilege(), row.held == 5 ? 3u : 2u);
-        EXPECT_EQ(raised([&] { users[row.held]; }), "20019 1537 Out of range");
+        EXPECT_EQ(raised([&] { users[row.held]; }), thrown + "Out of range");
     }
 }
 
 TEST(PrimitiveTypeArray, GetSerializedWritesAllOrNothing) {
     const struct {
         unsigned int count, buffer;
-        const char* refusal;
-    } rows[] = {{0, 2, ""}, {0, 1, "20019 1537 Insufficient buffer size"}, {3, 638, ""}, {3, 639, ""},
-                {3, 637, "20019 1537 Insufficient buffer size"}};
+        std::string refusal;
+    } rows[] = {{0, 2, ""}, {0, 1, thrown + "Insufficient buffer size"}, {3, 638, ""}, {3, 639, ""},
+                {3, 637, thrown + "Insufficient buffer size"}};
     for (const auto& row : rows) {
         SCOPED_TRACE(std::to_string(row.count) + " records into " + std::to_string(row.buffer) + " bytes");
         Users users;
@@ -91,9 +101,9 @@ TEST(PrimitiveTypeArray, GetSerializedWritesAllOrNothing) {
         Bytes out(row.buffer, 0xEE), expected(row.buffer, 0xEE);
         unsigned int written = 0;
         EXPECT_EQ(raised([&] { written = users.getSerialized(out.data(), row.buffer); }), row.refusal);
-        if (!*row.refusal) std::copy(in.begin(), in.end(), expected.begin());
+        if (row.refusal.empty()) std::copy(in.begin(), in.end(), expected.begin());
         EXPECT_EQ(out, expected);
-        EXPECT_EQ(written, *row.refusal ? 0u : in.size());
+        EXPECT_EQ(written, row.refusal.empty() ? in.size() : 0u);
     }
     // A count beyond 16 bits is never written.
     HalmLib::HalmUi::PrimitiveTypeArray<unsigned char> bytes;
@@ -101,33 +111,71 @@ TEST(PrimitiveTypeArray, GetSerializedWritesAllOrNothing) {
     ASSERT_TRUE(bytes.setSerialized(in.data(), static_cast<unsigned int>(in.size())));
     ASSERT_TRUE(bytes.setSerialized(Bytes{0, 1, 7}.data(), 3));
     Bytes out(2 + 65536, 0xEE);
-    EXPECT_EQ(raised([&] { bytes.getSerialized(out.data(), static_cast<unsigned int>(out.size())); }), "20019 1537 Out of range");
+    EXPECT_EQ(raised([&] { bytes.getSerialized(out.data(), static_cast<unsigned int>(out.size())); }), thrown + "Out of range");
     EXPECT_EQ(out, Bytes(2 + 65536, 0xEE));
 }
 
-TEST(PException, SerializesItsValuesAndText) {
-    const HalmLib::PException original(1, 80, 23296, 1, 1537, 20019, reinterpret_cast<long>("Out of range"), 0, 0, 0, 0, 0, 0, 0);
-    Bytes bytes(23);
-    EXPECT_EQ(original.getSerialized(bytes.data(), 22), 0u);
-    ASSERT_EQ(original.getSerialized(bytes.data(), 23), 23u);
-    EXPECT_EQ(Bytes(bytes.begin(), bytes.begin() + 11), (Bytes{1, 0x50, 0x5B, 0, 1, 6, 1, 0, 0, 0x4E, 0x33}));
+TEST(PException, TakesBackItsSerializedForm) {
     HalmLib::PException copy(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-    EXPECT_FALSE(copy.setSerialized(bytes.data(), 10));
-    ASSERT_TRUE(copy.setSerialized(bytes.data(), 23));
-    EXPECT_EQ(raised([&] { throw copy; }), "20019 1537 Out of range");
+    const std::string form = thrown.substr(11) + "Out of range";
+    EXPECT_FALSE(copy.setSerialized(reinterpret_cast<const unsigned char*>(form.data()), 10));
+    ASSERT_TRUE(copy.setSerialized(reinterpret_cast<const unsigned char*>(form.data()), 23));
+    EXPECT_EQ(raised([&] { throw copy; }), thrown + "Out of range");
 }
 
 TEST(PartitionOperatorInfo, PartitionsBeyondTheMaskAreNeverSetNorReported) {
     const HalmLib::HalmUi::PartitionOperatorInfo info;
-    for (const int partition : {-1, 32, 64}) {
-        EXPECT_EQ(info.setOperablePartition(0x5ul, partition), 0x5ul);
-        EXPECT_EQ(info.isOperablePartition(~0ul, partition), 0);
-    }
-    EXPECT_EQ(info.setOperablePartition(0, 31), 0x80000000ul);
-    EXPECT_EQ(info.isOperablePartition(0x80000000ul, 31), 1);
+    for (const int partition : {-1, 32, 64}) EXPECT_EQ(info.setOperablePartition(5, partition) + info.isOperablePartition(~0ul, partition), 5u);
+    EXPECT_EQ(info.setOperablePartition(0, 31) + info.isOperablePartition(0x80000000ul, 31), 0x80000001ul);
 }
 
 TEST(UserCtrlCmd, AnEmptyArgumentVectorSelectsNothing) {
     char* argv[] = {nullptr};
     EXPECT_EQ(UserCtrlCmd().execute(0, argv), 1);
+}
+
+TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
+    char dir[] = "/tmp/userctl-unit-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir));
+    setenv("USERCTL_BOARD_DIR", dir, 1);
+    setenv("USERCTL_BOARD_FAULT", "bogus", 1);
+    EXPECT_EQ(raised([] { CommonUtil::getMaxPartitionNum(); }), thrown + "Board fault list is malformed");
+    unsetenv("USERCTL_BOARD_FAULT");
+    board::forgetState();
+    const std::string refused = "add-user request refused: ", padding = "a text field not padded with NUL bytes",
+                      name = "an empty name or one with a byte outside printable ASCII or ':'";
+    // A good record with count bytes from offset set to byte.
+    const struct {
+        unsigned int request, size, offset, count, byte;
+        std::string trace;
+    } rows[] = {{0x020100EC, 212, 0, 0, 0, "unknown request 0x020100ec"}, {0x020100EB, 211, 0, 0, 0, "add-user request of 211 bytes refused"},
+                {0x020100EB, 212, 0, 9, 0, refused + name}, {0x020100EB, 212, 3, 1, ':', refused + name},
+                {0x020100EB, 212, 3, 1, 0x7F, refused + name}, {0x020100EB, 212, 3, 1, ' ', refused + name},
+                {0x020100EB, 212, 35, 1, 'x', refused + padding}, {0x020100EB, 212, 103, 1, 'x', refused + padding},
+                {0x020100EB, 212, 139, 1, 'x', refused + padding}, {0x020100EB, 212, 40, 1, 'x', refused + "the two passwords differ"},
+                {0x020100EB, 212, 143, 1, 0, refused + "an unknown privilege"}, {0x020100EB, 212, 143, 1, 6, refused + "an unknown privilege"},
+                {0x020100EB, 212, 144, 1, 0, refused + "an entry flag other than 1"},
+                {0x020100EB, 212, 145, 1, 1, refused + "reserved bytes that are not zero"},
+                {0x020100EB, 212, 207, 1, 1, refused + "reserved bytes that are not zero"},
+                {0x020100EB, 212, 211, 1, 0x13, refused + "a partition outside the machine"}, {0x020100EB, 212, 0, 0, 0, ""}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.trace);
+        CGI_USER_INFO user{};
+        std::strcpy(user.user_name, "alice_123");
+        std::strcpy(user.password, "Secret#12");
+        std::strcpy(user.password_again, "Secret#12");
+        user.setPrivilege(5);
+        user.entry_flag = 1;
+        user.setOperablePartition(0xF);
+        std::memset(reinterpret_cast<unsigned char*>(&user) + row.offset, static_cast<int>(row.byte), row.count);
+        HalmLib::Gui::CGIRequester requester;
+        EXPECT_EQ(requester.setInfo(row.request, row.size, &user), row.trace.empty() ? 1 : 0);
+        EXPECT_EQ(requester.errorCode, row.trace.empty() ? 0 : 1);
+        std::string trace, users;
+        board::readWholeFile(board::statePath("trace.log"), trace, 1 << 20);
+        board::readWholeFile(board::statePath("users"), users, 1 << 20);
+        EXPECT_EQ(users.substr(0, 15), row.trace.empty() ? "alice_123:5:15:" : "");
+        const std::string last = trace.substr(trace.rfind("]: ") + 3);
+        EXPECT_TRUE(row.trace.empty() || last == "board: " + row.trace + "\n") << last;
+    }
 }
