@@ -148,7 +148,7 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
     const struct {
         unsigned int request, size, offset, count, byte;
         std::string trace;
-    } rows[] = {{0x020100EC, 212, 0, 0, 0, "unknown request 0x020100ec"}, {0x020100EB, 211, 0, 0, 0, "add-user request of 211 bytes refused"},
+    } rows[] = {{0x020100EC, 212, 0, 0, 0, "unknown request 0x020100ec"},  {0x020100EB, 211, 0, 0, 0, "add-user request of 211 bytes refused"},
                 {0x020100EB, 212, 0, 9, 0, refused + name}, {0x020100EB, 212, 3, 1, ':', refused + name},
                 {0x020100EB, 212, 3, 1, 0x7F, refused + name}, {0x020100EB, 212, 3, 1, ' ', refused + name},
                 {0x020100EB, 212, 35, 1, 'x', refused + padding}, {0x020100EB, 212, 103, 1, 'x', refused + padding},
@@ -158,6 +158,14 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
                 {0x020100EB, 212, 145, 1, 1, refused + "reserved bytes that are not zero"},
                 {0x020100EB, 212, 207, 1, 1, refused + "reserved bytes that are not zero"},
                 {0x020100EB, 212, 211, 1, 0x13, refused + "a partition outside the machine"}, {0x020100EB, 212, 0, 0, 0, ""}};
+    const auto lastTrace = [] {
+        std::string trace;
+        board::readWholeFile(board::statePath("trace.log"), trace, 1 << 20);
+        return trace.substr(trace.rfind("]: ") + 3);
+    };
+    Users users;
+    EXPECT_EQ(HalmLib::Gui::CGIRequester().getInfo(0x0201004E, users), 0);
+    EXPECT_EQ(lastTrace(), "board: unknown request 0x0201004e\n");
     for (const auto& row : rows) {
         SCOPED_TRACE(row.trace);
         CGI_USER_INFO user{};
@@ -171,11 +179,9 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
         HalmLib::Gui::CGIRequester requester;
         EXPECT_EQ(requester.setInfo(row.request, row.size, &user), row.trace.empty() ? 1 : 0);
         EXPECT_EQ(requester.errorCode, row.trace.empty() ? 0 : 1);
-        std::string trace, users;
-        board::readWholeFile(board::statePath("trace.log"), trace, 1 << 20);
-        board::readWholeFile(board::statePath("users"), users, 1 << 20);
-        EXPECT_EQ(users.substr(0, 15), row.trace.empty() ? "alice_123:5:15:" : "");
-        const std::string last = trace.substr(trace.rfind("]: ") + 3);
-        EXPECT_TRUE(row.trace.empty() || last == "board: " + row.trace + "\n") << last;
+        std::string stored;
+        board::readWholeFile(board::statePath("users"), stored, 1 << 20);
+        EXPECT_EQ(stored.substr(0, 15), row.trace.empty() ? "alice_123:5:15:" : "");
+        EXPECT_TRUE(row.trace.empty() || lastTrace() == "board: " + row.trace + "\n") << lastTrace();
     }
 }
