@@ -64,10 +64,6 @@ def table(*rows):
     return HEADER + "".join("%-32s %-18s %s\n" % row for row in rows)
 
 
-def unsupported(words, named):
-    return c(f"not supported: {words!r}", words, status=1, err=f"The specified command is not supported.(error=[{named}])\n")
-
-
 def ok(name, words, code, partitions="", **columns):
     # A quiet add that stores the account: code is the privilege, partitions as shown.
     mask = sum(1 << int(p) for p in partitions.replace("#", "").split(",") if p)
@@ -76,8 +72,8 @@ def ok(name, words, code, partitions="", **columns):
     return c(name, words, err=ADDED, trace=[done(words)], **columns)
 
 
-def refused(name, words, *trace, **columns):
-    return c(name, words, status=1, err=INVALID, trace=list(trace), **columns)
+def refused(words, *trace, **columns):
+    return c(f"refused: {words}", words, status=1, err=INVALID, trace=list(trace), **columns)
 
 
 def fails(name, words, *trace, **columns):
@@ -88,18 +84,14 @@ def fails(name, words, *trace, **columns):
 def partitions(spec, shown, count=4):
     words, why = add("partition_operator", spec, "quiet"), f"The specified partition number is invalid. [{spec[:128]}]"
     if shown is None:
-        return refused(f"partitions {spec!r} of {count}", words, CLI + why, conf=f"partitions = {count}\n")
+        return refused(words, CLI + why, conf=f"partitions = {count}\n")
     return ok(f"partitions {spec!r} of {count}", words, 5, shown, conf=f"partitions = {count}\n")
-
-
-def word(words, why):
-    return refused(f"words {words}", words, why)
 
 
 def together(name, count, conf, statuses, stored):
     # count adds started at once ($i in the name: 10, 11, ...): how many ended with each status,
     # the store's whole lines and distinct names, one trace line each; then the files are cleared.
-    script = (f"for i in $(seq 10 {count + 9}); do (userctl add user {name} Secret#12 Secret#12 user quiet 2>&-; echo $?) & done"
+    script = (f"for i in $(seq 10 {count + 9}); do (userctl add user {name} Secret#12 Secret#12 user quiet 2>/dev/null; echo $?) & done"
               " | sort | uniq -c; cd $USERCTL_BOARD_DIR; grep -cE '^[a-z_]+[0-9]*:3:0:[!-9;-~]+$' users;"
               " cut -d: -f1 users | sort -u | wc -l; wc -l <trace.log; rm users* *.log")
     return c(f"{count} adds of {name} at once, {conf!r}", [], sh=script, conf=conf, out="".join(f"{n:7} {s}\n" for s, n in statuses)
@@ -126,10 +118,10 @@ LISTED = [("zeta_user", 3, 0, "User", ""), (N32, 1, 0, "Admin", ""), ("operator1
 CASES = {
     "select": [
         c("no words", [], status=1),
-        *[unsupported(words, named) for words, named in [("delete user", "delete"), ("ADD user", "ADD"), ("Show user_list", "Show"),
-                                                         ("add", ""), ("add users", "users"), ("add user_list", "user_list"),
-                                                         ("show", ""), ("show user", "user"), ("'' user", "")]],
-        refused("show with a word more sends nothing", "show user_list extra", faults="list=throw"),
+        *[c(f"not supported: {w!r}", w, status=1, err=f"The specified command is not supported.(error=[{named}])\n")
+          for w, named in [("delete user", "delete"), ("ADD user", "ADD"), ("Show user_list", "Show"), ("add", ""), ("add users", "users"),
+                           ("add user_list", "user_list"), ("show", ""), ("show user", "user"), ("'' user", "")]],
+        refused("show user_list extra", faults="list=throw"),  # and sends nothing
     ],
     "add": [
         *[ok(privilege, add(privilege, "quiet"), code) for privilege, code in [("admin", 1), ("operator", 2), ("user", 3), ("ce", 4)]],
@@ -142,28 +134,28 @@ CASES = {
             ("0-13", ",".join(f"#{n}" for n in range(14)), 32), ("12,30", "#12,#30", 32), ("4", None, 8), ("3-9", None, 32), ("1", None, 1)]],
         *[partitions(spec, None) for spec in ["ALL", "All", "all,1", "2-1", "0-1-2", ",1", "-1", "1,", "1-", "1,,2", "1--2", "1,-2",
                                               "1-,2", "0-,2", "0--0", "", "1, 2", "10", "quiet", "4", "0," * 100]],
-        word("add user", ADD + "This command need parameters at least 4 ."),
-        word(add()[:5], ADD + "This command need parameters at least 4 ."),
-        word("add user a b c d", CLI + "Username is too short. [a] "),
-        *[word(add("admin", name=n), CLI + f"Username is too short. [{n}] ") for n in ["abcdefg", "1abcde"]],
-        *[word(add("admin", name=n), CLI + f"Username is too long. [{n[:128]}] ") for n in ["a" * 33, "b" * 200]],
-        *[word(add("admin", name=n), CLI + f"Invalid character is included in UserName. [{n}] (top word is bad format).")
+        refused("add user", ADD + "This command need parameters at least 4 ."),
+        refused(add()[:5], ADD + "This command need parameters at least 4 ."),
+        refused("add user a b c d", CLI + "Username is too short. [a] "),
+        *[refused(add("admin", name=n), CLI + f"Username is too short. [{n}] ") for n in ["abcdefg", "1abcde"]],
+        *[refused(add("admin", name=n), CLI + f"Username is too long. [{n[:128]}] ") for n in ["a" * 33, "b" * 200]],
+        *[refused(add("admin", name=n), CLI + f"Invalid character is included in UserName. [{n}] (top word is bad format).")
           for n in ["1alice_23", "_alice123", "-alice123"]],
-        *[word(add("admin", name=n), CLI + f"Invalid character is included in UserName. [{shown}] ")
+        *[refused(add("admin", name=n), CLI + f"Invalid character is included in UserName. [{shown}] ")
           for n, shown in [("alice.123", "alice.123"), ("alice_12\nforged", "alice_12\\nforged"), ("alice\\123", "alice\\\\123"),
                            ("alice_\u00e9123", "alice_\u00e9123")]],
-        *[word(add("admin", pw=pw, again=again), CLI + why) for pw, again, why in [
+        *[refused(add("admin", pw=pw, again=again), CLI + why) for pw, again, why in [
             ("Secr#12", None, "Password is too short."), ("S" * 33, None, "Password is too long."),
             ("Secret 12", None, "Invalid character is included in Password."),
             ("S\u00e9cret#12", None, "Invalid character is included in Password."),
             ("Secret\x7f12", None, "Invalid character is included in Password."), (P, "Secr#12", "Password is too short."),
             (P, "Secret 12", "Invalid character is included in Password.")]],
-        *[word(add("admin", again=again), ADD + "The specified password is invalid.") for again in ["Secret#13", "secret#12"]],
-        *[word(add(p), CLI + f"privilege [{p[:128]}] is not supported.") for p in ["root", "Admin", "x" * 5000]],
-        word(add("partition_operator"), ADD + "This command need [partition] parameter at Partition Operator."),
-        word(add("admin", "quiet", "quiet"), ADD + "Needless parameters are specified."),
-        word(add("partition_operator", "all", "quiet", "x"), ADD + "Needless parameters are specified."),
-        *[refused(f"{rest} of an admin", add("admin", *rest)) for rest in [["loud"], ["Quiet"], ["0-1"], ["0", "quiet"]]],
+        *[refused(add("admin", again=again), ADD + "The specified password is invalid.") for again in ["Secret#13", "secret#12"]],
+        *[refused(add(p), CLI + f"privilege [{p[:128]}] is not supported.") for p in ["root", "Admin", "x" * 5000]],
+        refused(add("partition_operator"), ADD + "This command need [partition] parameter at Partition Operator."),
+        refused(add("admin", "quiet", "quiet"), ADD + "Needless parameters are specified."),
+        refused(add("partition_operator", "all", "quiet", "x"), ADD + "Needless parameters are specified."),
+        *[refused(add("admin", *rest)) for rest in [["loud"], ["Quiet"], ["0-1"], ["0", "quiet"]]],
     ],
     "ask": [
         *[c(f"declined: {reply!r}", add("operator"), stdin=reply, out=Q * asked, faults="add=throw")
@@ -189,9 +181,9 @@ CASES = {
           err="Failed to execute add command.\n", trace=[CONF + ":1: partitions must be a number from 1 to 32", "Failed to execute add command."]),
     ],
     "together": [
-        together("conc_user$i", 30, "", [(0, 30)], 30),
-        together("full_user$i", 30, "max_users = 12\n", [(0, 12), (46, 18)], 12),
-        together("same_name", 10, "", [(0, 1), (47, 9)], 1),
+        together("conc_user$i", 20, "", [(0, 20)], 20),
+        together("full_user$i", 20, "max_users = 8\n", [(0, 8), (46, 12)], 8),
+        together("same_name", 8, "", [(0, 1), (47, 7)], 1),
     ],
     "show": [
         c("empty board", SHOW, out=HEADER, trace=[SHOWN]),
