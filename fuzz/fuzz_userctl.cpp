@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -32,8 +33,9 @@ void check(bool condition, const char* what) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char scratch[] = "/tmp/userctl-fuzz-XXXXXX";
-    check(mkdtemp(scratch) && setenv("USERCTL_BOARD_DIR", scratch, 1) == 0, "scratch board");
+    static std::string scratch = std::filesystem::temp_directory_path() / "userctl-fuzz-XXXXXX";
+    check(mkdtemp(scratch.data()) && setenv("USERCTL_BOARD_DIR", scratch.c_str(), 1) == 0, "scratch board");
+    std::atexit([] { std::filesystem::remove_all(scratch); });
     // The program's console goes nowhere. libFuzzer and the sanitizers write
     // to descriptor 2 itself, so stderr is pointed elsewhere rather than
     // reopened: a crash stays visible.

@@ -226,10 +226,15 @@ CASES = {
               (CAROL, f"{TWO}{N}:1:0:!\n", ":3: repeated name")]],
         fails("show on users, a directory", SHOW, STORE + ": cannot read: Is a directory", LIST_FAILED, setup=mkdir("users")),
         fails("add on users, a directory", CE, STORE + ": cannot read: Is a directory", failed(CE), setup=mkdir("users")),
-        c("state directory from XDG_STATE_HOME, else HOME", [], out=HEADER * 2 + "700 x/userctl/board\n700 h/.local/state/userctl/board\n2\n",
+        c("state directory from XDG_STATE_HOME, else HOME", [], out=HEADER * 2 + "700 x/userctl/board\n700 h/.local/state/userctl/board\n2\nuserctl\n",
           sh="d=$USERCTL_BOARD_DIR; unset USERCTL_BOARD_DIR; XDG_STATE_HOME=$d/x userctl show user_list; XDG_STATE_HOME=x HOME=$d/h userctl"
              " show user_list; cd $d; set x/userctl/board h/.local/state/userctl/board; stat -c '%a %n' $@; cat $1/trace.log $2/trace.log"
-             " | wc -l; rm -r x h"),
+             " | wc -l; ls x; rm -r x h"),
+        ok("stdin closed", CE, 4, sh=f"userctl {' '.join(CE)} <&-"),
+        fails("users, a link to itself", SHOW, STORE + ": cannot read: Too many levels of symbolic links", LIST_FAILED,
+              setup=lambda board: os.symlink("users", board + "/users")),
+        fails("board.conf without end", SHOW, CONF + ": cannot read: File too large", SHOW_THROWN,
+              setup=lambda board: os.symlink("/dev/zero", board + "/board.conf")),
         fails("users.lock a directory", CE, STORE + ".lock: cannot lock: Is a directory", failed(CE), users=TWO, setup=mkdir("users.lock")),
     ],
 }

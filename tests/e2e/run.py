@@ -48,18 +48,14 @@ def log(board, name, pattern):
     return [match.group(1) for match in matches]
 
 
-def traces(board):
-    return log(board, "trace.log", TRACE)
-
-
 def snapshot(board):
-    info = os.stat(os.path.join(board, "users")) if os.path.lexists(os.path.join(board, "users")) else None
+    info = os.lstat(os.path.join(board, "users")) if os.path.lexists(os.path.join(board, "users")) else None
     return read(board, "users"), info and (info.st_ino, info.st_mtime_ns)
 
 
 def verifies(password, verifier):
-    if verifier == "!" and LAUNCH:
-        return True  # the cross-built board has no libxcrypt to make a hash
+    if verifier == "!" and LAUNCH:  # the cross-built board has no libxcrypt to make a hash
+        return True
     crypt = ctypes.CDLL("libcrypt.so.1").crypt
     crypt.restype, crypt.argtypes = ctypes.c_char_p, [ctypes.c_char_p, ctypes.c_char_p]
     hashed = lambda word: (crypt(word.encode(), verifier.encode()) or b"").decode()
@@ -84,11 +80,14 @@ def run(row, board):
         tty = os.ttyname(slave)[len("/dev/"):]
         proc = subprocess.Popen(argv, stdin=slave, stdout=slave, stderr=subprocess.PIPE, env=variables)
         os.close(slave)
-        out = screen(master, b": ")
+        out = b""
+        while not out.endswith(b": "):  # the question; EIO if userctl ends without asking
+            out += os.read(master, 4096)
         if not LAUNCH:  # an emulator's or valgrind's cmdline is not the program's argument vector
             cmdline = open(f"/proc/{proc.pid}/cmdline").read()
         os.write(master, stdin)
-        out, err, status = out + screen(master), proc.stderr.read(), proc.wait(TIMEOUT)
+        err, status = proc.stderr.read(), proc.wait(TIMEOUT)
+        out += os.read(master, 4096)  # what the terminal still holds: the answer's echo
         os.close(master)
         proc.stderr.close()
     else:
@@ -100,7 +99,7 @@ def run(row, board):
     added = sorted(set(users) - set(before[0].splitlines()))
     passwords = row.words[3:5] if row.words[:2] == ["add", "user"] else []
     everything = out + err + cmdline + "".join(read(board, name) for name in BOARD_FILES)
-    seen = {"status": status, "out": out, "err": err, "trace": traces(board),
+    seen = {"status": status, "out": out, "err": err, "trace": log(board, "trace.log", TRACE),
             "events": log(board, "event.log", EVENT),
             "store": None if snapshot(board) == before else [user.rsplit(":", 1)[0] for user in users],
             "other files": sorted(set(os.listdir(board)) - BOARD_FILES),
@@ -113,20 +112,6 @@ def run(row, board):
                     events=[event.replace("@TTY@", tty) for event in row.events])
     return [f"{column}: expected {expected.get(column, [])!r}, got {value!r}"
             for column, value in seen.items() if value != expected.get(column, [])]
-
-
-def screen(fd, until=None):
-    # What the terminal fd shows until it ends with until, or until it closes.
-    data = b""
-    while until is None or not data.endswith(until):
-        try:
-            chunk = os.read(fd, 4096)
-        except OSError:  # EIO: every writer of the terminal has gone
-            chunk = b""
-        if not chunk:
-            return data
-        data += chunk
-    return data
 
 
 def main(sections):

@@ -9,7 +9,7 @@ import subprocess
 import tempfile
 import time
 
-from run import BOARD_FILES, LAUNCH, TIMEOUT, command, env, read, traces, write
+from run import BOARD_FILES, LAUNCH, TIMEOUT, TRACE, command, env, log, read, write
 
 ACCOUNT = re.compile(r"([A-Za-z][A-Za-z0-9_-]{7,31}):[1-5]:(0|[1-9]\d*):[!-9;-~]+")
 ROUNDS, PER_ROUND, SEEDED = (5, 3, 200) if LAUNCH else (15, 4, 500)
@@ -26,7 +26,7 @@ def accounts(board):
     lines = [ACCOUNT.fullmatch(line) for line in data.splitlines()]
     assert data.endswith("\n") or not data, f"torn store: {data[-80:]!r}"
     assert all(lines) and len({line[1] for line in lines}) == len(lines), "a bad line or a name stored twice"
-    assert set(os.listdir(board)) <= BOARD_FILES and traces(board) is not None, os.listdir(board)
+    assert set(os.listdir(board)) <= BOARD_FILES and log(board, "trace.log", TRACE) is not None, os.listdir(board)
     return {line[1] for line in lines}
 
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -135,9 +136,9 @@ TEST(UserCtrlCmd, AnEmptyArgumentVectorSelectsNothing) {
 }
 
 TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
-    char dir[] = "/tmp/userctl-unit-XXXXXX";
-    ASSERT_TRUE(mkdtemp(dir));
-    setenv("USERCTL_BOARD_DIR", dir, 1);
+    std::string dir = std::filesystem::temp_directory_path() / "userctl-unit-XXXXXX";
+    ASSERT_TRUE(mkdtemp(dir.data()));
+    setenv("USERCTL_BOARD_DIR", dir.c_str(), 1);
     setenv("USERCTL_BOARD_FAULT", "bogus", 1);
     EXPECT_EQ(raised([] { CommonUtil::getMaxPartitionNum(); }), thrown + "Board fault list is malformed");
     unsetenv("USERCTL_BOARD_FAULT");
@@ -168,13 +169,7 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
     EXPECT_EQ(lastTrace(), "board: unknown request 0x0201004e\n");
     for (const auto& row : rows) {
         SCOPED_TRACE(row.trace);
-        CGI_USER_INFO user{};
-        std::strcpy(user.user_name, "alice_123");
-        std::strcpy(user.password, "Secret#12");
-        std::strcpy(user.password_again, "Secret#12");
-        user.setPrivilege(5);
-        user.entry_flag = 1;
-        user.setOperablePartition(0xF);
+        CGI_USER_INFO user{"alice_123", "Secret#12", "Secret#12", {0, 0, 0, 5}, 1, {}, {0, 0, 0, 0xF}};
         std::memset(reinterpret_cast<unsigned char*>(&user) + row.offset, static_cast<int>(row.byte), row.count);
         HalmLib::Gui::CGIRequester requester;
         EXPECT_EQ(requester.setInfo(row.request, row.size, &user), row.trace.empty() ? 1 : 0);
@@ -184,4 +179,5 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
         EXPECT_EQ(stored.substr(0, 15), row.trace.empty() ? "alice_123:5:15:" : "");
         EXPECT_TRUE(row.trace.empty() || lastTrace() == "board: " + row.trace + "\n") << lastTrace();
     }
+    std::filesystem::remove_all(dir);
 }
