@@ -120,7 +120,7 @@ CASES = {
         c("no words", [], status=1),
         *[c(f"not supported: {w!r}", w, status=1, err=f"The specified command is not supported.(error=[{named}])\n")
           for w, named in [("delete user", "delete"), ("ADD user", "ADD"), ("Show user_list", "Show"), ("add", ""), ("add users", "users"),
-                           ("add user_list", "user_list"), ("show", ""), ("show user", "user"), ("'' user", "")]],
+                           ("add user_list", "user_list"), ("show", ""), ("show user", "user"), ("show User_list", "User_list"), ("'' user", "")]],
         refused("show user_list extra", faults="list=throw"),  # and sends nothing
     ],
     "add": [
