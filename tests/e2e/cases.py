@@ -109,7 +109,7 @@ BATCH = "; ".join(f"userctl add user batchuser{i} Pa55w0rd! Pa55w0rd! admin; ech
 BATCH_WORDS = [add("admin", name=f"batchuser{i}", pw="Pa55w0rd!") for i in (1, 2, 3)]
 MANY = "".join(f"user_{i:05d}:3:0:!\n" for i in range(65535))
 CAROL, CE = add("user", "quiet", name="carol_123"), add("ce", "quiet")
-NO_LOGIN = "(UtmpUtil::getUserInfo()) failed.)] (detail=0, action=0)"
+NO_LOGIN = ["board: login lookup failed (injected fault)", "Command failed. [{} (UtmpUtil::getUserInfo()) failed.)] (detail=0, action=0)"]
 
 LISTED = [("zeta_user", 3, 0, "User", ""), (N32, 1, 0, "Admin", ""), ("operator1", 2, 0, "Operator", ""), ("ce_account", 4, 0, "CE", ""),
           ("part_op_a", 5, 11, "Partition Operator", "#0,#1,#3"), ("part_op_b", 5, 0, "Partition Operator", ""),
@@ -165,8 +165,7 @@ CASES = {
         c("one pipe answers three adds", [], sh=BATCH, stdin="y\nn\ny\n", err=ADDED * 2,
           out="".join(PROMPT.format(f"batchuser{i}") + "0\n" for i in (1, 2, 3)), trace=[done(BATCH_WORDS[0]), done(BATCH_WORDS[2])],
           events=[event("batchuser1"), event("batchuser3")], store=["batchuser1:1:0", "batchuser3:1:0"]),
-        fails("login lookup fails", add("admin"), "board: login lookup failed (injected fault)",
-              f"Command failed. [{masked(add('admin'))} {NO_LOGIN}", faults="login", stdin="y\n"),
+        fails("login lookup fails", add("admin"), NO_LOGIN[0], NO_LOGIN[1].format(masked(add("admin"))), faults="login", stdin="y\n"),
     ],
     "service": [
         c("same name", CE, users=TWO, status=47, err="Same name already exists. User addition failed.\n", trace=[failed(CE)]),
@@ -175,8 +174,8 @@ CASES = {
         fails("refused with 5", CE, "board: add-user request refused with 5 (injected fault)", failed(CE), faults="add=5"),
         fails("request throws", CE, failed(CE, 20019, 1537), faults="add=throw"),
         fails("unknown fault", CE, TOKEN.format("nonsense"), failed(CE, 20019, 1537), faults="nonsense"),
-        fails("faults trimmed and combined", add("ce"), "board: login lookup failed (injected fault)",
-              f"Command failed. [{masked(add('ce'))} {NO_LOGIN}", faults=" add=5 , login ", stdin="y\n"),
+        fails("faults trimmed and combined", add("ce"), NO_LOGIN[0], NO_LOGIN[1].format(masked(add("ce"))), faults=" add=5 , login ",
+              stdin="y\n"),
         c("settings fail while the words are read", add("partition_operator", "0", "quiet"), conf="partitions = 99\n", status=3,
           err="Failed to execute add command.\n", trace=[CONF + ":1: partitions must be a number from 1 to 32", "Failed to execute add command."]),
     ],
