@@ -1,5 +1,6 @@
 #include "UserCommandCommon.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -39,13 +40,20 @@ constexpr PrivilegeKeyword privilegeKeywords[] = {
 
 // One byte of the reply, read straight from the descriptor: a buffered read
 // would take the lines that follow too, and a script that answers several
-// commands through one pipe would lose them. False at end of input or on an
+// commands through one pipe would lose them. An input left non-blocking by
+// whoever started the command is waited on. False at end of input or on an
 // error.
 bool readReplyByte(char& c) {
     for (;;) {
         const ssize_t got = read(STDIN_FILENO, &c, 1);
         if (got == 1) return true;
-        if (got == 0 || errno != EINTR) return false;
+        if (got == 0) return false;
+        if (errno == EAGAIN) {
+            pollfd input{STDIN_FILENO, POLLIN, 0};
+            if (poll(&input, 1, -1) < 0 && errno != EINTR) return false;
+        } else if (errno != EINTR) {
+            return false;
+        }
     }
 }
 

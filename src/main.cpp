@@ -1,10 +1,32 @@
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+
 #include <cstdio>
 
 #include "HalmTrace.h"
 #include "UserCommandCommon.h"
 #include "UserCtrlCmd.h"
 
+namespace {
+
+// First of all, as login programs do: the process holds passwords, so it
+// leaves no core file, and no other process, not even one of its own user,
+// may read its memory or environment. And a console or log that cannot be
+// written fails that one write: a dead pipe or a file-size limit must not
+// kill the process between creating an account and recording it.
+void harden() {
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    const rlimit noCore{0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
+    signal(SIGPIPE, SIG_IGN);
+    signal(SIGXFSZ, SIG_IGN);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    harden();
     HalmLib::trace::HalmTrace trace(1, 10, 1024);
     try {
         UserCtrlCmd selector;

@@ -2,18 +2,21 @@
 #
 # c(name, words, column=value, ...). What the board starts with: conf (board.conf), users (the
 # store), faults (USERCTL_BOARD_FAULT), stdin (the reply typed; with tty, at a terminal once the
-# question shows), sh (a script calling userctl, in place of the words), setup (a function given
-# the state directory). What must follow:
+# question shows, "nonblocking" for one left O_NONBLOCK; a signal number is sent there instead),
+# sh (a script calling userctl, in place of the words), setup (a function given the state
+# directory), uid (the user running userctl, who then owns the state directory); userctl runs in
+# the state directory. What must follow:
 # status, out, err, trace (every trace.log text, the board's own included; @DIR@ stands for the
-# state directory), events (event.log fields after the stamp) and store (every account as
-# name:privilege:mask; None: the file untouched). A column left out expects nothing at all.
+# state directory, in err too), events (event.log fields after the stamp) and store (every
+# account as name:privilege:mask; None: the file untouched). A column left out expects nothing.
 
 import os
 import pwd
 import shlex
+import signal
 from types import SimpleNamespace
 
-DEFAULTS = dict(conf=None, users=None, faults=None, stdin=None, sh=None, tty=False, setup=None,
+DEFAULTS = dict(conf=None, users=None, faults=None, stdin=None, sh=None, tty=False, setup=None, uid=None,
                 status=0, out="", err="", trace=[], events=[], store=None)
 
 
@@ -68,8 +71,8 @@ def ok(name, words, code, partitions="", **columns):
     # A quiet add that stores the account: code is the privilege, partitions as shown.
     mask = sum(1 << int(p) for p in partitions.replace("#", "").split(",") if p)
     account = words[2] + (f" (Partition{partitions})" if code == 5 else "")
-    columns = {"store": [f"{words[2]}:{code}:{mask}"], "events": [event(account)], **columns}
-    return c(name, words, err=ADDED, trace=[done(words)], **columns)
+    columns = {"store": [f"{words[2]}:{code}:{mask}"], "events": [event(account)], "err": ADDED, "trace": [done(words)], **columns}
+    return c(name, words, **columns)
 
 
 def refused(words, *trace, **columns):
@@ -78,7 +81,7 @@ def refused(words, *trace, **columns):
 
 def fails(name, words, *trace, **columns):
     # A command that the board fails: status 3 and the command's failure message.
-    return c(name, words, status=3, err=ADD_FAILED if words[0] == "add" else FAILED, trace=list(trace), **columns)
+    return c(name, words, trace=list(trace), **{"status": 3, "err": ADD_FAILED if words[0] == "add" else FAILED, **columns})
 
 
 def partitions(spec, shown, count=4):
@@ -102,6 +105,16 @@ def mkdir(name):
     return lambda board: os.mkdir(os.path.join(board, name))
 
 
+def filled(lines):
+    # trace.log holding lines of 51 bytes, each with the text "x" * 13.
+    def setup(board):
+        with open(os.open(os.path.join(board, "trace.log"), os.O_WRONLY | os.O_CREAT, 0o600), "w") as log:
+            log.write("2026-12-06T00:00:00.000Z userctl[1]: xxxxxxxxxxxxx\n" * lines)
+    return setup
+
+
+
+
 CLI, ADD = "CLI UserCommandCommon: ", "CLI add user: "
 CONF, STORE = "board: @DIR@/board.conf", "board: @DIR@/users"
 TOKEN = 'board: USERCTL_BOARD_FAULT: unknown or repeated token "{}"'
@@ -109,6 +122,7 @@ BATCH = "; ".join(f"userctl add user batchuser{i} Pa55w0rd! Pa55w0rd! admin; ech
 BATCH_WORDS = [add("admin", name=f"batchuser{i}", pw="Pa55w0rd!") for i in (1, 2, 3)]
 MANY = "".join(f"user_{i:05d}:3:0:!\n" for i in range(65535))
 CAROL, CE = add("user", "quiet", name="carol_123"), add("ce", "quiet")
+DEAD = "mkfifo p; exec 4<>p 5>p 4<&-; rm p; "  # descriptor 5: a pipe whose reader has gone
 NO_LOGIN = ["board: login lookup failed (injected fault)", "Command failed. [{} (UtmpUtil::getUserInfo()) failed.)] (detail=0, action=0)"]
 
 LISTED = [("zeta_user", 3, 0, "User", ""), (N32, 1, 0, "Admin", ""), ("operator1", 2, 0, "Operator", ""), ("ce_account", 4, 0, "CE", ""),
@@ -235,5 +249,16 @@ CASES = {
         fails("board.conf without end", SHOW, CONF + ": cannot read: File too large", SHOW_THROWN,
               setup=lambda board: os.symlink("/dev/zero", board + "/board.conf")),
         fails("users.lock a directory", CE, STORE + ".lock: cannot lock: Is a directory", failed(CE), users=TWO, setup=mkdir("users.lock")),
+    ],
+    "hostile": [
+        # A console or log that cannot be written fails that write alone.
+        ok("an add through a dead pipe", CE, 4, sh=DEAD + f"userctl {' '.join(CE)} 2>&5", err=""),
+        fails("a table into a dead pipe", SHOW, failed(SHOW), users=TWO, sh=DEAD + "userctl show user_list >&5"),
+        *[ok(f"trace.log {why}", CE, 4, sh=f"ulimit -f 10; userctl {' '.join(CE)}", setup=filled(lines), trace=["x" * 13] * lines)
+          for lines, why in [(400, "past the file-size limit")]],
+        # Not dumpable: no core file, and the memory not readable by its own user. A reply waited for.
+        c("SIGQUIT at the question", add("operator"), tty=True, uid=65534, stdin=signal.SIGQUIT, status=-signal.SIGQUIT, out=Q),
+        ok("answered at a non-blocking terminal", add("operator"), 2, tty="nonblocking", stdin="y\r", out=Q + "y\r\n",
+           events=[event(N, "@TTY@")]),
     ],
 }

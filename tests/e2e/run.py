@@ -4,9 +4,12 @@
 # blanks) that runs it: qemu-ppc for the PowerPC build, valgrind for memcheck.
 # Usage: run.py [SECTION...]   (every section by default)
 
+import contextlib
 import ctypes
+import fcntl
 import os
 import re
+import resource
 import shlex
 import subprocess
 import sys
@@ -14,7 +17,7 @@ import tempfile
 
 import cases
 
-USERCTL = os.environ.get("USERCTL", "")
+USERCTL = os.path.abspath(os.environ.get("USERCTL", ""))
 LAUNCH = shlex.split(os.environ.get("USERCTL_EMULATOR", ""))
 TIMEOUT = 120  # qemu-user and valgrind are slow to start; a hang must still end
 BOARD_FILES = {"board.conf", "users", "users.lock", "trace.log", "event.log"}
@@ -62,6 +65,18 @@ def verifies(password, verifier):
     return hashed(password) == verifier != hashed(password + "x")
 
 
+def start(row, board):
+    # In the child: the board as the working directory, where a core file would show as a stray
+    # file, and no limit on its size.
+    def start_child():
+        resource.setrlimit(resource.RLIMIT_CORE, (resource.RLIM_INFINITY,) * 2)
+        if row.uid:
+            os.setgroups([])
+            os.setgid(row.uid)
+            os.setuid(row.uid)
+    return dict(cwd=board, preexec_fn=start_child)
+
+
 def run(row, board):
     # Runs row on the board; returns its faults: each column whose value was not the one expected.
     for name, content in (("board.conf", row.conf), ("users", row.users)):
@@ -69,32 +84,44 @@ def run(row, board):
             write(board, name, content)
     if row.setup:
         row.setup(board)
+    if row.uid:
+        os.chown(board, row.uid, row.uid)
     before = snapshot(board)
     argv, variables = command(row.words), env(board, row.faults)
     if row.sh:  # a script that calls userctl, for pipes and redirections
         argv = ["sh", "-c", 'userctl() { $LAUNCH "$USERCTL_BIN" "$@"; }; ' + row.sh]
         variables.update(LAUNCH=" ".join(LAUNCH), USERCTL_BIN=USERCTL)
-    cmdline, tty, stdin = "", "", None if row.stdin is None else row.stdin.encode()
+    cmdline, tty, stdin = "", "", row.stdin.encode() if isinstance(row.stdin, str) else row.stdin
+    readable = False
     if row.tty:  # the question asked at a terminal, answered once it shows
         master, slave = os.openpty()
         tty = os.ttyname(slave)[len("/dev/"):]
-        proc = subprocess.Popen(argv, stdin=slave, stdout=slave, stderr=subprocess.PIPE, env=variables)
+        if row.tty == "nonblocking":  # as a parent process may leave it
+            fcntl.fcntl(slave, fcntl.F_SETFL, fcntl.fcntl(slave, fcntl.F_GETFL) | os.O_NONBLOCK)
+        proc = subprocess.Popen(argv, stdin=slave, stdout=slave, stderr=subprocess.PIPE, env=variables, **start(row, board))
         os.close(slave)
         out = b""
         while not out.endswith(b": "):  # the question; EIO if userctl ends without asking
             out += os.read(master, 4096)
         if not LAUNCH:  # an emulator's or valgrind's cmdline is not the program's argument vector
             cmdline = open(f"/proc/{proc.pid}/cmdline").read()
-        os.write(master, stdin)
+        # Memory and environment readable by the process's own user, as a debugger would read them.
+        readable = row.uid is not None and os.stat(f"/proc/{proc.pid}/environ").st_uid == row.uid
+        if isinstance(stdin, int):  # a signal in place of the reply
+            proc.send_signal(stdin)
+        else:
+            os.write(master, stdin)
         err, status = proc.stderr.read(), proc.wait(TIMEOUT)
-        out += os.read(master, 4096)  # what the terminal still holds: the answer's echo
+        with contextlib.suppress(OSError):  # EIO: the terminal holds nothing more
+            out += os.read(master, 4096)  # what it still holds: the answer's echo
         os.close(master)
         proc.stderr.close()
     else:
         done = subprocess.run(argv, input=stdin, stdin=subprocess.DEVNULL if stdin is None else None,
-                              capture_output=True, env=variables, timeout=TIMEOUT)
+                              capture_output=True, env=variables, timeout=TIMEOUT, **start(row, board))
         out, err, status = done.stdout, done.stderr, done.returncode
     out, err = (stream.decode("utf-8", "surrogateescape") for stream in (out, err))
+    err = re.sub(r"qemu: uncaught target signal .*\n", "", err)  # the emulator's own note of a signal death
     users = read(board, "users").splitlines()
     added = sorted(set(users) - set(before[0].splitlines()))
     passwords = row.words[3:5] if row.words[:2] == ["add", "user"] else []
@@ -107,9 +134,10 @@ def run(row, board):
                                and os.stat(os.path.join(board, f)).st_mode & 0o777 != 0o600],
             "passwords shown": [p for p in passwords if len(p) > 4 and p not in row.words[:3] + row.words[5:]
                                 and p in everything],
-            "verifiers failing": [a for a in added if passwords and not verifies(passwords[0], a.rsplit(":", 1)[1])]}
-    expected = dict(vars(row), trace=[line.replace("@DIR@", board) for line in row.trace],
-                    events=[event.replace("@TTY@", tty) for event in row.events])
+            "verifiers failing": [a for a in added if passwords and not verifies(passwords[0], a.rsplit(":", 1)[1])],
+            "memory readable": readable}
+    expected = dict(vars(row), trace=[line.replace("@DIR@", board) for line in row.trace], err=row.err.replace("@DIR@", board),
+                    events=[event.replace("@TTY@", tty) for event in row.events], **{"memory readable": False})
     return [f"{column}: expected {expected.get(column, [])!r}, got {value!r}"
             for column, value in seen.items() if value != expected.get(column, [])]
 
