@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -31,12 +33,56 @@ std::string homeDir() {
     return entry && entry->pw_dir ? entry->pw_dir : "";
 }
 
+// What the board creates gets exactly 0600 or 0700, whatever umask the
+// command was started with. The board serves a single-threaded program, so
+// the umask is its own for the moment of one call.
+class PrivateUmask {
+public:
+    PrivateUmask() : old(umask(077)) {}
+    ~PrivateUmask() { umask(old); }
+    PrivateUmask(const PrivateUmask&) = delete;
+    PrivateUmask& operator=(const PrivateUmask&) = delete;
+
+private:
+    mode_t old;
+};
+
 // Like mkdir -p; components that exist already are left as they are.
 void makeDirs(const std::string& path) {
+    const PrivateUmask privately;
     for (std::size_t end = 1; end <= path.size(); ++end) {
         if (end < path.size() && path[end] != '/') continue;
         if (mkdir(path.substr(0, end).c_str(), 0700) != 0 && errno != EEXIST) return;
     }
+}
+
+// The directory at path, or -1 after its reason went to standard error.
+int openStateDir(const std::string& path) {
+    if (path.empty()) {
+        dprintf(STDERR_FILENO, "board: no state directory: USERCTL_BOARD_DIR, XDG_STATE_HOME and HOME are unset, "
+                               "and uid %ld has no home directory\n", static_cast<long>(geteuid()));
+        return -1;
+    }
+    makeDirs(path);
+    int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int err = errno;
+    struct stat info {};
+    char why[128] = "";
+    if (fd < 0) {
+        std::snprintf(why, sizeof why, "%s", lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)
+                                                 ? "a symbolic link" : std::strerror(err));
+    } else if (fstat(fd, &info) != 0) {
+        std::snprintf(why, sizeof why, "%s", std::strerror(errno));
+    } else if (info.st_uid != geteuid()) {
+        std::snprintf(why, sizeof why, "owned by uid %ld, not by uid %ld that runs the command",
+                      static_cast<long>(info.st_uid), static_cast<long>(geteuid()));
+    } else if (info.st_mode & (S_IWGRP | S_IWOTH)) {
+        std::snprintf(why, sizeof why, "writable by group or others");
+    }
+    if (!*why) return fd;
+    if (fd >= 0) close(fd);
+    dprintf(STDERR_FILENO, "board: %s: not used as the state directory: %s\n", path.c_str(), why);
+    return -1;
 }
 
 std::string_view trim(std::string_view text) {
@@ -48,9 +94,9 @@ std::string_view trim(std::string_view text) {
 bool readSettings(Settings& settings) {
     const std::string path = statePath("board.conf");
     std::string text;
-    if (const int err = readWholeFile(path, text, maxConfSize)) {
+    if (const int err = readStateFile("board.conf", text, maxConfSize)) {
         if (err == ENOENT) return true;
-        traceReason("%s: cannot read: %s", path.c_str(), std::strerror(err));
+        traceReason("%s: cannot read: %s", path.c_str(), errorText(err));
         return false;
     }
     bool seenPartitions = false, seenMaxUsers = false;
@@ -88,6 +134,7 @@ bool readSettings(Settings& settings) {
 bool parseFaultToken(std::string_view token, Faults& faults) {
     constexpr std::uint32_t maxCode = 0x7FFFFFFF;
     if (token == "login") {
+        if (faults.login) return false;
         faults.login = true;
         return true;
     }
@@ -123,6 +170,7 @@ bool parseFaultToken(std::string_view token, Faults& faults) {
 struct Cache {
     bool dirKnown = false;
     std::string dir;
+    int dirFd = -1;
     bool loaded = false;
     bool settingsOk = false;
     bool faultsOk = false;
@@ -140,23 +188,59 @@ std::string findStateDir() {
         return std::string(xdg) + "/userctl/board";  // a relative XDG path is ignored, as XDG says
     }
     const std::string home = homeDir();
-    if (home.empty()) return "";  // nowhere to keep state: every file access fails
+    if (home.empty()) return "";  // nowhere to keep state: the board refuses to work
     return home + "/.local/state/userctl/board";
 }
 
 }  // namespace
 
-std::string stateDir() {
+int stateDirFd() {
     Cache& known = cache();
     if (!known.dirKnown) {
         known.dir = findStateDir();
-        if (!known.dir.empty()) makeDirs(known.dir);
+        known.dirFd = openStateDir(known.dir);
         known.dirKnown = true;
     }
-    return known.dir;
+    return known.dirFd;
+}
+
+std::string stateDir() {
+    stateDirFd();
+    return cache().dir;
 }
 
 std::string statePath(const char* name) { return stateDir() + "/" + name; }
+
+int openStateFile(const char* name, int flags) {
+    const int dir = stateDirFd();
+    if (dir < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    flags |= O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int fd = -1;
+    if (flags & O_CREAT) {
+        const PrivateUmask privately;
+        fd = openat(dir, name, flags, 0600);
+    } else {
+        fd = openat(dir, name, flags);
+    }
+    struct stat info {};
+    if (fd < 0 || (fstat(fd, &info) == 0 && S_ISREG(info.st_mode))) return fd;
+    const int err = S_ISDIR(info.st_mode) ? EISDIR : info.st_mode ? notRegularFile : errno;
+    close(fd);
+    errno = err;
+    return -1;
+}
+
+const char* errorText(int err) { return err == notRegularFile ? "not a regular file" : std::strerror(err); }
+
+bool lockExclusive(int fd) {
+    while (flock(fd, LOCK_EX) != 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
 
 bool readFaults(Faults& faults, bool report) {
     faults = Faults{};
@@ -180,6 +264,7 @@ bool readFaults(Faults& faults, bool report) {
 
 Config load() {
     Cache& known = cache();
+    if (stateDirFd() < 0) raisePlatformFailure("Board state directory is unusable");
     if (!known.loaded) {
         known.settingsOk = readSettings(known.config.settings);
         known.faultsOk = readFaults(known.config.faults, true);
@@ -190,7 +275,10 @@ Config load() {
     return known.config;
 }
 
-void forgetState() { cache() = Cache(); }
+void forgetState() {
+    if (cache().dirFd >= 0) close(cache().dirFd);
+    cache() = Cache();
+}
 
 void raisePlatformFailure(const char* text) {
     throw HalmLib::PException(1, 80, 23296, 1, 1537, 20019, reinterpret_cast<long>(text),
@@ -209,9 +297,9 @@ bool parseDecimal(std::string_view digits, std::uint32_t max, std::uint32_t& val
     return true;
 }
 
-int readWholeFile(const std::string& path, std::string& out, std::size_t limit) {
+int readStateFile(const char* name, std::string& out, std::size_t limit) {
     out.clear();
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = openStateFile(name, O_RDONLY);
     if (fd < 0) return errno;
     struct stat info {};
     int err = fstat(fd, &info) != 0 ? errno : 0;

@@ -11,9 +11,28 @@
 
 namespace board {
 
-// The state directory, created (0700, parents too) when missing.
+// The state directory, opened once per process: created (0700, parents
+// too) when missing, then trusted only when it is no symbolic link, belongs
+// to the effective user and no one else can write it, so that no other user
+// can plant a link or a file in it. -1 when there is none to trust; the
+// reason then went to standard error, since no trace log can hold it.
+int stateDirFd();
+// Its path, for messages; empty when none is set.
 std::string stateDir();
 std::string statePath(const char* name);
+
+// Opens name in the state directory with flags (O_RDONLY, O_RDWR,
+// O_WRONLY | O_APPEND, each with O_CREAT and O_EXCL as wanted): never
+// through a symbolic link, never waiting on a FIFO, and only a regular file.
+// A file it creates has mode 0600 whatever the umask. -1 with errno set
+// otherwise (notRegularFile for a FIFO, a device or a socket).
+int openStateFile(const char* name, int flags);
+constexpr int notRegularFile = 4096;  // beyond every errno value
+// strerror, and the board's own notRegularFile.
+const char* errorText(int err);
+
+// flock(LOCK_EX) through EINTR.
+bool lockExclusive(int fd);
 
 struct Settings {
     int partitions = 4;
@@ -52,16 +71,17 @@ void forgetState();
 // Digits only, no sign, at most max. False otherwise (and on overflow).
 bool parseDecimal(std::string_view digits, std::uint32_t max, std::uint32_t& value);
 
-// Reads a whole file into out. Returns 0 or an errno value; EFBIG when the
-// file holds more than limit bytes.
-int readWholeFile(const std::string& path, std::string& out, std::size_t limit);
+// Reads the whole file name of the state directory into out. Returns 0 or
+// an errno value; EFBIG when the file holds more than limit bytes.
+int readStateFile(const char* name, std::string& out, std::size_t limit);
 
 // Writes all of data, through short writes and EINTR.
 bool writeAll(int fd, std::string_view data);
 
-// Appends one line to fileName in the state directory with a single write:
-// the UTC timestamp, head as given, then the fields escaped and separated by
-// tabs. Returns false when it could not be written. Never throws.
+// Appends one line to fileName in the state directory: the UTC timestamp,
+// head as given, then the fields escaped and separated by tabs. The line is
+// written whole or not at all. Returns false when it could not be written.
+// Never throws.
 bool appendLogLine(const char* fileName, std::string_view head,
                    std::initializer_list<std::string_view> fields) noexcept;
 

@@ -65,11 +65,10 @@ void wipe(CGI_USER_INFO& user) { explicit_bzero(&user, sizeof user); }
 // that only the payload is held while the caller's object takes its copy.
 bool buildUserList(std::vector<unsigned char>& payload) {
     board::Store store;
-    const std::string path = board::statePath("users");
-    if (!board::readStore(path, store)) return false;
+    if (!board::readStore(store)) return false;
     const std::size_t count = store.accounts.size();
     if (count > maxListCount) {
-        board::traceReason("%s: %zu accounts are more than a list can carry", path.c_str(), count);
+        board::traceReason("%s: %zu accounts are more than a list can carry", board::statePath("users").c_str(), count);
         return false;
     }
     payload.assign(listCountSize + count * sizeof(CGI_USER_INFO), 0);

@@ -74,70 +74,65 @@ bool parseStore(const std::string& path, std::string_view bytes, std::vector<Acc
     return true;
 }
 
-// An exclusive flock held for the object's lifetime.
+// An exclusive flock on users.lock, held for the object's lifetime.
 class StoreLock {
 public:
-    explicit StoreLock(const std::string& path)
-        : fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
-        while (fd >= 0 && flock(fd, LOCK_EX) != 0) {
-            if (errno == EINTR) continue;
-            close(fd);
-            fd = -1;
-        }
+    StoreLock() : fd(openStateFile("users.lock", O_RDWR | O_CREAT)), err(fd < 0 ? errno : 0) {
+        if (!err && !lockExclusive(fd)) err = errno;
     }
     ~StoreLock() {
         if (fd >= 0) close(fd);
     }
     StoreLock(const StoreLock&) = delete;
     StoreLock& operator=(const StoreLock&) = delete;
-    bool held() const { return fd >= 0; }
+    // 0 when held, else why not.
+    int error() const { return err; }
 
 private:
     int fd;
+    int err;
 };
 
-bool syncDir(const std::string& dir) {
-    const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool synced = fsync(fd) == 0;
-    close(fd);
-    return synced;
-}
-
-// Writes old followed by added to a temporary file and renames it over the
-// store, so that a reader sees the old store or the new, never a mix.
-bool replaceStore(const std::string& dir, std::string_view old, std::string_view added) {
-    const std::string temp = dir + "/users.tmp", path = dir + "/users";
+// Writes old followed by added to users.tmp and renames it over the store,
+// so that a reader sees the old store or the new, never a mix.
+bool replaceStore(std::string_view old, std::string_view added) {
+    const int dir = stateDirFd();
+    const char* const temp = "users.tmp";
+    const char* failedFile = temp;  // the file a failure names
     int err = 0;
     // A leftover of a killed writer is removed first; O_EXCL then guarantees
-    // a fresh 0600 file of our own (never one followed through a link).
-    if (unlink(temp.c_str()) != 0 && errno != ENOENT) err = errno;
-    const int fd = err ? -1 : open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    // a fresh 0600 file of our own.
+    if (unlinkat(dir, temp, 0) != 0 && errno != ENOENT) err = errno;
+    const int fd = err ? -1 : openStateFile(temp, O_WRONLY | O_CREAT | O_EXCL);
     if (!err && fd < 0) err = errno;
     if (fd >= 0) {
         errno = 0;
         if (!writeAll(fd, old) || !writeAll(fd, added) || fsync(fd) != 0) err = errno ? errno : EIO;
         if (close(fd) != 0 && !err) err = errno;
-        if (!err && rename(temp.c_str(), path.c_str()) != 0) err = errno;
-        if (err) unlink(temp.c_str());
+        if (!err && renameat(dir, temp, dir, "users") != 0) {
+            err = errno;
+            failedFile = "users";
+        }
+        if (err) unlinkat(dir, temp, 0);
     }
     if (err) {
-        traceReason("%s: cannot write: %s", path.c_str(), std::strerror(err));
+        traceReason("%s: cannot write: %s", statePath(failedFile).c_str(), errorText(err));
         return false;
     }
     // The account is in the store from the rename on; a failed directory sync
     // only leaves the rename less durable, so it is recorded, not reported.
-    if (!syncDir(dir)) traceReason("%s: cannot sync the directory: %s", dir.c_str(), std::strerror(errno));
+    if (fsync(dir) != 0) traceReason("%s: cannot sync the directory: %s", stateDir().c_str(), std::strerror(errno));
     return true;
 }
 
 }  // namespace
 
-bool readStore(const std::string& path, Store& store) {
+bool readStore(Store& store) {
     store.accounts.clear();
-    if (const int err = readWholeFile(path, store.bytes, maxStoreSize)) {
+    const std::string path = statePath("users");
+    if (const int err = readStateFile("users", store.bytes, maxStoreSize)) {
         if (err == ENOENT) return true;
-        traceReason("%s: cannot read: %s", path.c_str(), std::strerror(err));
+        traceReason("%s: cannot read: %s", path.c_str(), errorText(err));
         return false;
     }
     return parseStore(path, store.bytes, store.accounts);
@@ -167,14 +162,13 @@ bool makeVerifier(const char* password, std::string& verifier) {
 }
 
 AddResult addAccount(const Account& account, std::string_view verifier, std::uint32_t maxUsers) {
-    const std::string dir = stateDir();
-    const StoreLock lock(dir + "/users.lock");
-    if (!lock.held()) {
-        traceReason("%s/users.lock: cannot lock: %s", dir.c_str(), std::strerror(errno));
+    const StoreLock lock;
+    if (lock.error()) {
+        traceReason("%s: cannot lock: %s", statePath("users.lock").c_str(), errorText(lock.error()));
         return AddResult::failed;
     }
     Store store;
-    if (!readStore(dir + "/users", store)) return AddResult::failed;
+    if (!readStore(store)) return AddResult::failed;
     for (const Account& held : store.accounts) {
         if (held.name == account.name) return AddResult::exists;
     }
@@ -186,7 +180,13 @@ AddResult addAccount(const Account& account, std::string_view verifier, std::uin
     line += numbers;
     line += verifier;
     line += '\n';
-    return replaceStore(dir, store.bytes, line) ? AddResult::added : AddResult::failed;
+    // A store the board could not read back would lose every account.
+    if (store.bytes.size() + line.size() > maxStoreSize) {
+        traceReason("%s: one more account would pass the %zu bytes a store may hold", statePath("users").c_str(),
+                    maxStoreSize);
+        return AddResult::full;
+    }
+    return replaceStore(store.bytes, line) ? AddResult::added : AddResult::failed;
 }
 
 }  // namespace board

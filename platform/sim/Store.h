@@ -30,9 +30,9 @@ struct Store {
 // cope with that.
 constexpr std::size_t maxNameLength = 36;
 
-// Reads and checks the store at path; a missing file is an empty store.
-// False, with the file and line traced, when it cannot be read or parsed.
-bool readStore(const std::string& path, Store& store);
+// Reads and checks the store; a missing file is an empty store. False, with
+// the file and line traced, when it cannot be read or parsed.
+bool readStore(Store& store);
 
 // The crypt(3) verifier of password with a fresh salt ("!" without libxcrypt).
 bool makeVerifier(const char* password, std::string& verifier);
@@ -40,7 +40,8 @@ bool makeVerifier(const char* password, std::string& verifier);
 enum class AddResult { added, exists, full, failed };
 
 // Appends the account under the store's lock; the store is replaced whole or
-// left as it was.
+// left as it was. A store that would grow past what the board reads back is
+// full.
 AddResult addAccount(const Account& account, std::string_view verifier, std::uint32_t maxUsers);
 
 }  // namespace board

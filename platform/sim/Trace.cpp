@@ -67,10 +67,15 @@ bool appendLogLine(const char* fileName, std::string_view head,
             appendEscaped(line, field);
         }
         line += '\n';
-        const int fd = open(statePath(fileName).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        const int fd = openStateFile(fileName, O_WRONLY | O_APPEND | O_CREAT);
         if (fd < 0) return false;
-        // One write per line: O_APPEND keeps lines of concurrent writers whole.
-        const bool written = writeAll(fd, line);
+        // Writers take turns, so that a line cut short by a full disk or a
+        // file-size limit is taken back before anyone appends after it.
+        const off_t end = lockExclusive(fd) ? lseek(fd, 0, SEEK_END) : -1;
+        const bool written = end >= 0 && writeAll(fd, line);
+        if (!written && end >= 0 && ftruncate(fd, end) != 0) {
+            // the part written stays: nothing more can be done about it
+        }
         return close(fd) == 0 && written;
     } catch (...) {
         return false;  // out of memory: the line is lost, never the command

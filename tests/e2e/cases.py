@@ -113,6 +113,15 @@ def filled(lines):
     return setup
 
 
+def untrusted(how, why, undo, path="@DIR@", env=""):
+    # The state directory made untrustworthy by how (then undone): refused, with its reason on the console.
+    return fails(f"state directory {why}", SHOW, err=f"board: {path}: not used as the state directory: {why}\n" + FAILED,
+                 sh=f"{how}; {env} userctl show user_list; s=$?; {undo}; exit $s")
+
+
+def big_store(size, chunk=1 << 19):
+    # Accounts with long verifiers, size bytes in all.
+    return "".join(f"big_{i:05d}:3:0:".ljust(min(chunk, size - i * chunk) - 1, "v") + "\n" for i in range(-(-size // chunk)))
 
 
 CLI, ADD = "CLI UserCommandCommon: ", "CLI add user: "
@@ -123,6 +132,7 @@ BATCH_WORDS = [add("admin", name=f"batchuser{i}", pw="Pa55w0rd!") for i in (1, 2
 MANY = "".join(f"user_{i:05d}:3:0:!\n" for i in range(65535))
 CAROL, CE = add("user", "quiet", name="carol_123"), add("ce", "quiet")
 DEAD = "mkfifo p; exec 4<>p 5>p 4<&-; rm p; "  # descriptor 5: a pipe whose reader has gone
+VICTIM = "v=$(mktemp -d); echo '# rc' >$v/rc; "  # a file of the victim's, and a place for one more
 NO_LOGIN = ["board: login lookup failed (injected fault)", "Command failed. [{} (UtmpUtil::getUserInfo()) failed.)] (detail=0, action=0)"]
 
 LISTED = [("zeta_user", 3, 0, "User", ""), (N32, 1, 0, "Admin", ""), ("operator1", 2, 0, "Operator", ""), ("ce_account", 4, 0, "CE", ""),
@@ -222,7 +232,7 @@ CASES = {
             *[(f"max_users={n}\n", ":1: max_users must be a number from 1 to 65535") for n in ["0", "65536", "99999999999"]]]],
         fails("board.conf a directory", SHOW, CONF + ": cannot read: Is a directory", SHOW_THROWN, setup=mkdir("board.conf")),
         *[fails(f"faults {faults!r}", SHOW, TOKEN.format(token), SHOW_THROWN, faults=faults) for faults, token in [
-            ("add=5,add=6", "add=6"), ("list=fail,list=throw", "list=throw"), ("list=bogus", "list=bogus"), ("add=", "add="),
+            ("add=5,add=6", "add=6"), ("login,login", "login"), ("list=fail,list=throw", "list=throw"), ("list=bogus", "list=bogus"), ("add=", "add="),
             ("add=-1", "add=-1"), ("login,,", ""), ("add=2147483648", "add=2147483648")]],
         *[fails(f"{words[0]} on store {users!r}", words, STORE + why, LIST_FAILED if words == SHOW else failed(words), users=users)
           for words, users, why in [
@@ -246,19 +256,47 @@ CASES = {
         ok("stdin closed", CE, 4, sh=f"userctl {' '.join(CE)} <&-"),
         fails("users, a link to itself", SHOW, STORE + ": cannot read: Too many levels of symbolic links", LIST_FAILED,
               setup=lambda board: os.symlink("users", board + "/users")),
-        fails("board.conf without end", SHOW, CONF + ": cannot read: File too large", SHOW_THROWN,
-              setup=lambda board: os.symlink("/dev/zero", board + "/board.conf")),
+        fails("board.conf past 64 KiB", SHOW, CONF + ": cannot read: File too large", SHOW_THROWN, conf="#" * 65537),
         fails("users.lock a directory", CE, STORE + ".lock: cannot lock: Is a directory", failed(CE), users=TWO, setup=mkdir("users.lock")),
     ],
     "hostile": [
-        # A console or log that cannot be written fails that write alone.
+        # A console or log that cannot be written fails that write alone; a log line is whole or absent.
         ok("an add through a dead pipe", CE, 4, sh=DEAD + f"userctl {' '.join(CE)} 2>&5", err=""),
         fails("a table into a dead pipe", SHOW, failed(SHOW), users=TWO, sh=DEAD + "userctl show user_list >&5"),
         *[ok(f"trace.log {why}", CE, 4, sh=f"ulimit -f 10; userctl {' '.join(CE)}", setup=filled(lines), trace=["x" * 13] * lines)
-          for lines, why in [(400, "past the file-size limit")]],
+          for lines, why in [(400, "past the file-size limit"), (100, "20 bytes short of the file-size limit")]],
         # Not dumpable: no core file, and the memory not readable by its own user. A reply waited for.
         c("SIGQUIT at the question", add("operator"), tty=True, uid=65534, stdin=signal.SIGQUIT, status=-signal.SIGQUIT, out=Q),
         ok("answered at a non-blocking terminal", add("operator"), 2, tty="nonblocking", stdin="y\r", out=Q + "y\r\n",
            events=[event(N, "@TTY@")]),
+        # A state directory of the user's own that no one else can write; no link followed, only regular files.
+        *[untrusted(f"chmod {mode} .", "writable by group or others", "chmod 700 .") for mode in ["720", "702"]],
+        untrusted("chown 65534 .", "owned by uid 65534, not by uid 0 that runs the command", "chown 0 ."),
+        untrusted("ln -s . link", "a symbolic link", "rm link", "@DIR@/link", "USERCTL_BOARD_DIR=$PWD/link"),
+        fails("no state directory", SHOW, sh='env -u USERCTL_BOARD_DIR -u HOME setpriv --reuid=4242 --regid=4242 --clear-groups '
+              '$LAUNCH "$USERCTL_BIN" show user_list', err="board: no state directory: USERCTL_BOARD_DIR, XDG_STATE_HOME and HOME "
+              "are unset, and uid 4242 has no home directory\n" + FAILED),
+        c("the attacker's state directory", [], status=3, out="# rc\nrc\n", sh=VICTIM + "chown 65534:65534 .; chmod 777 .; "
+          "ln -s $v/rc trace.log; ln -s $v/new users.lock; userctl add user victim_adm Secret#12 Secret#12 admin quiet; s=$?; "
+          "cat $v/rc; ls $v; rm -r $v trace.log users.lock; chown 0:0 .; chmod 700 .; exit $s",
+          err="board: @DIR@: not used as the state directory: owned by uid 65534, not by uid 0 that runs the command\n" + ADD_FAILED),
+        ok("trace.log a link", CE, 4, trace=[], out="# rc\n",
+           sh=VICTIM + f"ln -s $v/rc trace.log; userctl {' '.join(CE)}; s=$?; cat $v/rc; rm -r $v trace.log; exit $s"),
+        fails("users.lock a link", CE, STORE + ".lock: cannot lock: Too many levels of symbolic links", failed(CE),
+              sh=VICTIM + f"ln -s $v/new users.lock; userctl {' '.join(CE)}; s=$?; ls $v; rm -r $v users.lock; exit $s", out="rc\n"),
+        fails("board.conf a link", SHOW, CONF + ": cannot read: Too many levels of symbolic links", SHOW_THROWN,
+              setup=lambda board: os.symlink("/dev/null", board + "/board.conf")),
+        *[fails(f"{name}, a FIFO", words, STORE + why if name != "board.conf" else CONF + why, after,
+                setup=lambda board, name=name: os.mkfifo(os.path.join(board, name)))
+          for name, words, why, after in [("users", SHOW, ": cannot read: not a regular file", LIST_FAILED),
+                                          ("board.conf", SHOW, ": cannot read: not a regular file", SHOW_THROWN),
+                                          ("users.lock", CE, ".lock: cannot lock: not a regular file", failed(CE))]],
+        c("umask 0277", [], err=ADDED, out="700 .\n600 event.log\n600 trace.log\n600 users\n600 users.lock\n",
+          sh=f"umask 0277; USERCTL_BOARD_DIR=$PWD/new userctl {' '.join(CE)}; cd new; stat -c '%a %n' . *; cd ..; rm -r new"),
+        # Whatever a store may hold is what the board reads back; a failed write names its file.
+        c("an account more than a store may hold", CE, users=big_store((32 << 20) - 10), status=46, err="No more User addition.\n",
+          trace=[STORE + ": one more account would pass the 33554432 bytes a store may hold", failed(CE)]),
+        fails("users.tmp a directory", CE, STORE + ".tmp: cannot write: Is a directory", failed(CE),
+              sh=f"mkdir users.tmp; userctl {' '.join(CE)}; s=$?; rmdir users.tmp; exit $s"),
     ],
 }

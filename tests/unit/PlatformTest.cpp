@@ -161,7 +161,7 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
                 {0x020100EB, 212, 211, 1, 0x13, refused + "a partition outside the machine"}, {0x020100EB, 212, 0, 0, 0, ""}};
     const auto lastTrace = [] {
         std::string trace;
-        board::readWholeFile(board::statePath("trace.log"), trace, 1 << 20);
+        board::readStateFile("trace.log", trace, 1 << 20);
         return trace.substr(trace.rfind("]: ") + 3);
     };
     Users users;
@@ -175,7 +175,7 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
         EXPECT_EQ(requester.setInfo(row.request, row.size, &user), row.trace.empty() ? 1 : 0);
         EXPECT_EQ(requester.errorCode, row.trace.empty() ? 0 : 1);
         std::string stored;
-        board::readWholeFile(board::statePath("users"), stored, 1 << 20);
+        board::readStateFile("users", stored, 1 << 20);
         EXPECT_EQ(stored.substr(0, 15), row.trace.empty() ? "alice_123:5:15:" : "");
         EXPECT_TRUE(row.trace.empty() || lastTrace() == "board: " + row.trace + "\n") << lastTrace();
     }
