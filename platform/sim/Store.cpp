@@ -74,13 +74,18 @@ bool parseStore(const std::string& path, std::string_view bytes, std::vector<Acc
     return true;
 }
 
-// An exclusive flock on users.lock, held for the object's lifetime.
+// The store's lock, held for the object's lifetime: flock on users.lock,
+// which every writer of the store takes, and then on the state directory
+// itself. A lock file can be removed or replaced while it is held, and the
+// next writer would lock a fresh one; the directory cannot be, so two
+// writers never hold the store at once, whatever happens to the file.
 class StoreLock {
 public:
     StoreLock() : fd(openStateFile("users.lock", O_RDWR | O_CREAT)), err(fd < 0 ? errno : 0) {
-        if (!err && !lockExclusive(fd)) err = errno;
+        if (!err && !(lockExclusive(fd) && lockExclusive(stateDirFd()))) err = errno;
     }
     ~StoreLock() {
+        if (!err) flock(stateDirFd(), LOCK_UN);
         if (fd >= 0) close(fd);
     }
     StoreLock(const StoreLock&) = delete;

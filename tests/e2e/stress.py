@@ -1,6 +1,8 @@
 # Adds killed with SIGKILL at random moments, at start-up and while they write the store: every
 # add reported done is stored, the store stays whole, and the next add neither waits on a lock
-# nor trips over a dead writer's leftovers. (Adds started together are rows of cases.py.)
+# nor trips over a dead writer's leftovers. And an add stopped while it holds the store, whose
+# lock file is then removed: no other add writes the store meanwhile. (Adds started together
+# are rows of cases.py.)
 import os
 import random
 import re
@@ -31,16 +33,30 @@ def accounts(board, leftover={"users.tmp"}):
     return {line[1] for line in lines}
 
 
-def lock_holder(procs, deadline):
-    # The one of procs holding a flock (the store's lock: the only one they take), or None.
-    pids = {proc.pid: proc for proc in procs if proc.poll() is None}
-    while pids and time.monotonic() < deadline:
-        with open("/proc/locks") as locks:
-            holders = [pids.get(int(fields[4])) for fields in map(str.split, locks) if fields[1] == "FLOCK"]
-        if any(holders):  # waiters' lines read "->" in place of a pid
-            return next(filter(None, holders))
+def flocks(path):
+    # The pids holding (False) or waiting for (True) a flock on path.
+    if not os.path.exists(path):
+        return {}
+    inode, found = str(os.stat(path).st_ino), {}
+    with open("/proc/locks") as locks:
+        for line in locks:
+            fields = line.replace(" -> ", " ").split()
+            if fields[1] == "FLOCK" and fields[5].rsplit(":", 1)[1] == inode:
+                found[int(fields[4])] = " -> " in line
+    return found
+
+
+def until(condition, deadline):
+    while not condition() and time.monotonic() < deadline:
         time.sleep(0.001)
-    return None
+    return condition()
+
+
+def lock_holder(board, procs, deadline):
+    # The one of procs holding the store's lock file, or None.
+    lock = os.path.join(board, "users.lock")
+    held = lambda: [proc for proc in procs if proc.poll() is None and flocks(lock).get(proc.pid) is False]
+    return next(iter(until(held, deadline)), None)
 
 
 def killed(board):
@@ -58,7 +74,7 @@ def killed(board):
         procs = start(board, names)
         time.sleep(rng.uniform(0, span))
         rng.choice(procs).send_signal(signal.SIGKILL)  # anywhere from start-up on
-        holder = lock_holder(procs, time.monotonic() + 2 * span)
+        holder = lock_holder(board, procs, time.monotonic() + 2 * span)
         if holder:  # and while holding the lock: mid-write
             time.sleep(rng.uniform(0, span / 4))
             holder.send_signal(signal.SIGKILL)
@@ -70,7 +86,31 @@ def killed(board):
     assert "after_crash" in accounts(board, leftover=set())
 
 
+def removed_lock(board):
+    # Stopped as Ctrl-Z would stop it, while it holds a store of megabytes; one more add waits on
+    # users.lock, which is then removed as stale; one more is started. Continued, the three end 0,
+    # and none was written over by another.
+    write(board, "users", "".join(f"seeded_{i:05d}:3:0:$y$" + "s" * 2000 + "\n" for i in range(SEEDED * 20)))
+    write(board, "board.conf", "max_users = 65535\n")
+    deadline, lock = time.monotonic() + TIMEOUT, os.path.join(board, "users.lock")
+    procs = start(board, ["stopped_add"])
+    try:
+        assert lock_holder(board, procs, deadline), "the first add never held the store"
+        procs[0].send_signal(signal.SIGSTOP)
+        procs += start(board, ["waiting_add"])
+        assert until(lambda: flocks(lock).get(procs[1].pid), deadline)
+        os.unlink(lock)
+        procs += start(board, ["after_removal"])
+        # It ends, or waits for the store (caught between its two locks, the first may not hold it yet).
+        until(lambda: procs[2].poll() is not None or flocks(board).get(procs[2].pid), deadline)
+    finally:
+        procs[0].send_signal(signal.SIGCONT)
+    assert [proc.wait(TIMEOUT) for proc in procs] == [0, 0, 0]
+    assert {"stopped_add", "waiting_add", "after_removal"} <= accounts(board, leftover=set())
+
+
 if __name__ == "__main__":
-    with tempfile.TemporaryDirectory(prefix="userctl-stress-") as board:
-        killed(board)  # a failed assertion fails the run
-    print("1 passed, 0 failed")
+    for test in (killed, removed_lock):
+        with tempfile.TemporaryDirectory(prefix="userctl-stress-") as board:
+            test(board)  # a failed assertion fails the run
+    print("2 passed, 0 failed")
