@@ -120,8 +120,12 @@ def untrusted(how, why, undo, path="@DIR@", env=""):
 
 
 def big_store(size, chunk=1 << 19):
-    # Accounts with long verifiers, size bytes in all.
-    return "".join(f"big_{i:05d}:3:0:".ljust(min(chunk, size - i * chunk) - 1, "v") + "\n" for i in range(-(-size // chunk)))
+    # A store of size bytes, accounts with long verifiers.
+    def setup(board):
+        with open(os.open(os.path.join(board, "users"), os.O_WRONLY | os.O_CREAT, 0o600), "w") as users:
+            for i in range(-(-size // chunk)):
+                users.write(f"big_{i:05d}:3:0:".ljust(min(chunk, size - i * chunk) - 1, "v") + "\n")
+    return setup
 
 
 CLI, ADD = "CLI UserCommandCommon: ", "CLI add user: "
@@ -294,7 +298,7 @@ CASES = {
         c("umask 0277", [], err=ADDED, out="700 .\n600 event.log\n600 trace.log\n600 users\n600 users.lock\n",
           sh=f"umask 0277; USERCTL_BOARD_DIR=$PWD/new userctl {' '.join(CE)}; cd new; stat -c '%a %n' . *; cd ..; rm -r new"),
         # Whatever a store may hold is what the board reads back; a failed write names its file.
-        c("an account more than a store may hold", CE, users=big_store((32 << 20) - 10), status=46, err="No more User addition.\n",
+        c("an account more than a store may hold", CE, setup=big_store((32 << 20) - 10), status=46, err="No more User addition.\n",
           trace=[STORE + ": one more account would pass the 33554432 bytes a store may hold", failed(CE)]),
         fails("users.tmp a directory", CE, STORE + ".tmp: cannot write: Is a directory", failed(CE),
               sh=f"mkdir users.tmp; userctl {' '.join(CE)}; s=$?; rmdir users.tmp; exit $s"),
