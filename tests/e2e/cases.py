@@ -1,7 +1,7 @@
 # The end-to-end cases: a row is one run of userctl on a fresh simulated board.
 #
 # c(name, words, column=value, ...). What the board starts with: conf (board.conf), users (the
-# store), faults (USERCTL_BOARD_FAULT), stdin (the reply typed; with tty, at a terminal once the
+# store, or a function making it), faults (USERCTL_BOARD_FAULT), stdin (the reply typed; with tty, at a terminal once the
 # question shows, "nonblocking" for one left O_NONBLOCK; a signal number is sent there instead),
 # sh (a script calling userctl, in place of the words), setup (a function given the state
 # directory), uid (the user running userctl, who then owns the state directory); userctl runs in
@@ -101,31 +101,26 @@ def together(name, count, conf, statuses, stored):
              + f"{stored}\n{stored}\n{count}\n")
 
 
-def mkdir(name):
-    return lambda board: os.mkdir(os.path.join(board, name))
+def made(name, make=os.mkdir):
+    # A setup making name in the state directory: a directory, or with make a FIFO.
+    return lambda board: make(os.path.join(board, name))
 
 
-def filled(lines):
-    # trace.log holding lines of 51 bytes, each with the text "x" * 13.
-    def setup(board):
-        with open(os.open(os.path.join(board, "trace.log"), os.O_WRONLY | os.O_CREAT, 0o600), "w") as log:
-            log.write("2026-12-06T00:00:00.000Z userctl[1]: xxxxxxxxxxxxx\n" * lines)
-    return setup
+def big():
+    # A store 10 bytes short of 32 MiB, the most the board reads back.
+    return "".join(f"big_{i:05d}:3:0:{'v' * (524273 - 10 * (i == 63))}\n" for i in range(64))
 
 
 def untrusted(how, why, undo, path="@DIR@", env=""):
-    # The state directory made untrustworthy by how (then undone): refused, with its reason on the console.
-    return fails(f"state directory {why}", SHOW, err=f"board: {path}: not used as the state directory: {why}\n" + FAILED,
-                 sh=f"{how}; {env} userctl show user_list; s=$?; {undo}; exit $s")
+    # The state directory made untrustworthy by how, then undone: refused, its reason on the console.
+    script = f"{how}; {env}userctl show user_list; s=$?; {undo}; exit $s"
+    return fails(f"state directory {why}", SHOW, err=REFUSED.format(path, why) + FAILED, sh=script)
 
 
-def big_store(size, chunk=1 << 19):
-    # A store of size bytes, accounts with long verifiers.
-    def setup(board):
-        with open(os.open(os.path.join(board, "users"), os.O_WRONLY | os.O_CREAT, 0o600), "w") as users:
-            for i in range(-(-size // chunk)):
-                users.write(f"big_{i:05d}:3:0:".ljust(min(chunk, size - i * chunk) - 1, "v") + "\n")
-    return setup
+def victim(plant):
+    # CE, with plant's links into a victim's directory ($v: rc, a file of theirs; new, one they have not); then the
+    # directory and rc as they are after it. The links, and the owner and mode an attacker gave, are undone.
+    return f"v=$(mktemp -d); echo '# rc' >$v/rc; {plant}; {RUN_CE}; s=$?; ls $v; cat $v/rc; rm -r $v; {UNDO}; exit $s"
 
 
 CLI, ADD = "CLI UserCommandCommon: ", "CLI add user: "
@@ -135,8 +130,21 @@ BATCH = "; ".join(f"userctl add user batchuser{i} Pa55w0rd! Pa55w0rd! admin; ech
 BATCH_WORDS = [add("admin", name=f"batchuser{i}", pw="Pa55w0rd!") for i in (1, 2, 3)]
 MANY = "".join(f"user_{i:05d}:3:0:!\n" for i in range(65535))
 CAROL, CE = add("user", "quiet", name="carol_123"), add("ce", "quiet")
+RUN_CE = "userctl " + " ".join(CE)
 DEAD = "mkfifo p; exec 4<>p 5>p 4<&-; rm p; "  # descriptor 5: a pipe whose reader has gone
-VICTIM = "v=$(mktemp -d); echo '# rc' >$v/rc; "  # a file of the victim's, and a place for one more
+# trace.log of lines of 51 bytes, each with the text "x" * 13; then userctl with files of at most 5120 bytes.
+FILL = "umask 077; yes '2026-12-06T00:00:00.000Z userctl[1]: xxxxxxxxxxxxx' | head -n {} >trace.log; ulimit -f 10; " + RUN_CE
+IRREGULAR, UNTOUCHED = "not a regular file", "rc\n# rc\n"
+TYPED, QUIT = dict(stdin="y\r", out=Q + "y\r\n", events=[event(N, "@TTY@")]), signal.SIGQUIT  # Y and Enter at a terminal
+ATTACK = "chown 65534 .; chmod 777 .; ln -s $v/rc trace.log; ln -s $v/new users.lock"
+REFUSED, UNDO = "board: {}: not used as the state directory: {}\n", "find . -type l -delete; chown 0:0 .; chmod 700 ."
+ATTACKED = REFUSED.format("@DIR@", "owned by uid 65534, not by uid 0 that runs the command") + ADD_FAILED
+NOWHERE = 'env -u USERCTL_BOARD_DIR -u HOME setpriv --reuid=4242 --regid=4242 --clear-groups $LAUNCH "$USERCTL_BIN"'
+NO_DIR = "board: no state directory: USERCTL_BOARD_DIR, XDG_STATE_HOME and HOME are unset, and uid 4242 has no home directory\n"
+UMASK = f"umask 0277; USERCTL_BOARD_DIR=$PWD/new {RUN_CE}; cd new; stat -c '%a %n' . *; cd ..; rm -r new"
+MODES = "700 .\n600 event.log\n600 trace.log\n600 users\n600 users.lock\n"
+TOO_BIG, NO_MORE = STORE + ": one more account would pass the 33554432 bytes a store may hold", "No more User addition.\n"
+TMP_DIR = STORE + ".tmp: cannot write: Is a directory"
 NO_LOGIN = ["board: login lookup failed (injected fault)", "Command failed. [{} (UtmpUtil::getUserInfo()) failed.)] (detail=0, action=0)"]
 
 LISTED = [("zeta_user", 3, 0, "User", ""), (N32, 1, 0, "Admin", ""), ("operator1", 2, 0, "Operator", ""), ("ce_account", 4, 0, "CE", ""),
@@ -234,7 +242,7 @@ CASES = {
             *[(f"partitions = {n}\n", ":1: partitions must be a number from 1 to 32") for n in ["0", "33", "-1", "", "4x"]],
             ("max_users = 5\n# x\nmax_users = 5\n", ":3: max_users given twice"), ("colour = red\n", ":1: unknown setting"),
             *[(f"max_users={n}\n", ":1: max_users must be a number from 1 to 65535") for n in ["0", "65536", "99999999999"]]]],
-        fails("board.conf a directory", SHOW, CONF + ": cannot read: Is a directory", SHOW_THROWN, setup=mkdir("board.conf")),
+        fails("board.conf a directory", SHOW, CONF + ": cannot read: Is a directory", SHOW_THROWN, setup=made("board.conf")),
         *[fails(f"faults {faults!r}", SHOW, TOKEN.format(token), SHOW_THROWN, faults=faults) for faults, token in [
             ("add=5,add=6", "add=6"), ("login,login", "login"), ("list=fail,list=throw", "list=throw"), ("list=bogus", "list=bogus"), ("add=", "add="),
             ("add=-1", "add=-1"), ("login,,", ""), ("add=2147483648", "add=2147483648")]],
@@ -251,8 +259,8 @@ CASES = {
               (SHOW, f"{N}:1:0:\n", ":1: bad verifier"), (SHOW, f"{N}:1:0:a b\n", ":1: bad verifier"),
               (SHOW, f"{N}:1:0:!\0\n", ":1: NUL byte"), (SHOW, f"{TWO}carol_123:2:0:!\n{N}:1:0:!\n", ":4: repeated name"),
               (CAROL, f"{TWO}{N}:1:0:!\n", ":3: repeated name")]],
-        fails("show on users, a directory", SHOW, STORE + ": cannot read: Is a directory", LIST_FAILED, setup=mkdir("users")),
-        fails("add on users, a directory", CE, STORE + ": cannot read: Is a directory", failed(CE), setup=mkdir("users")),
+        fails("show on users, a directory", SHOW, STORE + ": cannot read: Is a directory", LIST_FAILED, setup=made("users")),
+        fails("add on users, a directory", CE, STORE + ": cannot read: Is a directory", failed(CE), setup=made("users")),
         c("state directory from XDG_STATE_HOME, else HOME", [], out=HEADER * 2 + "700 x/userctl/board\n700 h/.local/state/userctl/board\n2\nuserctl\n",
           sh="d=$USERCTL_BOARD_DIR; unset USERCTL_BOARD_DIR; XDG_STATE_HOME=$d/x userctl show user_list; XDG_STATE_HOME=x HOME=$d/h userctl"
              " show user_list; cd $d; set x/userctl/board h/.local/state/userctl/board; stat -c '%a %n' $@; cat $1/trace.log $2/trace.log"
@@ -261,46 +269,27 @@ CASES = {
         fails("users, a link to itself", SHOW, STORE + ": cannot read: Too many levels of symbolic links", LIST_FAILED,
               setup=lambda board: os.symlink("users", board + "/users")),
         fails("board.conf past 64 KiB", SHOW, CONF + ": cannot read: File too large", SHOW_THROWN, conf="#" * 65537),
-        fails("users.lock a directory", CE, STORE + ".lock: cannot lock: Is a directory", failed(CE), users=TWO, setup=mkdir("users.lock")),
+        fails("users.lock a directory", CE, STORE + ".lock: cannot lock: Is a directory", failed(CE), users=TWO, setup=made("users.lock")),
     ],
     "hostile": [
         # A console or log that cannot be written fails that write alone; a log line is whole or absent.
-        ok("an add through a dead pipe", CE, 4, sh=DEAD + f"userctl {' '.join(CE)} 2>&5", err=""),
+        ok("an add through a dead pipe", CE, 4, sh=DEAD + RUN_CE + " 2>&5", err=""),
         fails("a table into a dead pipe", SHOW, failed(SHOW), users=TWO, sh=DEAD + "userctl show user_list >&5"),
-        *[ok(f"trace.log {why}", CE, 4, sh=f"ulimit -f 10; userctl {' '.join(CE)}", setup=filled(lines), trace=["x" * 13] * lines)
-          for lines, why in [(400, "past the file-size limit"), (100, "20 bytes short of the file-size limit")]],
-        # Not dumpable: no core file, and the memory not readable by its own user. A reply waited for.
-        c("SIGQUIT at the question", add("operator"), tty=True, uid=65534, stdin=signal.SIGQUIT, status=-signal.SIGQUIT, out=Q),
-        ok("answered at a non-blocking terminal", add("operator"), 2, tty="nonblocking", stdin="y\r", out=Q + "y\r\n",
-           events=[event(N, "@TTY@")]),
-        # A state directory of the user's own that no one else can write; no link followed, only regular files.
+        ok("trace.log past the file-size limit", CE, 4, sh=FILL.format(400), trace=["x" * 13] * 400),
+        ok("trace.log 20 bytes short of the limit", CE, 4, sh=FILL.format(100), trace=["x" * 13] * 100),
+        # Not dumpable: no core file, no memory readable by its own user. A non-blocking input waited on.
+        c("SIGQUIT at the question", add("operator"), tty=True, uid=65534, stdin=QUIT, status=-QUIT, out=Q),
+        ok("at a non-blocking terminal", add("operator"), 2, tty="nonblocking", **TYPED),
+        # Only a state directory of the user's own that no one else can write; no link followed, only regular files.
         *[untrusted(f"chmod {mode} .", "writable by group or others", "chmod 700 .") for mode in ["720", "702"]],
-        untrusted("chown 65534 .", "owned by uid 65534, not by uid 0 that runs the command", "chown 0 ."),
-        untrusted("ln -s . link", "a symbolic link", "rm link", "@DIR@/link", "USERCTL_BOARD_DIR=$PWD/link"),
-        fails("no state directory", SHOW, sh='env -u USERCTL_BOARD_DIR -u HOME setpriv --reuid=4242 --regid=4242 --clear-groups '
-              '$LAUNCH "$USERCTL_BIN" show user_list', err="board: no state directory: USERCTL_BOARD_DIR, XDG_STATE_HOME and HOME "
-              "are unset, and uid 4242 has no home directory\n" + FAILED),
-        c("the attacker's state directory", [], status=3, out="# rc\nrc\n", sh=VICTIM + "chown 65534:65534 .; chmod 777 .; "
-          "ln -s $v/rc trace.log; ln -s $v/new users.lock; userctl add user victim_adm Secret#12 Secret#12 admin quiet; s=$?; "
-          "cat $v/rc; ls $v; rm -r $v trace.log users.lock; chown 0:0 .; chmod 700 .; exit $s",
-          err="board: @DIR@: not used as the state directory: owned by uid 65534, not by uid 0 that runs the command\n" + ADD_FAILED),
-        ok("trace.log a link", CE, 4, trace=[], out="# rc\n",
-           sh=VICTIM + f"ln -s $v/rc trace.log; userctl {' '.join(CE)}; s=$?; cat $v/rc; rm -r $v trace.log; exit $s"),
-        fails("users.lock a link", CE, STORE + ".lock: cannot lock: Too many levels of symbolic links", failed(CE),
-              sh=VICTIM + f"ln -s $v/new users.lock; userctl {' '.join(CE)}; s=$?; ls $v; rm -r $v users.lock; exit $s", out="rc\n"),
-        fails("board.conf a link", SHOW, CONF + ": cannot read: Too many levels of symbolic links", SHOW_THROWN,
-              setup=lambda board: os.symlink("/dev/null", board + "/board.conf")),
-        *[fails(f"{name}, a FIFO", words, STORE + why if name != "board.conf" else CONF + why, after,
-                setup=lambda board, name=name: os.mkfifo(os.path.join(board, name)))
-          for name, words, why, after in [("users", SHOW, ": cannot read: not a regular file", LIST_FAILED),
-                                          ("board.conf", SHOW, ": cannot read: not a regular file", SHOW_THROWN),
-                                          ("users.lock", CE, ".lock: cannot lock: not a regular file", failed(CE))]],
-        c("umask 0277", [], err=ADDED, out="700 .\n600 event.log\n600 trace.log\n600 users\n600 users.lock\n",
-          sh=f"umask 0277; USERCTL_BOARD_DIR=$PWD/new userctl {' '.join(CE)}; cd new; stat -c '%a %n' . *; cd ..; rm -r new"),
-        # Whatever a store may hold is what the board reads back; a failed write names its file.
-        c("an account more than a store may hold", CE, setup=big_store((32 << 20) - 10), status=46, err="No more User addition.\n",
-          trace=[STORE + ": one more account would pass the 33554432 bytes a store may hold", failed(CE)]),
-        fails("users.tmp a directory", CE, STORE + ".tmp: cannot write: Is a directory", failed(CE),
-              sh=f"mkdir users.tmp; userctl {' '.join(CE)}; s=$?; rmdir users.tmp; exit $s"),
+        untrusted("ln -s . link", "a symbolic link", "rm link", "@DIR@/link", "USERCTL_BOARD_DIR=$PWD/link "),
+        fails("no state directory", SHOW, sh=NOWHERE + " show user_list", err=NO_DIR + FAILED),
+        fails("the attacker's state directory", CE, sh=victim(ATTACK), out=UNTOUCHED, err=ATTACKED),
+        ok("trace.log a link", CE, 4, sh=victim("ln -s $v/rc trace.log"), out=UNTOUCHED, trace=[]),
+        fails("users a FIFO", SHOW, STORE + ": cannot read: " + IRREGULAR, LIST_FAILED, setup=made("users", os.mkfifo)),
+        c("umask 0277", [], sh=UMASK, err=ADDED, out=MODES),
+        # The store holds no more than the board reads back; a failed write names its file.
+        c("an add past 32 MiB", CE, users=big, status=46, err=NO_MORE, trace=[TOO_BIG, failed(CE)]),
+        fails("users.tmp a directory", CE, TMP_DIR, failed(CE), setup=made("users.tmp")),
     ],
 }

@@ -14,6 +14,7 @@ import shlex
 import subprocess
 import sys
 import tempfile
+import time
 
 import cases
 
@@ -65,52 +66,41 @@ def verifies(password, verifier):
     return hashed(password) == verifier != hashed(password + "x")
 
 
-def start(row, board):
-    # In the child: the board as the working directory, where a core file would show as a stray
-    # file, and no limit on its size.
-    def start_child():
-        resource.setrlimit(resource.RLIMIT_CORE, (resource.RLIM_INFINITY,) * 2)
-        if row.uid:
-            os.setgroups([])
-            os.setgid(row.uid)
-            os.setuid(row.uid)
-    return dict(cwd=board, preexec_fn=start_child)
-
-
 def run(row, board):
     # Runs row on the board; returns its faults: each column whose value was not the one expected.
     for name, content in (("board.conf", row.conf), ("users", row.users)):
         if content is not None:
-            write(board, name, content)
+            write(board, name, content() if callable(content) else content)
     if row.setup:
         row.setup(board)
     if row.uid:
         os.chown(board, row.uid, row.uid)
-    before = snapshot(board)
+    before, present = snapshot(board), set(os.listdir(board)) | BOARD_FILES
     argv, variables = command(row.words), env(board, row.faults)
+    # userctl runs in the state directory, where a core file would show as a stray file.
+    child = dict(cwd=board, user=row.uid, group=row.uid, extra_groups=row.uid and [])
     if row.sh:  # a script that calls userctl, for pipes and redirections
         argv = ["sh", "-c", 'userctl() { $LAUNCH "$USERCTL_BIN" "$@"; }; ' + row.sh]
         variables.update(LAUNCH=" ".join(LAUNCH), USERCTL_BIN=USERCTL)
     cmdline, tty, stdin = "", "", row.stdin.encode() if isinstance(row.stdin, str) else row.stdin
-    readable = False
+    readable = []
     if row.tty:  # the question asked at a terminal, answered once it shows
         master, slave = os.openpty()
         tty = os.ttyname(slave)[len("/dev/"):]
         if row.tty == "nonblocking":  # as a parent process may leave it
             fcntl.fcntl(slave, fcntl.F_SETFL, fcntl.fcntl(slave, fcntl.F_GETFL) | os.O_NONBLOCK)
-        proc = subprocess.Popen(argv, stdin=slave, stdout=slave, stderr=subprocess.PIPE, env=variables, **start(row, board))
+        proc = subprocess.Popen(argv, stdin=slave, stdout=slave, stderr=subprocess.PIPE, env=variables, **child)
         os.close(slave)
         out = b""
         while not out.endswith(b": "):  # the question; EIO if userctl ends without asking
             out += os.read(master, 4096)
+        while open(f"/proc/{proc.pid}/stat").read().rsplit(")", 1)[1].split()[0] not in "SZ":  # until it waits, or ends
+            time.sleep(0.001)
         if not LAUNCH:  # an emulator's or valgrind's cmdline is not the program's argument vector
             cmdline = open(f"/proc/{proc.pid}/cmdline").read()
-        # Memory and environment readable by the process's own user, as a debugger would read them.
-        readable = row.uid is not None and os.stat(f"/proc/{proc.pid}/environ").st_uid == row.uid
-        if isinstance(stdin, int):  # a signal in place of the reply
-            proc.send_signal(stdin)
-        else:
-            os.write(master, stdin)
+        # What of the process its own user could read, as a debugger would.
+        readable = [f for f in ("environ", "mem") if row.uid and os.stat(f"/proc/{proc.pid}/{f}").st_uid == row.uid]
+        proc.send_signal(stdin) if isinstance(stdin, int) else os.write(master, stdin)  # a signal in place of a reply
         err, status = proc.stderr.read(), proc.wait(TIMEOUT)
         with contextlib.suppress(OSError):  # EIO: the terminal holds nothing more
             out += os.read(master, 4096)  # what it still holds: the answer's echo
@@ -118,7 +108,7 @@ def run(row, board):
         proc.stderr.close()
     else:
         done = subprocess.run(argv, input=stdin, stdin=subprocess.DEVNULL if stdin is None else None,
-                              capture_output=True, env=variables, timeout=TIMEOUT, **start(row, board))
+                              capture_output=True, env=variables, timeout=TIMEOUT, **child)
         out, err, status = done.stdout, done.stderr, done.returncode
     out, err = (stream.decode("utf-8", "surrogateescape") for stream in (out, err))
     err = re.sub(r"qemu: uncaught target signal .*\n", "", err)  # the emulator's own note of a signal death
@@ -129,20 +119,21 @@ def run(row, board):
     seen = {"status": status, "out": out, "err": err, "trace": log(board, "trace.log", TRACE),
             "events": log(board, "event.log", EVENT),
             "store": None if snapshot(board) == before else [user.rsplit(":", 1)[0] for user in users],
-            "other files": sorted(set(os.listdir(board)) - BOARD_FILES),
+            "other files": sorted(set(os.listdir(board)) - present),
             "files not 0600": [f for f in os.listdir(board) if os.path.isfile(os.path.join(board, f))
                                and os.stat(os.path.join(board, f)).st_mode & 0o777 != 0o600],
             "passwords shown": [p for p in passwords if len(p) > 4 and p not in row.words[:3] + row.words[5:]
                                 and p in everything],
             "verifiers failing": [a for a in added if passwords and not verifies(passwords[0], a.rsplit(":", 1)[1])],
-            "memory readable": readable}
+            "readable by its user": readable}
     expected = dict(vars(row), trace=[line.replace("@DIR@", board) for line in row.trace], err=row.err.replace("@DIR@", board),
-                    events=[event.replace("@TTY@", tty) for event in row.events], **{"memory readable": False})
+                    events=[event.replace("@TTY@", tty) for event in row.events])
     return [f"{column}: expected {expected.get(column, [])!r}, got {value!r}"
             for column, value in seen.items() if value != expected.get(column, [])]
 
 
 def main(sections):
+    resource.setrlimit(resource.RLIMIT_CORE, (resource.RLIM_INFINITY,) * 2)  # a core file is never lost
     if not os.path.isfile(USERCTL):
         sys.exit(f"USERCTL={USERCTL!r} does not name the userctl binary")
     passed = failed = 0

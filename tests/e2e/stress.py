@@ -34,16 +34,10 @@ def accounts(board, leftover={"users.tmp"}):
 
 
 def flocks(path):
-    # The pids holding (False) or waiting for (True) a flock on path.
-    if not os.path.exists(path):
-        return {}
-    inode, found = str(os.stat(path).st_ino), {}
-    with open("/proc/locks") as locks:
-        for line in locks:
-            fields = line.replace(" -> ", " ").split()
-            if fields[1] == "FLOCK" and fields[5].rsplit(":", 1)[1] == inode:
-                found[int(fields[4])] = " -> " in line
-    return found
+    # The pids holding (False) or waiting for (True) a flock on path, which may not exist.
+    inode = str(os.stat(path).st_ino) if os.path.exists(path) else None
+    locks = [line.replace(" -> ", " ").split() + [" -> " in line] for line in open("/proc/locks")]
+    return {int(lock[4]): lock[-1] for lock in locks if lock[1] == "FLOCK" and lock[5].rsplit(":", 1)[1] == inode}
 
 
 def until(condition, deadline):
