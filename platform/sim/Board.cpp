@@ -29,7 +29,7 @@ const char* nonEmptyEnv(const char* name) {
 
 std::string homeDir() {
     if (const char* home = nonEmptyEnv("HOME")) return home;
-    const passwd* entry = getpwuid(getuid());
+    const passwd* entry = getpwuid(geteuid());
     return entry && entry->pw_dir ? entry->pw_dir : "";
 }
 
@@ -48,12 +48,45 @@ private:
 };
 
 // Like mkdir -p; components that exist already are left as they are.
-void makeDirs(const std::string& path) {
+// Returns the errno value of a mkdir that failed, or 0.
+int makeDirs(const std::string& path) {
     const PrivateUmask privately;
     for (std::size_t end = 1; end <= path.size(); ++end) {
         if (end < path.size() && path[end] != '/') continue;
-        if (mkdir(path.substr(0, end).c_str(), 0700) != 0 && errno != EEXIST) return;
+        if (mkdir(path.substr(0, end).c_str(), 0700) != 0 && errno != EEXIST) return errno;
     }
+    return 0;
+}
+
+// Why a directory on the way to path would let another user put something
+// else in its place, or an empty text: one, or a link to one, that belongs
+// to neither root nor the effective user, or that others can write without
+// the sticky bit (which keeps them from renaming what is not theirs).
+std::string unsafePath(const std::string& path) {
+    for (std::size_t end = path.find('/', 1); end != std::string::npos; end = path.find('/', end + 1)) {
+        const std::string step = path.substr(0, end);
+        struct stat link {}, dir {};
+        if (lstat(step.c_str(), &link) != 0 || stat(step.c_str(), &dir) != 0) break;  // made below, ours
+        for (const uid_t owner : {link.st_uid, dir.st_uid}) {
+            if (owner != 0 && owner != geteuid()) return step + ", on its path, belongs to uid " + std::to_string(owner);
+        }
+        if ((dir.st_mode & (S_IWGRP | S_IWOTH)) && !(dir.st_mode & S_ISVTX))
+            return step + ", on its path, is writable by group or others";
+    }
+    return {};
+}
+
+// Why the state directory itself cannot be trusted, or an empty text. No
+// one else may write it (to plant a file or a link) or read it (to hold its
+// lock).
+std::string unsafeDir(const struct stat& info) {
+    if (info.st_uid != geteuid()) {
+        return "owned by uid " + std::to_string(info.st_uid) + ", not by uid " + std::to_string(geteuid()) +
+               " that runs the command";
+    }
+    if (info.st_mode & (S_IWGRP | S_IWOTH)) return "writable by group or others";
+    if (info.st_mode & (S_IRGRP | S_IROTH)) return "readable by group or others";
+    return {};
 }
 
 // The directory at path, or -1 after its reason went to standard error.
@@ -63,25 +96,22 @@ int openStateDir(const std::string& path) {
                                "and uid %ld has no home directory\n", static_cast<long>(geteuid()));
         return -1;
     }
-    makeDirs(path);
-    int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    const int err = errno;
-    struct stat info {};
-    char why[128] = "";
-    if (fd < 0) {
-        std::snprintf(why, sizeof why, "%s", lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)
-                                                 ? "a symbolic link" : std::strerror(err));
-    } else if (fstat(fd, &info) != 0) {
-        std::snprintf(why, sizeof why, "%s", std::strerror(errno));
-    } else if (info.st_uid != geteuid()) {
-        std::snprintf(why, sizeof why, "owned by uid %ld, not by uid %ld that runs the command",
-                      static_cast<long>(info.st_uid), static_cast<long>(geteuid()));
-    } else if (info.st_mode & (S_IWGRP | S_IWOTH)) {
-        std::snprintf(why, sizeof why, "writable by group or others");
+    std::string why = unsafePath(path);
+    int fd = -1;
+    if (why.empty()) {
+        const int made = makeDirs(path);
+        fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        const int err = made ? made : errno;
+        struct stat info {};
+        if (fd < 0) {
+            why = lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode) ? "a symbolic link" : std::strerror(err);
+        } else {
+            why = fstat(fd, &info) == 0 ? unsafeDir(info) : std::strerror(errno);
+        }
     }
-    if (!*why) return fd;
+    if (why.empty()) return fd;
     if (fd >= 0) close(fd);
-    dprintf(STDERR_FILENO, "board: %s: not used as the state directory: %s\n", path.c_str(), why);
+    dprintf(STDERR_FILENO, "board: %s: not used as the state directory: %s\n", path.c_str(), why.c_str());
     return -1;
 }
 
@@ -94,11 +124,7 @@ std::string_view trim(std::string_view text) {
 bool readSettings(Settings& settings) {
     const std::string path = statePath("board.conf");
     std::string text;
-    if (const int err = readStateFile("board.conf", text, maxConfSize)) {
-        if (err == ENOENT) return true;
-        traceReason("%s: cannot read: %s", path.c_str(), errorText(err));
-        return false;
-    }
+    if (!readStateFile("board.conf", text, maxConfSize)) return false;
     bool seenPartitions = false, seenMaxUsers = false;
     std::string_view rest = text;
     for (std::size_t lineNo = 1; !rest.empty(); ++lineNo) {
@@ -198,6 +224,8 @@ int stateDirFd() {
     Cache& known = cache();
     if (!known.dirKnown) {
         known.dir = findStateDir();
+        // A trailing slash would make the last name followed even if it is a link.
+        while (known.dir.size() > 1 && known.dir.back() == '/') known.dir.pop_back();
         known.dirFd = openStateDir(known.dir);
         known.dirKnown = true;
     }
@@ -211,24 +239,32 @@ std::string stateDir() {
 
 std::string statePath(const char* name) { return stateDir() + "/" + name; }
 
+namespace {
+
+// 0 for a regular file, else the errno value that tells what it is instead.
+int notRegular(mode_t mode) {
+    if (S_ISREG(mode)) return 0;
+    return S_ISDIR(mode) ? EISDIR : S_ISLNK(mode) ? ELOOP : notRegularFile;
+}
+
+}  // namespace
+
 int openStateFile(const char* name, int flags) {
     const int dir = stateDirFd();
-    if (dir < 0) {
-        errno = EBADF;
-        return -1;
-    }
-    flags |= O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    struct stat info {};
+    int err = dir < 0 ? EBADF : 0;
+    // What is not a regular file is never opened: opening a device may act on it.
+    if (!err && fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) == 0) err = notRegular(info.st_mode);
     int fd = -1;
-    if (flags & O_CREAT) {
+    if (!err) {
+        flags |= O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
         const PrivateUmask privately;
         fd = openat(dir, name, flags, 0600);
-    } else {
-        fd = openat(dir, name, flags);
+        // Checked again on what was opened, should it have been replaced.
+        err = fd < 0 ? errno : fstat(fd, &info) != 0 ? errno : notRegular(info.st_mode);
     }
-    struct stat info {};
-    if (fd < 0 || (fstat(fd, &info) == 0 && S_ISREG(info.st_mode))) return fd;
-    const int err = S_ISDIR(info.st_mode) ? EISDIR : info.st_mode ? notRegularFile : errno;
-    close(fd);
+    if (!err) return fd;
+    if (fd >= 0) close(fd);
     errno = err;
     return -1;
 }
@@ -297,13 +333,13 @@ bool parseDecimal(std::string_view digits, std::uint32_t max, std::uint32_t& val
     return true;
 }
 
-int readStateFile(const char* name, std::string& out, std::size_t limit) {
+bool readStateFile(const char* name, std::string& out, std::size_t limit) {
     out.clear();
     const int fd = openStateFile(name, O_RDONLY);
-    if (fd < 0) return errno;
+    int err = fd < 0 ? errno : 0;
     struct stat info {};
-    int err = fstat(fd, &info) != 0 ? errno : 0;
-    if (!err && info.st_size > 0 && static_cast<std::uint64_t>(info.st_size) > limit) err = EFBIG;
+    if (!err && fstat(fd, &info) != 0) err = errno;
+    if (!err && static_cast<std::uint64_t>(info.st_size) > limit) err = EFBIG;
     if (!err) out.reserve(static_cast<std::size_t>(info.st_size));
     char chunk[64 * 1024];
     while (!err) {
@@ -318,9 +354,11 @@ int readStateFile(const char* name, std::string& out, std::size_t limit) {
             out.append(chunk, static_cast<std::size_t>(got));
         }
     }
-    close(fd);
-    if (err) out.clear();
-    return err;
+    if (fd >= 0) close(fd);
+    if (!err || err == ENOENT) return true;
+    out.clear();
+    traceReason("%s: cannot read: %s", statePath(name).c_str(), errorText(err));
+    return false;
 }
 
 bool writeAll(int fd, std::string_view data) {

@@ -13,9 +13,10 @@ namespace board {
 
 // The state directory, opened once per process: created (0700, parents
 // too) when missing, then trusted only when it is no symbolic link, belongs
-// to the effective user and no one else can write it, so that no other user
-// can plant a link or a file in it. -1 when there is none to trust; the
-// reason then went to standard error, since no trace log can hold it.
+// to the effective user, no one else can read or write it, and no other
+// user can replace a directory on its path; so no other user can plant a
+// file or a link in it, or hold its lock. -1 when there is none to trust;
+// the reason then went to standard error, since no trace log can hold it.
 int stateDirFd();
 // Its path, for messages; empty when none is set.
 std::string stateDir();
@@ -71,9 +72,10 @@ void forgetState();
 // Digits only, no sign, at most max. False otherwise (and on overflow).
 bool parseDecimal(std::string_view digits, std::uint32_t max, std::uint32_t& value);
 
-// Reads the whole file name of the state directory into out. Returns 0 or
-// an errno value; EFBIG when the file holds more than limit bytes.
-int readStateFile(const char* name, std::string& out, std::size_t limit);
+// Reads the whole file name of the state directory into out; a missing
+// file reads as empty. False, with the reason traced, when it cannot be read
+// or holds more than limit bytes.
+bool readStateFile(const char* name, std::string& out, std::size_t limit);
 
 // Writes all of data, through short writes and EINTR.
 bool writeAll(int fd, std::string_view data);

@@ -126,7 +126,10 @@ bool replaceStore(std::string_view old, std::string_view added) {
     }
     // The account is in the store from the rename on; a failed directory sync
     // only leaves the rename less durable, so it is recorded, not reported.
-    if (fsync(dir) != 0) traceReason("%s: cannot sync the directory: %s", stateDir().c_str(), std::strerror(errno));
+    if (fsync(dir) != 0) {
+        const int err = errno;
+        traceReason("%s: cannot sync the directory: %s", stateDir().c_str(), std::strerror(err));
+    }
     return true;
 }
 
@@ -134,13 +137,7 @@ bool replaceStore(std::string_view old, std::string_view added) {
 
 bool readStore(Store& store) {
     store.accounts.clear();
-    const std::string path = statePath("users");
-    if (const int err = readStateFile("users", store.bytes, maxStoreSize)) {
-        if (err == ENOENT) return true;
-        traceReason("%s: cannot read: %s", path.c_str(), errorText(err));
-        return false;
-    }
-    return parseStore(path, store.bytes, store.accounts);
+    return readStateFile("users", store.bytes, maxStoreSize) && parseStore(statePath("users"), store.bytes, store.accounts);
 }
 
 bool makeVerifier(const char* password, std::string& verifier) {

@@ -111,10 +111,11 @@ def big():
     return "".join(f"big_{i:05d}:3:0:{'v' * (524273 - 10 * (i == 63))}\n" for i in range(64))
 
 
-def untrusted(how, why, undo, path="@DIR@", env=""):
-    # The state directory made untrustworthy by how, then undone: refused, its reason on the console.
-    script = f"{how}; {env}userctl show user_list; s=$?; {undo}; exit $s"
-    return fails(f"state directory {why}", SHOW, err=REFUSED.format(path, why) + FAILED, sh=script)
+def untrusted(how, why, undo, at=""):
+    # The state directory (or what at names below it) made untrustworthy by how, then undone: refused, its reason on
+    # the console.
+    script = f"{how}; USERCTL_BOARD_DIR=$PWD{at} userctl show user_list; s=$?; {undo}; exit $s"
+    return fails(f"state directory {why}", SHOW, err=REFUSED.format(("@DIR@" + at).rstrip("/"), why) + FAILED, sh=script)
 
 
 def victim(plant):
@@ -134,15 +135,15 @@ RUN_CE = "userctl " + " ".join(CE)
 DEAD = "mkfifo p; exec 4<>p 5>p 4<&-; rm p; "  # descriptor 5: a pipe whose reader has gone
 # trace.log of lines of 51 bytes, each with the text "x" * 13; then userctl with files of at most 5120 bytes.
 FILL = "umask 077; yes '2026-12-06T00:00:00.000Z userctl[1]: xxxxxxxxxxxxx' | head -n {} >trace.log; ulimit -f 10; " + RUN_CE
-IRREGULAR, UNTOUCHED = "not a regular file", "rc\n# rc\n"
+IRREGULAR, UNTOUCHED = ": cannot read: not a regular file", "rc\n# rc\n"
 TYPED, QUIT = dict(stdin="y\r", out=Q + "y\r\n", events=[event(N, "@TTY@")]), signal.SIGQUIT  # Y and Enter at a terminal
 ATTACK = "chown 65534 .; chmod 777 .; ln -s $v/rc trace.log; ln -s $v/new users.lock"
 REFUSED, UNDO = "board: {}: not used as the state directory: {}\n", "find . -type l -delete; chown 0:0 .; chmod 700 ."
 ATTACKED = REFUSED.format("@DIR@", "owned by uid 65534, not by uid 0 that runs the command") + ADD_FAILED
-NOWHERE = 'env -u USERCTL_BOARD_DIR -u HOME setpriv --reuid=4242 --regid=4242 --clear-groups $LAUNCH "$USERCTL_BIN"'
-NO_DIR = "board: no state directory: USERCTL_BOARD_DIR, XDG_STATE_HOME and HOME are unset, and uid 4242 has no home directory\n"
-UMASK = f"umask 0277; USERCTL_BOARD_DIR=$PWD/new {RUN_CE}; cd new; stat -c '%a %n' . *; cd ..; rm -r new"
-MODES = "700 .\n600 event.log\n600 trace.log\n600 users\n600 users.lock\n"
+NOWHERE = 'env -u USERCTL_BOARD_DIR -u XDG_STATE_HOME -u HOME setpriv --reuid=7654321 --regid=7654321 --clear-groups $LAUNCH "$USERCTL_BIN"'
+NO_DIR = "board: no state directory: USERCTL_BOARD_DIR, XDG_STATE_HOME and HOME are unset, and uid 7654321 has no home directory\n"
+OPEN_MODES = [("720", "writable"), ("702", "writable"), ("740", "readable"), ("704", "readable")]  # 711 is fine
+UMASK = f"umask 277; USERCTL_BOARD_DIR=$PWD/new {RUN_CE}; cd new; stat -c '%a %n' . *; cd ..; rm -r new"
 TOO_BIG, NO_MORE = STORE + ": one more account would pass the 33554432 bytes a store may hold", "No more User addition.\n"
 TMP_DIR = STORE + ".tmp: cannot write: Is a directory"
 NO_LOGIN = ["board: login lookup failed (injected fault)", "Command failed. [{} (UtmpUtil::getUserInfo()) failed.)] (detail=0, action=0)"]
@@ -281,13 +282,14 @@ CASES = {
         c("SIGQUIT at the question", add("operator"), tty=True, uid=65534, stdin=QUIT, status=-QUIT, out=Q),
         ok("at a non-blocking terminal", add("operator"), 2, tty="nonblocking", **TYPED),
         # Only a state directory of the user's own that no one else can write; no link followed, only regular files.
-        *[untrusted(f"chmod {mode} .", "writable by group or others", "chmod 700 .") for mode in ["720", "702"]],
-        untrusted("ln -s . link", "a symbolic link", "rm link", "@DIR@/link", "USERCTL_BOARD_DIR=$PWD/link "),
+        *[untrusted(f"chmod {mode} .", f"{how} by group or others", "chmod 700 .") for mode, how in OPEN_MODES],
+        untrusted("ln -s . link", "a symbolic link", "rm link", "/link/"),
+        untrusted("mkdir o; chown 65534 o", "@DIR@/o, on its path, belongs to uid 65534", "rm -r o", "/o/d"),
         fails("no state directory", SHOW, sh=NOWHERE + " show user_list", err=NO_DIR + FAILED),
         fails("the attacker's state directory", CE, sh=victim(ATTACK), out=UNTOUCHED, err=ATTACKED),
         ok("trace.log a link", CE, 4, sh=victim("ln -s $v/rc trace.log"), out=UNTOUCHED, trace=[]),
-        fails("users a FIFO", SHOW, STORE + ": cannot read: " + IRREGULAR, LIST_FAILED, setup=made("users", os.mkfifo)),
-        c("umask 0277", [], sh=UMASK, err=ADDED, out=MODES),
+        fails("users a FIFO", SHOW, STORE + IRREGULAR, LIST_FAILED, setup=made("users", os.mkfifo)),
+        c("umask 277", [], sh=UMASK, err=ADDED, out="700 .\n600 event.log\n600 trace.log\n600 users\n600 users.lock\n"),
         # The store holds no more than the board reads back; a failed write names its file.
         c("an add past 32 MiB", CE, users=big, status=46, err=NO_MORE, trace=[TOO_BIG, failed(CE)]),
         fails("users.tmp a directory", CE, TMP_DIR, failed(CE), setup=made("users.tmp")),

@@ -11,6 +11,7 @@ import os
 import re
 import resource
 import shlex
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -46,10 +47,9 @@ def write(board, name, content):
 
 
 def log(board, name, pattern):
-    # The texts of a log; every line must be whole.
-    matches = [pattern.fullmatch(line) for line in read(board, name).splitlines()]
-    assert all(matches), f"a malformed line in {name}"
-    return [match.group(1) for match in matches]
+    # The texts of a log; a line that is not whole shows as such.
+    return [match.group(1) if match else f"NOT WHOLE: {line}" for line, match in
+            ((line, pattern.fullmatch(line)) for line in read(board, name).splitlines())]
 
 
 def snapshot(board):
@@ -133,9 +133,13 @@ def run(row, board):
 
 
 def main(sections):
+    global USERCTL
     resource.setrlimit(resource.RLIMIT_CORE, (resource.RLIM_INFINITY,) * 2)  # a core file is never lost
     if not os.path.isfile(USERCTL):
         sys.exit(f"USERCTL={USERCTL!r} does not name the userctl binary")
+    # A copy that any user a row runs as can start, wherever the build is.
+    os.chmod(copy := tempfile.mkdtemp(prefix="userctl-bin-"), 0o755)
+    USERCTL = shutil.copy(USERCTL, copy)
     passed = failed = 0
     for section in sections or cases.CASES:
         for row in cases.CASES[section]:
@@ -145,6 +149,7 @@ def main(sections):
                 print(f"FAIL {section}: {row.name}: {fault}")
             passed, failed = passed + (not faults), failed + bool(faults)
     print(f"{passed} passed, {failed} failed")
+    shutil.rmtree(copy)
     return 1 if failed or not passed else 0
 
 
