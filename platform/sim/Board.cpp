@@ -253,20 +253,16 @@ int openStateFile(const char* name, int flags) {
     const int dir = stateDirFd();
     struct stat info {};
     int err = dir < 0 ? EBADF : 0;
-    // What is not a regular file is never opened: opening a device may act on it.
+    // What is not a regular file is never opened: opening a device may act on
+    // it. Should one take a file's place after this look, O_NONBLOCK still
+    // keeps a FIFO from hanging the command.
     if (!err && fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) == 0) err = notRegular(info.st_mode);
-    int fd = -1;
-    if (!err) {
-        flags |= O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-        const PrivateUmask privately;
-        fd = openat(dir, name, flags, 0600);
-        // Checked again on what was opened, should it have been replaced.
-        err = fd < 0 ? errno : fstat(fd, &info) != 0 ? errno : notRegular(info.st_mode);
+    if (err) {
+        errno = err;
+        return -1;
     }
-    if (!err) return fd;
-    if (fd >= 0) close(fd);
-    errno = err;
-    return -1;
+    const PrivateUmask privately;
+    return openat(dir, name, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
 }
 
 const char* errorText(int err) { return err == notRegularFile ? "not a regular file" : std::strerror(err); }
@@ -365,6 +361,7 @@ bool writeAll(int fd, std::string_view data) {
     while (!data.empty()) {
         const ssize_t put = write(fd, data.data(), data.size());
         if (put < 0 && errno == EINTR) continue;
+        if (put == 0) errno = EIO;  // no error of its own, but no progress either
         if (put <= 0) return false;
         data.remove_prefix(static_cast<std::size_t>(put));
     }

@@ -77,7 +77,8 @@ bool parseDecimal(std::string_view digits, std::uint32_t max, std::uint32_t& val
 // or holds more than limit bytes.
 bool readStateFile(const char* name, std::string& out, std::size_t limit);
 
-// Writes all of data, through short writes and EINTR.
+// Writes all of data, through short writes and EINTR. False with errno set
+// when it cannot.
 bool writeAll(int fd, std::string_view data);
 
 // Appends one line to fileName in the state directory: the UTC timestamp,

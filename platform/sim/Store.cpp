@@ -111,8 +111,7 @@ bool replaceStore(std::string_view old, std::string_view added) {
     const int fd = err ? -1 : openStateFile(temp, O_WRONLY | O_CREAT | O_EXCL);
     if (!err && fd < 0) err = errno;
     if (fd >= 0) {
-        errno = 0;
-        if (!writeAll(fd, old) || !writeAll(fd, added) || fsync(fd) != 0) err = errno ? errno : EIO;
+        if (!writeAll(fd, old) || !writeAll(fd, added) || fsync(fd) != 0) err = errno;
         if (close(fd) != 0 && !err) err = errno;
         if (!err && renameat(dir, temp, dir, "users") != 0) {
             err = errno;

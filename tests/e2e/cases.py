@@ -133,20 +133,24 @@ MANY = "".join(f"user_{i:05d}:3:0:!\n" for i in range(65535))
 CAROL, CE = add("user", "quiet", name="carol_123"), add("ce", "quiet")
 RUN_CE = "userctl " + " ".join(CE)
 DEAD = "mkfifo p; exec 4<>p 5>p 4<&-; rm p; "  # descriptor 5: a pipe whose reader has gone
-# trace.log of lines of 51 bytes, each with the text "x" * 13; then userctl with files of at most 5120 bytes.
-FILL = "umask 077; yes '2026-12-06T00:00:00.000Z userctl[1]: xxxxxxxxxxxxx' | head -n {} >trace.log; ulimit -f 10; " + RUN_CE
+# trace.log of lines of 51 bytes, each with the text "x" * 13, before the command.
+LIMITED = "ulimit -f 10; " + RUN_CE  # files of at most 5120 bytes
+FILL = "umask 077; yes '2026-12-06T00:00:00.000Z userctl[1]: xxxxxxxxxxxxx' | head -n {} >trace.log; " + LIMITED
 IRREGULAR, UNTOUCHED = ": cannot read: not a regular file", "rc\n# rc\n"
 TYPED, QUIT = dict(stdin="y\r", out=Q + "y\r\n", events=[event(N, "@TTY@")]), signal.SIGQUIT  # Y and Enter at a terminal
 ATTACK = "chown 65534 .; chmod 777 .; ln -s $v/rc trace.log; ln -s $v/new users.lock"
 REFUSED, UNDO = "board: {}: not used as the state directory: {}\n", "find . -type l -delete; chown 0:0 .; chmod 700 ."
 ATTACKED = REFUSED.format("@DIR@", "owned by uid 65534, not by uid 0 that runs the command") + ADD_FAILED
-NOWHERE = 'env -u USERCTL_BOARD_DIR -u XDG_STATE_HOME -u HOME setpriv --reuid=7654321 --regid=7654321 --clear-groups $LAUNCH "$USERCTL_BIN"'
-NO_DIR = "board: no state directory: USERCTL_BOARD_DIR, XDG_STATE_HOME and HOME are unset, and uid 7654321 has no home directory\n"
+NOBODY = 7654321  # a uid without a name
+NOWHERE = f'env -u USERCTL_BOARD_DIR -u XDG_STATE_HOME -u HOME setpriv --reuid={NOBODY} --regid={NOBODY} --clear-groups $LAUNCH "$USERCTL_BIN"'
+NO_DIR = f"board: no state directory: USERCTL_BOARD_DIR, XDG_STATE_HOME and HOME are unset, and uid {NOBODY} has no home directory\n"
 OPEN_MODES = [("720", "writable"), ("702", "writable"), ("740", "readable"), ("704", "readable")]  # 711 is fine
 UMASK = f"umask 277; USERCTL_BOARD_DIR=$PWD/new {RUN_CE}; cd new; stat -c '%a %n' . *; cd ..; rm -r new"
 TOO_BIG, NO_MORE = STORE + ": one more account would pass the 33554432 bytes a store may hold", "No more User addition.\n"
-TMP_DIR = STORE + ".tmp: cannot write: Is a directory"
+TMP_DIR, TOO_LARGE = STORE + ".tmp: cannot write: Is a directory", STORE + ".tmp: cannot write: File too large"
+SEVEN_KB = "".join(f"user_{i:05d}:3:0:$y${'v' * 100}\n" for i in range(60))  # more than 5120 bytes, within max_users
 NO_LOGIN = ["board: login lookup failed (injected fault)", "Command failed. [{} (UtmpUtil::getUserInfo()) failed.)] (detail=0, action=0)"]
+NAMELESS = [f"board: login lookup failed: no login name for uid {NOBODY}", NO_LOGIN[1].format(masked(CE))]
 
 LISTED = [("zeta_user", 3, 0, "User", ""), (N32, 1, 0, "Admin", ""), ("operator1", 2, 0, "Operator", ""), ("ce_account", 4, 0, "CE", ""),
           ("part_op_a", 5, 11, "Partition Operator", "#0,#1,#3"), ("part_op_b", 5, 0, "Partition Operator", ""),
@@ -179,7 +183,7 @@ CASES = {
         *[refused(add("admin", name=n), CLI + f"Invalid character is included in UserName. [{n}] (top word is bad format).")
           for n in ["1alice_23", "_alice123", "-alice123"]],
         *[refused(add("admin", name=n), CLI + f"Invalid character is included in UserName. [{shown}] ")
-          for n, shown in [("alice.123", "alice.123"), ("alice_12\nforged", "alice_12\\nforged"), ("alice\\123", "alice\\\\123"),
+          for n, shown in [("alice.123", "alice.123"), ("alice_12\nforged", "alice_12\\nforged"), ("alice\\123", "alice\\\\123"), ("alice\x01123", "alice\\x01123"),
                            ("alice_\u00e9123", "alice_\u00e9123")]],
         *[refused(add("admin", pw=pw, again=again), CLI + why) for pw, again, why in [
             ("Secr#12", None, "Password is too short."), ("S" * 33, None, "Password is too long."),
@@ -276,7 +280,6 @@ CASES = {
         # A console or log that cannot be written fails that write alone; a log line is whole or absent.
         ok("an add through a dead pipe", CE, 4, sh=DEAD + RUN_CE + " 2>&5", err=""),
         fails("a table into a dead pipe", SHOW, failed(SHOW), users=TWO, sh=DEAD + "userctl show user_list >&5"),
-        ok("trace.log past the file-size limit", CE, 4, sh=FILL.format(400), trace=["x" * 13] * 400),
         ok("trace.log 20 bytes short of the limit", CE, 4, sh=FILL.format(100), trace=["x" * 13] * 100),
         # Not dumpable: no core file, no memory readable by its own user. A non-blocking input waited on.
         c("SIGQUIT at the question", add("operator"), tty=True, uid=65534, stdin=QUIT, status=-QUIT, out=Q),
@@ -293,5 +296,7 @@ CASES = {
         # The store holds no more than the board reads back; a failed write names its file.
         c("an add past 32 MiB", CE, users=big, status=46, err=NO_MORE, trace=[TOO_BIG, failed(CE)]),
         fails("users.tmp a directory", CE, TMP_DIR, failed(CE), setup=made("users.tmp")),
+        fails("users.tmp past the file-size limit", CE, TOO_LARGE, failed(CE), users=SEVEN_KB, sh=LIMITED),
+        fails("a uid with no name", CE, *NAMELESS, uid=NOBODY),
     ],
 }

@@ -1,6 +1,7 @@
 // What no command reaches: the record's bytes, the list's bounds and
 // serialized form, masks beyond 32 partitions, an empty argument vector, and
-// the simulated board's answer to a client that breaks the contract.
+// the simulated board's answer to a client that breaks the contract, a
+// trace text too long among them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include "CGIRequester.h"
 #include "CGI_USER_INFO.h"
 #include "CommonUtil.h"
+#include "HalmTrace.h"
 #include "PException.h"
 #include "PartitionOperatorInfo.h"
 #include "PrimitiveTypeArray.h"
@@ -118,10 +120,10 @@ TEST(PrimitiveTypeArray, GetSerializedWritesAllOrNothing) {
 
 TEST(PException, TakesBackItsSerializedForm) {
     HalmLib::PException copy(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-    const std::string form = thrown.substr(11) + "Out of range";
-    EXPECT_FALSE(copy.setSerialized(reinterpret_cast<const unsigned char*>(form.data()), 10));
-    ASSERT_TRUE(copy.setSerialized(reinterpret_cast<const unsigned char*>(form.data()), 23));
-    EXPECT_EQ(raised([&] { throw copy; }), thrown + "Out of range");
+    const std::string form = thrown.substr(11) + std::string(128, 'x');  // a text one longer than it holds
+    for (const unsigned int cut : {10u, 11u + 128}) EXPECT_FALSE(copy.setSerialized(reinterpret_cast<const unsigned char*>(form.data()), cut));
+    ASSERT_TRUE(copy.setSerialized(reinterpret_cast<const unsigned char*>(form.data()), 11 + 127));
+    EXPECT_EQ(raised([&] { throw copy; }), thrown + std::string(127, 'x'));
 }
 
 TEST(PartitionOperatorInfo, PartitionsBeyondTheMaskAreNeverSetNorReported) {
@@ -167,6 +169,8 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
     Users users;
     EXPECT_EQ(HalmLib::Gui::CGIRequester().getInfo(0x0201004E, users), 0);
     EXPECT_EQ(lastTrace(), "board: unknown request 0x0201004e\n");
+    HalmLib::trace::HalmTrace(1, 10, 1024).putLog(0, std::string(300, 'x').c_str());
+    EXPECT_EQ(lastTrace(), std::string(255, 'x') + "\n");
     for (const auto& row : rows) {
         SCOPED_TRACE(row.trace);
         CGI_USER_INFO user{"alice_123", "Secret#12", "Secret#12", {0, 0, 0, 5}, 1, {}, {0, 0, 0, 0xF}};
