@@ -103,7 +103,6 @@ private:
 bool replaceStore(std::string_view old, std::string_view added) {
     const int dir = stateDirFd();
     const char* const temp = "users.tmp";
-    const char* failedFile = temp;  // the file a failure names
     int err = 0;
     // A leftover of a killed writer is removed first; O_EXCL then guarantees
     // a fresh 0600 file of our own.
@@ -113,14 +112,12 @@ bool replaceStore(std::string_view old, std::string_view added) {
     if (fd >= 0) {
         if (!writeAll(fd, old) || !writeAll(fd, added) || fsync(fd) != 0) err = errno;
         if (close(fd) != 0 && !err) err = errno;
-        if (!err && renameat(dir, temp, dir, "users") != 0) {
-            err = errno;
-            failedFile = "users";
-        }
+        if (!err && renameat(dir, temp, dir, "users") != 0) err = errno;
         if (err) unlinkat(dir, temp, 0);
     }
     if (err) {
-        traceReason("%s: cannot write: %s", statePath(failedFile).c_str(), errorText(err));
+        // The file named is the one that could not be written or put in place.
+        traceReason("%s: cannot write: %s", statePath(temp).c_str(), errorText(err));
         return false;
     }
     // The account is in the store from the rename on; a failed directory sync
