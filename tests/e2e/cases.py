@@ -101,9 +101,8 @@ def together(name, count, conf, statuses, stored):
              + f"{stored}\n{stored}\n{count}\n")
 
 
-def made(name, make=os.mkdir):
-    # A setup making name in the state directory: a directory, or with make a FIFO.
-    return lambda board: make(os.path.join(board, name))
+def mkdir(name):
+    return lambda board: os.mkdir(os.path.join(board, name))
 
 
 def big():
@@ -247,7 +246,7 @@ CASES = {
             *[(f"partitions = {n}\n", ":1: partitions must be a number from 1 to 32") for n in ["0", "33", "-1", "", "4x"]],
             ("max_users = 5\n# x\nmax_users = 5\n", ":3: max_users given twice"), ("colour = red\n", ":1: unknown setting"),
             *[(f"max_users={n}\n", ":1: max_users must be a number from 1 to 65535") for n in ["0", "65536", "99999999999"]]]],
-        fails("board.conf a directory", SHOW, CONF + ": cannot read: Is a directory", SHOW_THROWN, setup=made("board.conf")),
+        fails("board.conf a directory", SHOW, CONF + ": cannot read: Is a directory", SHOW_THROWN, setup=mkdir("board.conf")),
         *[fails(f"faults {faults!r}", SHOW, TOKEN.format(token), SHOW_THROWN, faults=faults) for faults, token in [
             ("add=5,add=6", "add=6"), ("login,login", "login"), ("list=fail,list=throw", "list=throw"), ("list=bogus", "list=bogus"), ("add=", "add="),
             ("add=-1", "add=-1"), ("login,,", ""), ("add=2147483648", "add=2147483648")]],
@@ -264,8 +263,8 @@ CASES = {
               (SHOW, f"{N}:1:0:\n", ":1: bad verifier"), (SHOW, f"{N}:1:0:a b\n", ":1: bad verifier"),
               (SHOW, f"{N}:1:0:!\0\n", ":1: NUL byte"), (SHOW, f"{TWO}carol_123:2:0:!\n{N}:1:0:!\n", ":4: repeated name"),
               (CAROL, f"{TWO}{N}:1:0:!\n", ":3: repeated name")]],
-        fails("show on users, a directory", SHOW, STORE + ": cannot read: Is a directory", LIST_FAILED, setup=made("users")),
-        fails("add on users, a directory", CE, STORE + ": cannot read: Is a directory", failed(CE), setup=made("users")),
+        fails("show on users, a directory", SHOW, STORE + ": cannot read: Is a directory", LIST_FAILED, setup=mkdir("users")),
+        fails("add on users, a directory", CE, STORE + ": cannot read: Is a directory", failed(CE), setup=mkdir("users")),
         c("state directory from XDG_STATE_HOME, else HOME", [], out=HEADER * 2 + "700 x/userctl/board\n700 h/.local/state/userctl/board\n2\nuserctl\n",
           sh="d=$USERCTL_BOARD_DIR; unset USERCTL_BOARD_DIR; XDG_STATE_HOME=$d/x userctl show user_list; XDG_STATE_HOME=x HOME=$d/h userctl"
              " show user_list; cd $d; set x/userctl/board h/.local/state/userctl/board; stat -c '%a %n' $@; cat $1/trace.log $2/trace.log"
@@ -274,7 +273,7 @@ CASES = {
         fails("users, a link to itself", SHOW, STORE + ": cannot read: Too many levels of symbolic links", LIST_FAILED,
               setup=lambda board: os.symlink("users", board + "/users")),
         fails("board.conf past 64 KiB", SHOW, CONF + ": cannot read: File too large", SHOW_THROWN, conf="#" * 65537),
-        fails("users.lock a directory", CE, STORE + ".lock: cannot lock: Is a directory", failed(CE), users=TWO, setup=made("users.lock")),
+        fails("users.lock a directory", CE, STORE + ".lock: cannot lock: Is a directory", failed(CE), users=TWO, setup=mkdir("users.lock")),
     ],
     "hostile": [
         # A console or log that cannot be written fails that write alone; a log line is whole or absent.
@@ -291,11 +290,11 @@ CASES = {
         fails("no state directory", SHOW, sh=NOWHERE + " show user_list", err=NO_DIR + FAILED),
         fails("the attacker's state directory", CE, sh=victim(ATTACK), out=UNTOUCHED, err=ATTACKED),
         ok("trace.log a link", CE, 4, sh=victim("ln -s $v/rc trace.log"), out=UNTOUCHED, trace=[]),
-        fails("users a FIFO", SHOW, STORE + IRREGULAR, LIST_FAILED, setup=made("users", os.mkfifo)),
+        fails("users a FIFO", SHOW, STORE + IRREGULAR, LIST_FAILED, setup=lambda board: os.mkfifo(board + "/users")),
         c("umask 277", [], sh=UMASK, err=ADDED, out="700 .\n600 event.log\n600 trace.log\n600 users\n600 users.lock\n"),
         # The store holds no more than the board reads back; a failed write names its file.
         c("an add past 32 MiB", CE, users=big, status=46, err=NO_MORE, trace=[TOO_BIG, failed(CE)]),
-        fails("users.tmp a directory", CE, TMP_DIR, failed(CE), setup=made("users.tmp")),
+        fails("users.tmp a directory", CE, TMP_DIR, failed(CE), setup=mkdir("users.tmp")),
         fails("users.tmp past the file-size limit", CE, TOO_LARGE, failed(CE), users=SEVEN_KB, sh=LIMITED),
         fails("a uid with no name", CE, *NAMELESS, uid=NOBODY),
     ],

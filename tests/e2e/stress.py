@@ -29,8 +29,7 @@ def accounts(board, leftover={"users.tmp"}):
     lines = [ACCOUNT.fullmatch(line) for line in data.splitlines()]
     assert data.endswith("\n") or not data, f"torn store: {data[-80:]!r}"
     assert all(lines) and len({line[1] for line in lines}) == len(lines), "a bad line or a name stored twice"
-    assert set(os.listdir(board)) <= BOARD_FILES | leftover, os.listdir(board)
-    assert not [line for line in log(board, "trace.log", TRACE) if line.startswith("NOT WHOLE")], "a torn trace line"
+    assert set(os.listdir(board)) <= BOARD_FILES | leftover and "NOT WHOLE" not in str(log(board, "trace.log", TRACE)), os.listdir(board)
     return {line[1] for line in lines}
 
 
@@ -86,8 +85,7 @@ def removed_lock(board):
     # users.lock, which is then removed as stale, and one more is started: it must wait too, and both end stored.
     deadline, path = time.monotonic() + TIMEOUT, os.path.join(board, "users.lock")
     lock, directory = open(path, "w"), os.open(board, os.O_RDONLY)
-    for fd in (lock.fileno(), directory):
-        fcntl.flock(fd, fcntl.LOCK_EX)
+    fcntl.flock(lock, fcntl.LOCK_EX), fcntl.flock(directory, fcntl.LOCK_EX)
     procs = start(board, ["waiting_add"])
     assert until(lambda: flocks(path).get(procs[0].pid), deadline), "the add did not wait for the store"
     os.unlink(path)
