@@ -1,8 +1,9 @@
 # The end-to-end cases: a row is one run of userctl on a fresh simulated board.
 #
 # c(name, words, column=value, ...). What the board starts with: conf (board.conf), users (the
-# store, or a function making it), faults (USERCTL_BOARD_FAULT), stdin (the reply typed; with tty, at a terminal once the
-# question shows, "nonblocking" for one left O_NONBLOCK; a signal number is sent there instead),
+# store, or a function making it), faults (USERCTL_BOARD_FAULT), stdin (the reply typed; with
+# tty, at a terminal once the question shows, "nonblocking" for one left O_NONBLOCK; a signal
+# number is sent there instead),
 # sh (a script calling userctl, in place of the words), setup (a function given the state
 # directory), uid (the user running userctl, who then owns the state directory); userctl runs in
 # the state directory. What must follow:
@@ -71,7 +72,8 @@ def ok(name, words, code, partitions="", **columns):
     # A quiet add that stores the account: code is the privilege, partitions as shown.
     mask = sum(1 << int(p) for p in partitions.replace("#", "").split(",") if p)
     account = words[2] + (f" (Partition{partitions})" if code == 5 else "")
-    columns = {"store": [f"{words[2]}:{code}:{mask}"], "events": [event(account)], "err": ADDED, "trace": [done(words)], **columns}
+    columns = {"store": [f"{words[2]}:{code}:{mask}"], "events": [event(account)], "err": ADDED,
+               "trace": [done(words)], **columns}
     return c(name, words, **columns)
 
 
@@ -81,7 +83,8 @@ def refused(words, *trace, **columns):
 
 def fails(name, words, *trace, **columns):
     # A command that the board fails: status 3 and the command's failure message.
-    return c(name, words, trace=list(trace), **{"status": 3, "err": ADD_FAILED if words[0] == "add" else FAILED, **columns})
+    failure = ADD_FAILED if words[0] == "add" else FAILED
+    return c(name, words, trace=list(trace), **{"status": 3, "err": failure, **columns})
 
 
 def partitions(spec, shown, count=4):
@@ -114,7 +117,8 @@ def untrusted(how, why, undo, at=""):
     # The state directory (or what at names below it) made untrustworthy by how, then undone: refused, its reason on
     # the console.
     script = f"{how}; USERCTL_BOARD_DIR=$PWD{at} userctl show user_list; s=$?; {undo}; exit $s"
-    return fails(f"state directory {why}", SHOW, err=REFUSED.format(("@DIR@" + at).rstrip("/"), why) + FAILED, sh=script)
+    refusal = REFUSED.format(("@DIR@" + at).rstrip("/"), why)
+    return fails(f"state directory {why}", SHOW, err=refusal + FAILED, sh=script)
 
 
 def victim(plant):
@@ -136,16 +140,20 @@ DEAD = "mkfifo p; exec 4<>p 5>p 4<&-; rm p; "  # descriptor 5: a pipe whose read
 LIMITED = "ulimit -f 10; " + RUN_CE  # files of at most 5120 bytes
 FILL = "umask 077; yes '2026-12-06T00:00:00.000Z userctl[1]: xxxxxxxxxxxxx' | head -n {} >trace.log; " + LIMITED
 IRREGULAR, UNTOUCHED = ": cannot read: not a regular file", "rc\n# rc\n"
-TYPED, QUIT = dict(stdin="y\r", out=Q + "y\r\n", events=[event(N, "@TTY@")]), signal.SIGQUIT  # Y and Enter at a terminal
+TYPED = dict(stdin="y\r", out=Q + "y\r\n", events=[event(N, "@TTY@")])  # Y and Enter at a terminal
+QUIT = signal.SIGQUIT
 ATTACK = "chown 65534 .; chmod 777 .; ln -s $v/rc trace.log; ln -s $v/new users.lock"
 REFUSED, UNDO = "board: {}: not used as the state directory: {}\n", "find . -type l -delete; chown 0:0 .; chmod 700 ."
 ATTACKED = REFUSED.format("@DIR@", "owned by uid 65534, not by uid 0 that runs the command") + ADD_FAILED
 NOBODY = 7654321  # a uid without a name
-NOWHERE = f'env -u USERCTL_BOARD_DIR -u XDG_STATE_HOME -u HOME setpriv --reuid={NOBODY} --regid={NOBODY} --clear-groups $LAUNCH "$USERCTL_BIN"'
-NO_DIR = f"board: no state directory: USERCTL_BOARD_DIR, XDG_STATE_HOME and HOME are unset, and uid {NOBODY} has no home directory\n"
+NOWHERE = (f"env -u USERCTL_BOARD_DIR -u XDG_STATE_HOME -u HOME setpriv --reuid={NOBODY} --regid={NOBODY}"
+           ' --clear-groups $LAUNCH "$USERCTL_BIN"')
+NO_DIR = ("board: no state directory: USERCTL_BOARD_DIR, XDG_STATE_HOME and HOME are unset,"
+          f" and uid {NOBODY} has no home directory\n")
 OPEN_MODES = [("720", "writable"), ("702", "writable"), ("740", "readable"), ("704", "readable")]  # 711 is fine
 UMASK = f"umask 277; USERCTL_BOARD_DIR=$PWD/new {RUN_CE}; cd new; stat -c '%a %n' . *; cd ..; rm -r new"
-TOO_BIG, NO_MORE = STORE + ": one more account would pass the 33554432 bytes a store may hold", "No more User addition.\n"
+TOO_BIG = STORE + ": one more account would pass the 33554432 bytes a store may hold"
+NO_MORE = "No more User addition.\n"
 TMP_DIR, TOO_LARGE = STORE + ".tmp: cannot write: Is a directory", STORE + ".tmp: cannot write: File too large"
 SEVEN_KB = "".join(f"user_{i:05d}:3:0:$y${'v' * 100}\n" for i in range(60))  # more than 5120 bytes, within max_users
 NO_LOGIN = ["board: login lookup failed (injected fault)", "Command failed. [{} (UtmpUtil::getUserInfo()) failed.)] (detail=0, action=0)"]
@@ -182,7 +190,8 @@ CASES = {
         *[refused(add("admin", name=n), CLI + f"Invalid character is included in UserName. [{n}] (top word is bad format).")
           for n in ["1alice_23", "_alice123", "-alice123"]],
         *[refused(add("admin", name=n), CLI + f"Invalid character is included in UserName. [{shown}] ")
-          for n, shown in [("alice.123", "alice.123"), ("alice_12\nforged", "alice_12\\nforged"), ("alice\\123", "alice\\\\123"), ("alice\x01123", "alice\\x01123"),
+          for n, shown in [("alice.123", "alice.123"), ("alice_12\nforged", "alice_12\\nforged"), ("alice\\123", "alice\\\\123"),
+                           ("alice\x01123", "alice\\x01123"),
                            ("alice_\u00e9123", "alice_\u00e9123")]],
         *[refused(add("admin", pw=pw, again=again), CLI + why) for pw, again, why in [
             ("Secr#12", None, "Password is too short."), ("S" * 33, None, "Password is too long."),
@@ -248,7 +257,8 @@ CASES = {
             *[(f"max_users={n}\n", ":1: max_users must be a number from 1 to 65535") for n in ["0", "65536", "99999999999"]]]],
         fails("board.conf a directory", SHOW, CONF + ": cannot read: Is a directory", SHOW_THROWN, setup=mkdir("board.conf")),
         *[fails(f"faults {faults!r}", SHOW, TOKEN.format(token), SHOW_THROWN, faults=faults) for faults, token in [
-            ("add=5,add=6", "add=6"), ("login,login", "login"), ("list=fail,list=throw", "list=throw"), ("list=bogus", "list=bogus"), ("add=", "add="),
+            ("login,login", "login"),
+            ("add=5,add=6", "add=6"), ("list=fail,list=throw", "list=throw"), ("list=bogus", "list=bogus"), ("add=", "add="),
             ("add=-1", "add=-1"), ("login,,", ""), ("add=2147483648", "add=2147483648")]],
         *[fails(f"{words[0]} on store {users!r}", words, STORE + why, LIST_FAILED if words == SHOW else failed(words), users=users)
           for words, users, why in [

@@ -126,7 +126,8 @@ def run(row, board):
                                 and p in everything],
             "verifiers failing": [a for a in added if passwords and not verifies(passwords[0], a.rsplit(":", 1)[1])],
             "readable by its user": readable}
-    expected = dict(vars(row), trace=[line.replace("@DIR@", board) for line in row.trace], err=row.err.replace("@DIR@", board),
+    expected = dict(vars(row), trace=[line.replace("@DIR@", board) for line in row.trace],
+                    err=row.err.replace("@DIR@", board),
                     events=[event.replace("@TTY@", tty) for event in row.events])
     return [f"{column}: expected {expected.get(column, [])!r}, got {value!r}"
             for column, value in seen.items() if value != expected.get(column, [])]

@@ -29,7 +29,8 @@ def accounts(board, leftover={"users.tmp"}):
     lines = [ACCOUNT.fullmatch(line) for line in data.splitlines()]
     assert data.endswith("\n") or not data, f"torn store: {data[-80:]!r}"
     assert all(lines) and len({line[1] for line in lines}) == len(lines), "a bad line or a name stored twice"
-    assert set(os.listdir(board)) <= BOARD_FILES | leftover and "NOT WHOLE" not in str(log(board, "trace.log", TRACE)), os.listdir(board)
+    assert set(os.listdir(board)) <= BOARD_FILES | leftover, os.listdir(board)
+    assert "NOT WHOLE" not in str(log(board, "trace.log", TRACE)), "a log line not written whole"
     return {line[1] for line in lines}
 
 

@@ -121,8 +121,9 @@ TEST(PrimitiveTypeArray, GetSerializedWritesAllOrNothing) {
 TEST(PException, TakesBackItsSerializedForm) {
     HalmLib::PException copy(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
     const std::string form = thrown.substr(11) + std::string(128, 'x');  // a text one longer than it holds
-    for (const unsigned int cut : {10u, 11u + 128}) EXPECT_FALSE(copy.setSerialized(reinterpret_cast<const unsigned char*>(form.data()), cut));
-    ASSERT_TRUE(copy.setSerialized(reinterpret_cast<const unsigned char*>(form.data()), 11 + 127));
+    const auto* bytes = reinterpret_cast<const unsigned char*>(form.data());
+    for (const unsigned int cut : {10u, 11u + 128}) EXPECT_FALSE(copy.setSerialized(bytes, cut));
+    ASSERT_TRUE(copy.setSerialized(bytes, 11 + 127));
     EXPECT_EQ(raised([&] { throw copy; }), thrown + std::string(127, 'x'));
 }
 
