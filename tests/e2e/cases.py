@@ -14,7 +14,7 @@
 import os
 import pwd
 import shlex
-import signal
+from signal import SIGQUIT
 from types import SimpleNamespace
 
 DEFAULTS = dict(conf=None, users=None, faults=None, stdin=None, sh=None, tty=False, setup=None, uid=None,
@@ -72,9 +72,8 @@ def ok(name, words, code, partitions="", **columns):
     # A quiet add that stores the account: code is the privilege, partitions as shown.
     mask = sum(1 << int(p) for p in partitions.replace("#", "").split(",") if p)
     account = words[2] + (f" (Partition{partitions})" if code == 5 else "")
-    columns = {"store": [f"{words[2]}:{code}:{mask}"], "events": [event(account)], "err": ADDED,
-               "trace": [done(words)], **columns}
-    return c(name, words, **columns)
+    columns = {"err": ADDED, "trace": [done(words)], "events": [event(account)], **columns}
+    return c(name, words, **{"store": [f"{words[2]}:{code}:{mask}"], **columns})
 
 
 def refused(words, *trace, **columns):
@@ -117,8 +116,7 @@ def untrusted(how, why, undo, at=""):
     # The state directory (or what at names below it) made untrustworthy by how, then undone: refused, its reason on
     # the console.
     script = f"{how}; USERCTL_BOARD_DIR=$PWD{at} userctl show user_list; s=$?; {undo}; exit $s"
-    refusal = REFUSED.format(("@DIR@" + at).rstrip("/"), why)
-    return fails(f"state directory {why}", SHOW, err=refusal + FAILED, sh=script)
+    return fails(f"state directory {why}", SHOW, sh=script, err=REFUSED.format(f"@DIR@{at}".rstrip("/"), why) + FAILED)
 
 
 def victim(plant):
@@ -141,19 +139,16 @@ LIMITED = "ulimit -f 10; " + RUN_CE  # files of at most 5120 bytes
 FILL = "umask 077; yes '2026-12-06T00:00:00.000Z userctl[1]: xxxxxxxxxxxxx' | head -n {} >trace.log; " + LIMITED
 IRREGULAR, UNTOUCHED = ": cannot read: not a regular file", "rc\n# rc\n"
 TYPED = dict(stdin="y\r", out=Q + "y\r\n", events=[event(N, "@TTY@")])  # Y and Enter at a terminal
-QUIT = signal.SIGQUIT
 ATTACK = "chown 65534 .; chmod 777 .; ln -s $v/rc trace.log; ln -s $v/new users.lock"
 REFUSED, UNDO = "board: {}: not used as the state directory: {}\n", "find . -type l -delete; chown 0:0 .; chmod 700 ."
 ATTACKED = REFUSED.format("@DIR@", "owned by uid 65534, not by uid 0 that runs the command") + ADD_FAILED
 NOBODY = 7654321  # a uid without a name
-NOWHERE = (f"env -u USERCTL_BOARD_DIR -u XDG_STATE_HOME -u HOME setpriv --reuid={NOBODY} --regid={NOBODY}"
-           ' --clear-groups $LAUNCH "$USERCTL_BIN"')
+NOWHERE = "unset USERCTL_BOARD_DIR XDG_STATE_HOME HOME; userctl show user_list"  # as a user with no home either
 NO_DIR = ("board: no state directory: USERCTL_BOARD_DIR, XDG_STATE_HOME and HOME are unset,"
           f" and uid {NOBODY} has no home directory\n")
 OPEN_MODES = [("720", "writable"), ("702", "writable"), ("740", "readable"), ("704", "readable")]  # 711 is fine
 UMASK = f"umask 277; USERCTL_BOARD_DIR=$PWD/new {RUN_CE}; cd new; stat -c '%a %n' . *; cd ..; rm -r new"
 TOO_BIG = STORE + ": one more account would pass the 33554432 bytes a store may hold"
-NO_MORE = "No more User addition.\n"
 TMP_DIR, TOO_LARGE = STORE + ".tmp: cannot write: Is a directory", STORE + ".tmp: cannot write: File too large"
 SEVEN_KB = "".join(f"user_{i:05d}:3:0:$y${'v' * 100}\n" for i in range(60))  # more than 5120 bytes, within max_users
 NO_LOGIN = ["board: login lookup failed (injected fault)", "Command failed. [{} (UtmpUtil::getUserInfo()) failed.)] (detail=0, action=0)"]
@@ -209,7 +204,7 @@ CASES = {
     "ask": [
         *[c(f"declined: {reply!r}", add("operator"), stdin=reply, out=Q * asked, faults="add=throw")
           for reply, asked in [("N\n", 1), ("n\n", 1), ("no\nn\n", 2), ("", 1), ("y", 1), ("maybe\n\n", 3), ("y\r\n", 2)]],
-        ok("answered at a terminal", add("operator"), 2, tty=True, stdin="y\r", out=Q + "y\r\n", events=[event(N, "@TTY@")]),
+        ok("answered at a terminal", add("operator"), 2, tty=True, **TYPED),
         ok("asked until one letter", add("operator"), 2, stdin="yes\n\n y\nYY\nY \n\ty\nY\n", out=Q * 7),
         c("one pipe answers three adds", [], sh=BATCH, stdin="y\nn\ny\n", err=ADDED * 2,
           out="".join(PROMPT.format(f"batchuser{i}") + "0\n" for i in (1, 2, 3)), trace=[done(BATCH_WORDS[0]), done(BATCH_WORDS[2])],
@@ -291,19 +286,19 @@ CASES = {
         fails("a table into a dead pipe", SHOW, failed(SHOW), users=TWO, sh=DEAD + "userctl show user_list >&5"),
         ok("trace.log 20 bytes short of the limit", CE, 4, sh=FILL.format(100), trace=["x" * 13] * 100),
         # Not dumpable: no core file, no memory readable by its own user. A non-blocking input waited on.
-        c("SIGQUIT at the question", add("operator"), tty=True, uid=65534, stdin=QUIT, status=-QUIT, out=Q),
+        c("SIGQUIT at the question", add("operator"), tty=True, uid=65534, stdin=SIGQUIT, status=-SIGQUIT, out=Q),
         ok("at a non-blocking terminal", add("operator"), 2, tty="nonblocking", **TYPED),
         # Only a state directory of the user's own that no one else can write; no link followed, only regular files.
         *[untrusted(f"chmod {mode} .", f"{how} by group or others", "chmod 700 .") for mode, how in OPEN_MODES],
         untrusted("ln -s . link", "a symbolic link", "rm link", "/link/"),
         untrusted("mkdir o; chown 65534 o", "@DIR@/o, on its path, belongs to uid 65534", "rm -r o", "/o/d"),
-        fails("no state directory", SHOW, sh=NOWHERE + " show user_list", err=NO_DIR + FAILED),
+        fails("no state directory", SHOW, sh=NOWHERE, err=NO_DIR + FAILED, uid=NOBODY),
         fails("the attacker's state directory", CE, sh=victim(ATTACK), out=UNTOUCHED, err=ATTACKED),
         ok("trace.log a link", CE, 4, sh=victim("ln -s $v/rc trace.log"), out=UNTOUCHED, trace=[]),
         fails("users a FIFO", SHOW, STORE + IRREGULAR, LIST_FAILED, setup=lambda board: os.mkfifo(board + "/users")),
         c("umask 277", [], sh=UMASK, err=ADDED, out="700 .\n600 event.log\n600 trace.log\n600 users\n600 users.lock\n"),
         # The store holds no more than the board reads back; a failed write names its file.
-        c("an add past 32 MiB", CE, users=big, status=46, err=NO_MORE, trace=[TOO_BIG, failed(CE)]),
+        c("an add past 32 MiB", CE, users=big, status=46, err="No more User addition.\n", trace=[TOO_BIG, failed(CE)]),
         fails("users.tmp a directory", CE, TMP_DIR, failed(CE), setup=mkdir("users.tmp")),
         fails("users.tmp past the file-size limit", CE, TOO_LARGE, failed(CE), users=SEVEN_KB, sh=LIMITED),
         fails("a uid with no name", CE, *NAMELESS, uid=NOBODY),

@@ -73,8 +73,7 @@ def run(row, board):
             write(board, name, content() if callable(content) else content)
     if row.setup:
         row.setup(board)
-    if row.uid:
-        os.chown(board, row.uid, row.uid)
+    os.chown(board, row.uid or -1, row.uid or -1)  # -1: the owner left as it is
     before, present = snapshot(board), set(os.listdir(board)) | BOARD_FILES
     argv, variables = command(row.words), env(board, row.faults)
     # userctl runs in the state directory, where a core file would show as a stray file.
@@ -82,8 +81,7 @@ def run(row, board):
     if row.sh:  # a script that calls userctl, for pipes and redirections
         argv = ["sh", "-c", 'userctl() { $LAUNCH "$USERCTL_BIN" "$@"; }; ' + row.sh]
         variables.update(LAUNCH=" ".join(LAUNCH), USERCTL_BIN=USERCTL)
-    cmdline, tty, stdin = "", "", row.stdin.encode() if isinstance(row.stdin, str) else row.stdin
-    readable = []
+    cmdline, tty, readable, stdin = "", "", [], row.stdin.encode() if isinstance(row.stdin, str) else row.stdin
     if row.tty:  # the question asked at a terminal, answered once it shows
         master, slave = os.openpty()
         tty = os.ttyname(slave)[len("/dev/"):]
@@ -126,9 +124,8 @@ def run(row, board):
                                 and p in everything],
             "verifiers failing": [a for a in added if passwords and not verifies(passwords[0], a.rsplit(":", 1)[1])],
             "readable by its user": readable}
-    expected = dict(vars(row), trace=[line.replace("@DIR@", board) for line in row.trace],
-                    err=row.err.replace("@DIR@", board),
-                    events=[event.replace("@TTY@", tty) for event in row.events])
+    at = lambda text: text.replace("@DIR@", board).replace("@TTY@", tty)  # the run's state directory and terminal
+    expected = dict(vars(row), err=at(row.err), trace=list(map(at, row.trace)), events=list(map(at, row.events)))
     return [f"{column}: expected {expected.get(column, [])!r}, got {value!r}"
             for column, value in seen.items() if value != expected.get(column, [])]
 

@@ -29,8 +29,7 @@ def accounts(board, leftover={"users.tmp"}):
     lines = [ACCOUNT.fullmatch(line) for line in data.splitlines()]
     assert data.endswith("\n") or not data, f"torn store: {data[-80:]!r}"
     assert all(lines) and len({line[1] for line in lines}) == len(lines), "a bad line or a name stored twice"
-    assert set(os.listdir(board)) <= BOARD_FILES | leftover, os.listdir(board)
-    assert "NOT WHOLE" not in str(log(board, "trace.log", TRACE)), "a log line not written whole"
+    assert set(os.listdir(board)) <= BOARD_FILES | leftover and "NOT WHOLE" not in str(log(board, "trace.log", TRACE))
     return {line[1] for line in lines}
 
 
@@ -49,8 +48,7 @@ def until(condition, deadline):
 
 def lock_holder(board, procs, deadline):
     # The one of procs holding the store's lock file, or None.
-    lock = os.path.join(board, "users.lock")
-    held = lambda: [proc for proc in procs if proc.poll() is None and flocks(lock).get(proc.pid) is False]
+    held = lambda: [p for p in procs if p.poll() is None and flocks(f"{board}/users.lock").get(p.pid) is False]
     return next(iter(until(held, deadline)), None)
 
 
