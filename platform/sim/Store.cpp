@@ -123,7 +123,7 @@ bool replaceStore(std::string_view old, std::string_view added) {
     // The account is in the store from the rename on; a failed directory sync
     // only leaves the rename less durable, so it is recorded, not reported.
     if (fsync(dir) != 0) {
-        const int err = errno;
+        err = errno;  // kept before the path's text is built
         traceReason("%s: cannot sync the directory: %s", stateDir().c_str(), std::strerror(err));
     }
     return true;
