@@ -17,8 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "Board.h"
+#include "Config.h"
 #include "PException.h"
+#include "StateDir.h"
 #include "Store.h"
 #include "UserCtrlCmd.h"
 

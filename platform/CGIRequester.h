@@ -7,6 +7,17 @@
 namespace HalmLib {
 namespace Gui {
 
+// The requests userctl sends.
+constexpr unsigned int REQ_CGI_GET_USER_LIST = 0x0201004F;  // reply: the serialized list of CGI_USER_INFO
+constexpr unsigned int REQ_CGI_ADD_USER = 0x020100EB;       // data: one CGI_USER_INFO
+
+// The service's error codes that userctl tells apart; any other code is a
+// failure of its own.
+namespace serviceError {
+constexpr std::int32_t userExists = 1036;   // an account of that name exists
+constexpr std::int32_t noMoreUsers = 1037;  // the service holds no further account
+}  // namespace serviceError
+
 // Client of the board's management service; one per command.
 // Any operation may throw HalmLib::PException for a platform failure.
 class CGIRequester {

@@ -4,6 +4,15 @@
 #include <cstdint>
 #include <type_traits>
 
+// Privilege codes as the service stores them.
+namespace privilegeCode {
+constexpr std::uint32_t admin = 1;
+constexpr std::uint32_t operatorUser = 2;
+constexpr std::uint32_t user = 3;
+constexpr std::uint32_t ce = 4;
+constexpr std::uint32_t partitionOperator = 5;
+}  // namespace privilegeCode
+
 // One user account as exchanged with the management service: 212 bytes of
 // plain data, integers big-endian whatever the host. Every field is a byte
 // array, so the struct has no padding and byte alignment on every compiler;
@@ -14,7 +23,7 @@ struct CGI_USER_INFO {
     char user_name[36];                    // NUL-padded; at most 32 characters sent
     char password[68];                     // NUL-padded; at most 32 characters sent
     char password_again[36];               // NUL-padded; equals password when sent
-    unsigned char privilege[4];            // 1 admin .. 5 partition operator
+    unsigned char privilege[4];            // a privilegeCode
     unsigned char entry_flag;              // 1 in every record sent
     unsigned char reserved[63];            // zero when sent, never read
     unsigned char operable_partition[4];   // partition mask

@@ -3,9 +3,14 @@
 namespace HalmLib {
 namespace trace {
 
+// What every trace object of the command-line interface is constructed with.
+constexpr unsigned char cliFacility = 1;
+constexpr unsigned char cliLevel = 10;
+constexpr unsigned short cliLineSize = 1024;
+
 // The board's trace log. Each writer owns one object, constructed with
-// (1, 10, 1024). putLog never throws and never fails visibly: a trace line
-// that cannot be written is lost, never the command.
+// (cliFacility, cliLevel, cliLineSize). putLog never throws and never fails
+// visibly: a trace line that cannot be written is lost, never the command.
 class HalmTrace {
 public:
     HalmTrace(unsigned char facility, unsigned char level, unsigned short lineSize);

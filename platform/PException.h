@@ -42,4 +42,10 @@ private:
     char text[maxTextLength + 1];
 };
 
+// How this platform reports a failure: always with the values 1, 80, 23296,
+// 1, 1537 and 20019 and text (which must outlive the call).
+[[noreturn]] inline void throwFailure(const char* text) {
+    throw PException(1, 80, 23296, 1, 1537, 20019, reinterpret_cast<long>(text), 0, 0, 0, 0, 0, 0, 0);
+}
+
 }  // namespace HalmLib

@@ -4,9 +4,12 @@ namespace HalmLib {
 namespace HalmUi {
 
 // The layout of an operable-partition mask: partition n is the bit of value
-// 1 shifted left by n. A partition outside 0 to 31 is never set nor reported.
+// 1 shifted left by n. A partition outside 0 to maskWidth - 1 is never set
+// nor reported.
 class PartitionOperatorInfo {
 public:
+    static constexpr int maskWidth = 32;
+
     PartitionOperatorInfo();
     ~PartitionOperatorInfo();
 

@@ -30,7 +30,7 @@ public:
 
     // Throws PException "Out of range" when index is not below size().
     const T& operator[](unsigned int index) const {
-        if (index >= elements.size()) raise("Out of range");
+        if (index >= elements.size()) throwFailure("Out of range");
         return elements[index];
     }
 
@@ -45,8 +45,8 @@ public:
     // "Out of range" when the count does not fit its 16 bits; writes nothing then.
     unsigned int getSerialized(unsigned char* buffer, unsigned int size) const override {
         const unsigned int needed = getSerializedSize();
-        if (needed > size) raise("Insufficient buffer size");
-        if (elements.size() > maxCount) raise("Out of range");
+        if (needed > size) throwFailure("Insufficient buffer size");
+        if (elements.size() > maxCount) throwFailure("Out of range");
         buffer[0] = static_cast<unsigned char>(elements.size() >> 8);
         buffer[1] = static_cast<unsigned char>(elements.size());
         if (!elements.empty()) std::memcpy(buffer + countSize, elements.data(), sizeof(T) * elements.size());
@@ -68,10 +68,6 @@ public:
     }
 
 private:
-    [[noreturn]] static void raise(const char* text) {
-        throw PException(1, 80, 23296, 1, 1537, 20019, reinterpret_cast<long>(text), 0, 0, 0, 0, 0, 0, 0);
-    }
-
     std::vector<T> elements;
 };
 

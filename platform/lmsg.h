@@ -3,10 +3,14 @@
 // The board's message catalogue. Formats message number with the inserts
 // that follow into buffer, which must hold lmsgBufferSize bytes; the text is
 // always cut to fit, NUL included. Returns buffer. Never throws.
-//   10046 (const char* command)                     command completed
-//   10047 (const char* text, int detail, int action) command failed
-//   10092 (const char* account, const char* verb)    event-log text
-//   20003 (const char* call)                          platform call failed
 constexpr unsigned int lmsgBufferSize = 256;
+
+// The message numbers, with the inserts each takes.
+namespace lmsgNumber {
+constexpr int commandCompleted = 10046;  // const char* command
+constexpr int commandFailed = 10047;     // const char* text, int detail, int action
+constexpr int accountEvent = 10092;      // const char* account, const char* verb: the event-log text
+constexpr int callFailed = 20003;        // const char* call: a platform call failed
+}  // namespace lmsgNumber
 
 extern "C" char* lmsg_getmsg(int number, char* buffer, ...);

@@ -13,11 +13,6 @@
 
 namespace {
 
-constexpr unsigned int addUserRequest = 0x020100EB;
-constexpr int msgCompleted = 10046;
-constexpr int msgFailed = 10047;
-constexpr int msgAccount = 10092;
-
 constexpr int passwordWord = 1;       // the password and its repetition
 constexpr int passwordAgainWord = 2;  // among the words after "add user"
 constexpr const char* passwordMask = "********";
@@ -30,8 +25,8 @@ struct Refusal {
     const char* message;
 };
 constexpr Refusal refusals[] = {
-    {1036, exitStatus::sameName, "Same name already exists. User addition failed.\n"},
-    {1037, exitStatus::noMoreUsers, "No more User addition.\n"},
+    {HalmLib::Gui::serviceError::userExists, exitStatus::sameName, "Same name already exists. User addition failed.\n"},
+    {HalmLib::Gui::serviceError::noMoreUsers, exitStatus::noMoreUsers, "No more User addition.\n"},
 };
 constexpr Refusal otherRefusal = {0, exitStatus::failed, "Failed to execute add user command.\n"};
 
@@ -70,7 +65,11 @@ void copyField(char* field, const std::string& text) {
 }  // namespace
 
 AddUser::AddUser()
-    : trace(1, 10, 1024), cmdString("add user"), privilege(0), quiet(false), logString("add user") {}
+    : trace(HalmLib::trace::cliFacility, HalmLib::trace::cliLevel, HalmLib::trace::cliLineSize),
+      cmdString("add user"),
+      privilege(0),
+      quiet(false),
+      logString("add user") {}
 
 AddUser::~AddUser() = default;
 
@@ -127,7 +126,7 @@ int AddUser::execute() {
             printConsole("%s", otherRefusal.message);
             char text[textBufferSize];
             std::snprintf(text, sizeof text, "%s (UtmpUtil::getUserInfo()) failed.)", logString.c_str());
-            trace.putLog(0, lmsg_getmsg(msgFailed, message, text, 0, 0));
+            trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, message, text, 0, 0));
             return exitStatus::failed;
         }
 
@@ -153,21 +152,21 @@ int AddUser::execute() {
         std::snprintf(question, sizeof question, "Are you sure you want to add %s ? [Y/N]: ", record.user_name);
         if (!quiet && !isExecute(question)) return exitStatus::success;
 
-        if (requester.setInfo(addUserRequest, sizeof record, &record) == 0) {
-            trace.putLog(0, lmsg_getmsg(msgFailed, message, logString.c_str(), 0, 0));
+        if (requester.setInfo(HalmLib::Gui::REQ_CGI_ADD_USER, sizeof record, &record) == 0) {
+            trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, message, logString.c_str(), 0, 0));
             const Refusal& refusal = refusalFor(requester.errorCode);
             printConsole("%s", refusal.message);
             return refusal.status;
         }
 
         printConsole("User addition was completed.\n");
-        trace.putLog(0, lmsg_getmsg(msgCompleted, message, logString.c_str()));
-        lmsg_getmsg(msgAccount, message, description.c_str(), "Add");
+        trace.putLog(0, lmsg_getmsg(lmsgNumber::commandCompleted, message, logString.c_str()));
+        lmsg_getmsg(lmsgNumber::accountEvent, message, description.c_str(), "Add");
         HalmLib::Report::llog_putHalmLog(static_cast<long>(std::strlen(message)), message, 1, login.c_str(),
                                          origin.c_str(), "0xFF");
         return exitStatus::success;
     } catch (const HalmLib::PException& exception) {
-        trace.putLog(0, lmsg_getmsg(msgFailed, message, logString.c_str(), exception.getExceptionDetail(),
+        trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, message, logString.c_str(), exception.getExceptionDetail(),
                                     exception.getActionCode()));
         printConsole("%s", otherRefusal.message);
         return exitStatus::failed;

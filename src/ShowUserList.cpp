@@ -11,15 +11,13 @@
 
 namespace {
 
-constexpr unsigned int REQ_CGI_GET_USER_LIST = 0x0201004F;
-constexpr int msgCompleted = 10046;
-constexpr int msgFailed = 10047;
-constexpr int msgCallFailed = 20003;
 constexpr const char* failureMessage = "Failed to execute the command.\n";
 
 }  // namespace
 
-ShowUserList::ShowUserList() : trace(1, 10, 1024), cmdString("show user_list") {}
+ShowUserList::ShowUserList()
+    : trace(HalmLib::trace::cliFacility, HalmLib::trace::cliLevel, HalmLib::trace::cliLineSize),
+      cmdString("show user_list") {}
 ShowUserList::~ShowUserList() = default;
 
 bool ShowUserList::parseCommand(int count, char** words) {
@@ -34,8 +32,8 @@ int ShowUserList::execute() {
     try {
         HalmLib::HalmUi::PrimitiveTypeArray<CGI_USER_INFO> users;
         HalmLib::Gui::CGIRequester requester;
-        if (requester.getInfo(REQ_CGI_GET_USER_LIST, users) == 0) {
-            trace.putLog(0, lmsg_getmsg(msgCallFailed, message, "getInfo(REQ_CGI_GET_USER_LIST)"));
+        if (requester.getInfo(HalmLib::Gui::REQ_CGI_GET_USER_LIST, users) == 0) {
+            trace.putLog(0, lmsg_getmsg(lmsgNumber::callFailed, message, "getInfo(REQ_CGI_GET_USER_LIST)"));
             printConsole("%s", failureMessage);
             return exitStatus::failed;
         }
@@ -56,14 +54,14 @@ int ShowUserList::execute() {
         // sets the stream's error indicator too.
         std::fflush(stdout);
         if (std::ferror(stdout)) {
-            trace.putLog(0, lmsg_getmsg(msgFailed, message, cmdString.c_str(), 0, 0));
+            trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, message, cmdString.c_str(), 0, 0));
             printConsole("%s", failureMessage);
             return exitStatus::failed;
         }
-        trace.putLog(0, lmsg_getmsg(msgCompleted, message, cmdString.c_str()));
+        trace.putLog(0, lmsg_getmsg(lmsgNumber::commandCompleted, message, cmdString.c_str()));
         return exitStatus::success;
     } catch (const HalmLib::PException& exception) {
-        trace.putLog(0, lmsg_getmsg(msgFailed, message, cmdString.c_str(), exception.getExceptionDetail(),
+        trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, message, cmdString.c_str(), exception.getExceptionDetail(),
                                     exception.getActionCode()));
         printConsole("%s", failureMessage);
         return exitStatus::failed;

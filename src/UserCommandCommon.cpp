@@ -19,7 +19,6 @@ namespace {
 // User names and passwords alike.
 constexpr std::size_t minTextLength = 8;
 constexpr std::size_t maxTextLength = 32;
-constexpr int maskWidth = 32;
 
 constexpr std::string_view nameFirstChars = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
 constexpr std::string_view nameChars =
@@ -59,7 +58,8 @@ bool readReplyByte(char& c) {
 
 }  // namespace
 
-UserCommandCommon::UserCommandCommon() : commonTrace(1, 10, 1024) {}
+UserCommandCommon::UserCommandCommon()
+    : commonTrace(HalmLib::trace::cliFacility, HalmLib::trace::cliLevel, HalmLib::trace::cliLineSize) {}
 UserCommandCommon::~UserCommandCommon() = default;
 
 int UserCommandCommon::processCommand(int count, char** words) {
@@ -234,6 +234,7 @@ int UserCommandCommon::partitionCount() {
     // A mask holds 32 partitions; a board that reports more or fewer must
     // not make the parser shift past the width of its set.
     const int count = CommonUtil::getMaxPartitionNum();
+    constexpr int maskWidth = HalmLib::HalmUi::PartitionOperatorInfo::maskWidth;
     if (count > maskWidth) return maskWidth;
     return count < 1 ? 0 : count;
 }

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "CGI_USER_INFO.h"
 #include "HalmTrace.h"
 
 // Exit statuses of the program.
@@ -14,15 +15,6 @@ constexpr int failed = 3;       // the board failed or refused
 constexpr int noMoreUsers = 46; // the service holds no further account
 constexpr int sameName = 47;    // the service already holds the name
 }  // namespace exitStatus
-
-// Privilege codes as the service stores them.
-namespace privilegeCode {
-constexpr unsigned int admin = 1;
-constexpr unsigned int operatorUser = 2;
-constexpr unsigned int user = 3;
-constexpr unsigned int ce = 4;
-constexpr unsigned int partitionOperator = 5;
-}  // namespace privilegeCode
 
 // The abstract user command. A command runs in two stages: parseCommand
 // judges every word and keeps what execute needs; execute alone talks to the

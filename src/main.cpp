@@ -27,7 +27,7 @@ void harden() {
 
 int main(int argc, char** argv) {
     harden();
-    HalmLib::trace::HalmTrace trace(1, 10, 1024);
+    HalmLib::trace::HalmTrace trace(HalmLib::trace::cliFacility, HalmLib::trace::cliLevel, HalmLib::trace::cliLineSize);
     try {
         UserCtrlCmd selector;
         return selector.execute(argc, argv);

@@ -15,14 +15,17 @@
 #include <crypt.h>
 #endif
 
-#include "Board.h"
+#include "CGI_USER_INFO.h"
+#include "Config.h"
+#include "Files.h"
+#include "LogLine.h"
+#include "StateDir.h"
 
 namespace board {
 
 namespace {
 
 constexpr std::size_t maxStoreSize = 32 * 1024 * 1024;
-constexpr std::uint32_t minPrivilege = 1, maxPrivilege = 5;
 constexpr std::size_t fieldCount = 4;
 
 bool printable(std::string_view text) {
@@ -63,7 +66,7 @@ bool parseStore(const std::string& path, std::string_view bytes, std::vector<Acc
         if (!printable(account.name)) return failAt(path, lineNo, "name with a byte outside printable ASCII");
         if (!parseDecimal(field[1], UINT32_MAX, account.privilege))
             return failAt(path, lineNo, "privilege is not a decimal number");
-        if (account.privilege < minPrivilege || account.privilege > maxPrivilege)
+        if (account.privilege < privilegeCode::admin || account.privilege > privilegeCode::partitionOperator)
             return failAt(path, lineNo, "unknown privilege");
         if (!parseDecimal(field[2], UINT32_MAX, account.mask))
             return failAt(path, lineNo, "partition mask is not a 32-bit decimal number");
@@ -81,12 +84,12 @@ bool parseStore(const std::string& path, std::string_view bytes, std::vector<Acc
 // writers never hold the store at once, whatever happens to the file.
 class StoreLock {
 public:
-    StoreLock() : fd(openStateFile("users.lock", O_RDWR | O_CREAT)), err(fd < 0 ? errno : 0) {
-        if (!err && !(lockExclusive(fd) && lockExclusive(stateDirFd()))) err = errno;
+    StoreLock() : file(openStateFile("users.lock", O_RDWR | O_CREAT)), err(file.error()) {
+        if (!err) err = lockExclusive(file.get());
+        if (!err) err = lockExclusive(stateDirFd());
     }
     ~StoreLock() {
         if (!err) flock(stateDirFd(), LOCK_UN);
-        if (fd >= 0) close(fd);
     }
     StoreLock(const StoreLock&) = delete;
     StoreLock& operator=(const StoreLock&) = delete;
@@ -94,55 +97,57 @@ public:
     int error() const { return err; }
 
 private:
-    int fd;
+    Fd file;
     int err;
 };
 
 // Writes old followed by added to users.tmp and renames it over the store,
-// so that a reader sees the old store or the new, never a mix.
-bool replaceStore(std::string_view old, std::string_view added) {
+// so that a reader sees the old store or the new, never a mix: 0, or minus
+// errno.
+int replaceStore(std::string_view old, std::string_view added) {
     const int dir = stateDirFd();
     const char* const temp = "users.tmp";
-    int err = 0;
     // A leftover of a killed writer is removed first; O_EXCL then guarantees
     // a fresh 0600 file of our own.
-    if (unlinkat(dir, temp, 0) != 0 && errno != ENOENT) err = errno;
-    const int fd = err ? -1 : openStateFile(temp, O_WRONLY | O_CREAT | O_EXCL);
-    if (!err && fd < 0) err = errno;
-    if (fd >= 0) {
-        if (!writeAll(fd, old) || !writeAll(fd, added) || fsync(fd) != 0) err = errno;
-        if (close(fd) != 0 && !err) err = errno;
-        if (!err && renameat(dir, temp, dir, "users") != 0) err = errno;
-        if (err) unlinkat(dir, temp, 0);
-    }
+    if (unlinkat(dir, temp, 0) != 0 && errno != ENOENT) return lastError();
+    Fd file = openStateFile(temp, O_WRONLY | O_CREAT | O_EXCL);
+    if (file.error()) return file.error();
+    int err = writeAll(file.get(), old);
+    if (!err) err = writeAll(file.get(), added);
+    if (!err && fsync(file.get()) != 0) err = lastError();
+    if (const int closed = file.close(); !err) err = closed;
+    if (!err && renameat(dir, temp, dir, "users") != 0) err = lastError();
     if (err) {
-        // The file named is the one that could not be written or put in place.
-        traceReason("%s: cannot write: %s", statePath(temp).c_str(), errorText(err));
-        return false;
+        unlinkat(dir, temp, 0);
+        return err;
     }
     // The account is in the store from the rename on; a failed directory sync
     // only leaves the rename less durable, so it is recorded, not reported.
     if (fsync(dir) != 0) {
-        err = errno;  // kept before the path's text is built
-        traceReason("%s: cannot sync the directory: %s", stateDir().c_str(), std::strerror(err));
+        const int error = lastError();  // kept before the path's text is built
+        traceReason("%s: cannot sync the directory: %s", stateDir().c_str(), errorText(error));
     }
-    return true;
+    return 0;
 }
 
 }  // namespace
 
 bool readStore(Store& store) {
     store.accounts.clear();
-    return readStateFile("users", store.bytes, maxStoreSize) && parseStore(statePath("users"), store.bytes, store.accounts);
+    const std::string path = statePath("users");
+    if (const int error = readStateFile("users", store.bytes, maxStoreSize)) {
+        traceReason("%s: cannot read: %s", path.c_str(), errorText(error));
+        return false;
+    }
+    return parseStore(path, store.bytes, store.accounts);
 }
 
-bool makeVerifier(const char* password, std::string& verifier) {
+int makeVerifier(const char* password, std::string& verifier) {
 #if USERCTL_HAVE_XCRYPT
     char salt[CRYPT_GENSALT_OUTPUT_SIZE];
     if (!crypt_gensalt_rn("$y$", 0, nullptr, 0, salt, sizeof salt) &&
         !crypt_gensalt_rn(nullptr, 0, nullptr, 0, salt, sizeof salt)) {
-        traceReason("cannot make a password salt: %s", std::strerror(errno));
-        return false;
+        return lastError();
     }
     const auto data = std::make_unique<crypt_data>();  // tens of KiB: kept off the stack
     const char* hash = crypt_rn(password, salt, data.get(), sizeof *data);
@@ -150,12 +155,11 @@ bool makeVerifier(const char* password, std::string& verifier) {
     const bool made = hash && hash[0] == '$' && printable(hash) && !std::strchr(hash, ':');
     if (made) verifier = hash;
     explicit_bzero(data.get(), sizeof *data);
-    if (!made) traceReason("cannot hash the password");
-    return made;
+    return made ? 0 : -EINVAL;
 #else
     (void)password;
     verifier = "!";  // no libxcrypt on this build: the account has no usable password
-    return true;
+    return 0;
 #endif
 }
 
@@ -184,7 +188,12 @@ AddResult addAccount(const Account& account, std::string_view verifier, std::uin
                     maxStoreSize);
         return AddResult::full;
     }
-    return replaceStore(store.bytes, line) ? AddResult::added : AddResult::failed;
+    if (const int error = replaceStore(store.bytes, line)) {
+        // The file named is the one that could not be written or put in place.
+        traceReason("%s: cannot write: %s", statePath("users.tmp").c_str(), errorText(error));
+        return AddResult::failed;
+    }
+    return AddResult::added;
 }
 
 }  // namespace board

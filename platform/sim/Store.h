@@ -34,14 +34,15 @@ constexpr std::size_t maxNameLength = 36;
 // the file and line traced, when it cannot be read or parsed.
 bool readStore(Store& store);
 
-// The crypt(3) verifier of password with a fresh salt ("!" without libxcrypt).
-bool makeVerifier(const char* password, std::string& verifier);
+// The crypt(3) verifier of password with a fresh salt ("!" without libxcrypt):
+// 0, or minus errno.
+int makeVerifier(const char* password, std::string& verifier);
 
 enum class AddResult { added, exists, full, failed };
 
 // Appends the account under the store's lock; the store is replaced whole or
 // left as it was. A store that would grow past what the board reads back is
-// full.
+// full. Every reason but exists is traced.
 AddResult addAccount(const Account& account, std::string_view verifier, std::uint32_t maxUsers);
 
 }  // namespace board

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "Board.h"
+#include "Config.h"
+#include "Files.h"
 #include "CGIRequester.h"
 #include "CGI_USER_INFO.h"
 #include "CommonUtil.h"

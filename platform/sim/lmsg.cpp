@@ -1,7 +1,7 @@
+#include "lmsg.h"
+
 #include <cstdarg>
 #include <cstdio>
-
-#include "lmsg.h"
 
 namespace {
 
@@ -16,25 +16,25 @@ extern "C" char* lmsg_getmsg(int number, char* buffer, ...) {
     va_list args;
     va_start(args, buffer);
     switch (number) {
-    case 10046: {
+    case lmsgNumber::commandCompleted: {
         const char* command = insert(va_arg(args, const char*));
         std::snprintf(buffer, lmsgBufferSize, "Command completed. [%s]", command);
         break;
     }
-    case 10047: {
+    case lmsgNumber::commandFailed: {
         const char* text = insert(va_arg(args, const char*));
         const int detail = va_arg(args, int);
         const int action = va_arg(args, int);
         std::snprintf(buffer, lmsgBufferSize, "Command failed. [%s] (detail=%d, action=%d)", text, detail, action);
         break;
     }
-    case 10092: {
+    case lmsgNumber::accountEvent: {
         const char* account = insert(va_arg(args, const char*));
         const char* verb = insert(va_arg(args, const char*));
         std::snprintf(buffer, lmsgBufferSize, "User account %s: %s", account, verb);
         break;
     }
-    case 20003: {
+    case lmsgNumber::callFailed: {
         const char* call = insert(va_arg(args, const char*));
         std::snprintf(buffer, lmsgBufferSize, "Platform call failed. [%s]", call);
         break;

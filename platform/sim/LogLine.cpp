@@ -1,3 +1,5 @@
+#include "LogLine.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -6,8 +8,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "Board.h"
-#include "HalmTrace.h"
+#include "Files.h"
 
 namespace board {
 
@@ -54,8 +55,7 @@ void appendTimestamp(std::string& line) {
 
 }  // namespace
 
-bool appendLogLine(const char* fileName, std::string_view head,
-                   std::initializer_list<std::string_view> fields) noexcept {
+int appendLogLine(const char* fileName, std::string_view head, std::initializer_list<std::string_view> fields) noexcept {
     try {
         std::string line;
         appendTimestamp(line);
@@ -67,18 +67,22 @@ bool appendLogLine(const char* fileName, std::string_view head,
             appendEscaped(line, field);
         }
         line += '\n';
-        const int fd = openStateFile(fileName, O_WRONLY | O_APPEND | O_CREAT);
-        if (fd < 0) return false;
+        Fd file = openStateFile(fileName, O_WRONLY | O_APPEND | O_CREAT);
+        if (file.error()) return file.error();
         // Writers take turns, so that a line cut short by a full disk or a
         // file-size limit is taken back before anyone appends after it.
-        const off_t end = lockExclusive(fd) ? lseek(fd, 0, SEEK_END) : -1;
-        const bool written = end >= 0 && writeAll(fd, line);
-        if (!written && end >= 0 && ftruncate(fd, end) != 0) {
-            // the part written stays: nothing more can be done about it
+        if (const int error = lockExclusive(file.get())) return error;
+        const off_t end = lseek(file.get(), 0, SEEK_END);
+        if (end < 0) return lastError();
+        if (const int error = writeAll(file.get(), line)) {
+            if (ftruncate(file.get(), end) != 0) {
+                // the part written stays: nothing more can be done about it
+            }
+            return error;
         }
-        return close(fd) == 0 && written;
+        return file.close();
     } catch (...) {
-        return false;  // out of memory: the line is lost, never the command
+        return -ENOMEM;  // the line is lost, never the command
     }
 }
 
@@ -100,25 +104,9 @@ void traceReason(const char* format, ...) noexcept {
     trace(text);
 }
 
+bool failAt(const std::string& path, std::size_t line, const char* reason) noexcept {
+    traceReason("%s:%zu: %s", path.c_str(), line, reason);
+    return false;
+}
+
 }  // namespace board
-
-namespace HalmLib {
-namespace trace {
-
-// The board's trace objects are always made with (1, 10, 1024) and written
-// with kind 0; the simulated board notes any other call, so that a program
-// that breaks the contract shows it in the log it is tested by.
-HalmTrace::HalmTrace(unsigned char facility, unsigned char level, unsigned short lineSize) {
-    if (facility != 1 || level != 10 || lineSize != 1024) {
-        board::traceReason("HalmTrace(%u, %u, %u): expected (1, 10, 1024)", facility, level, lineSize);
-    }
-}
-HalmTrace::~HalmTrace() = default;
-
-void HalmTrace::putLog(unsigned char kind, const char* text) {
-    if (kind != 0) board::traceReason("putLog kind %u: expected 0", kind);
-    if (text) board::trace(text);
-}
-
-}  // namespace trace
-}  // namespace HalmLib

@@ -1,26 +1,29 @@
+#include "CGIRequester.h"
+
 #include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
 
-#include "Board.h"
-#include "CGIRequester.h"
 #include "CGI_USER_INFO.h"
+#include "Config.h"
+#include "Files.h"
+#include "LogLine.h"
+#include "PException.h"
+#include "PartitionOperatorInfo.h"
+#include "PrimitiveTypeArray.h"
+#include "StateDir.h"
 #include "Store.h"
 
 namespace {
 
-constexpr unsigned int requestAddUser = 0x020100EB;
-constexpr unsigned int requestUserList = 0x0201004F;
+using HalmLib::Gui::REQ_CGI_ADD_USER;
+using HalmLib::Gui::REQ_CGI_GET_USER_LIST;
+namespace serviceError = HalmLib::Gui::serviceError;
+using List = HalmLib::HalmUi::PrimitiveTypeArray<CGI_USER_INFO>;
 
 constexpr std::int32_t errorMalformed = 1;  // also: the board failed to carry the request out
-constexpr std::int32_t errorUserExists = 1036;
-constexpr std::int32_t errorStoreFull = 1037;
-
-constexpr std::uint32_t minPrivilege = 1, maxPrivilege = 5;
-constexpr std::size_t listCountSize = 2;
-constexpr std::size_t maxListCount = 0xFFFF;
 
 const char* const unavailable = "Management service unavailable";
 
@@ -40,7 +43,7 @@ bool validName(const char* name) {
 }
 
 std::uint32_t partitionsMask(int partitions) {
-    return partitions >= 32 ? 0xFFFFFFFFu : (std::uint32_t{1} << partitions) - 1;
+    return partitions >= HalmLib::HalmUi::PartitionOperatorInfo::maskWidth ? 0xFFFFFFFFu : (std::uint32_t{1} << partitions) - 1;
 }
 
 // The reason an add-user record is malformed, or null when it is sound.
@@ -52,7 +55,8 @@ const char* malformation(const CGI_USER_INFO& user, int partitions) {
         return "reserved bytes that are not zero";
     if (!validName(user.user_name)) return "an empty name or one with a byte outside printable ASCII or ':'";
     if (std::strcmp(user.password, user.password_again) != 0) return "the two passwords differ";
-    if (user.getPrivilege() < minPrivilege || user.getPrivilege() > maxPrivilege) return "an unknown privilege";
+    if (user.getPrivilege() < privilegeCode::admin || user.getPrivilege() > privilegeCode::partitionOperator)
+        return "an unknown privilege";
     if (user.getOperablePartition() & ~static_cast<unsigned long>(partitionsMask(partitions)))
         return "a partition outside the machine";
     return nullptr;
@@ -67,14 +71,14 @@ bool buildUserList(std::vector<unsigned char>& payload) {
     board::Store store;
     if (!board::readStore(store)) return false;
     const std::size_t count = store.accounts.size();
-    if (count > maxListCount) {
+    if (count > List::maxCount) {
         board::traceReason("%s: %zu accounts are more than a list can carry", board::statePath("users").c_str(), count);
         return false;
     }
-    payload.assign(listCountSize + count * sizeof(CGI_USER_INFO), 0);
+    payload.assign(List::countSize + count * sizeof(CGI_USER_INFO), 0);
     payload[0] = static_cast<unsigned char>(count >> 8);
     payload[1] = static_cast<unsigned char>(count);
-    unsigned char* at = payload.data() + listCountSize;
+    unsigned char* at = payload.data() + List::countSize;
     for (const board::Account& account : store.accounts) {
         CGI_USER_INFO record{};
         std::memcpy(record.user_name, account.name.data(), account.name.size());
@@ -90,7 +94,7 @@ bool buildUserList(std::vector<unsigned char>& payload) {
 // A reply whose count announces one record more than follows.
 void corrupt(std::vector<unsigned char>& payload) {
     const std::size_t count = (std::size_t{payload[0]} << 8) | payload[1];
-    if (count == maxListCount) {
+    if (count == List::maxCount) {
         payload.pop_back();
         return;
     }
@@ -108,12 +112,12 @@ CGIRequester::~CGIRequester() = default;
 
 int CGIRequester::getInfo(unsigned int request, SerializableObject& result) {
     const board::Config config = board::load();
-    if (request != requestUserList) {
+    if (request != REQ_CGI_GET_USER_LIST) {
         board::traceReason("unknown request 0x%08x", request);
         return 0;
     }
     switch (config.faults.list) {
-    case board::Faults::List::raise: board::raisePlatformFailure(unavailable);
+    case board::Faults::List::raise: HalmLib::throwFailure(unavailable);
     case board::Faults::List::fail: board::traceReason("user list refused (injected fault)"); return 0;
     default: break;
     }
@@ -133,12 +137,12 @@ int CGIRequester::setInfo(unsigned int request, unsigned int size, const void* d
         errorCode = code;
         return 0;
     };
-    if (request != requestAddUser) {
+    if (request != REQ_CGI_ADD_USER) {
         board::traceReason("unknown request 0x%08x", request);
         return refuse(errorMalformed);
     }
     switch (config.faults.add) {
-    case board::Faults::Add::raise: board::raisePlatformFailure(unavailable);
+    case board::Faults::Add::raise: HalmLib::throwFailure(unavailable);
     case board::Faults::Add::refuse:
         board::traceReason("add-user request refused with %ld (injected fault)", static_cast<long>(config.faults.addCode));
         return refuse(config.faults.addCode);
@@ -156,16 +160,19 @@ int CGIRequester::setInfo(unsigned int request, unsigned int size, const void* d
         return refuse(errorMalformed);
     }
     std::string verifier;
-    const bool hashed = board::makeVerifier(user.password, verifier);
+    const int hashed = board::makeVerifier(user.password, verifier);
     explicit_bzero(user.password, sizeof user.password);
     explicit_bzero(user.password_again, sizeof user.password_again);
-    if (!hashed) return refuse(errorMalformed);
+    if (hashed != 0) {
+        board::traceReason("cannot hash the password: %s", board::errorText(hashed));
+        return refuse(errorMalformed);
+    }
     const board::Account account{user.user_name, user.getPrivilege(),
                                  static_cast<std::uint32_t>(user.getOperablePartition())};
     switch (board::addAccount(account, verifier, config.settings.maxUsers)) {
     case board::AddResult::added: return 1;
-    case board::AddResult::exists: return refuse(errorUserExists);
-    case board::AddResult::full: return refuse(errorStoreFull);
+    case board::AddResult::exists: return refuse(serviceError::userExists);
+    case board::AddResult::full: return refuse(serviceError::noMoreUsers);
     case board::AddResult::failed: break;
     }
     return refuse(errorMalformed);

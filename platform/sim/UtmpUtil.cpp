@@ -1,11 +1,13 @@
+#include "UtmpUtil.h"
+
 #include <pwd.h>
 #include <unistd.h>
 #include <utmp.h>
 
 #include <cstring>
 
-#include "Board.h"
-#include "UtmpUtil.h"
+#include "Config.h"
+#include "LogLine.h"
 
 namespace {
 

@@ -1,0 +1,46 @@
+#pragma once
+
+// The board's settings (board.conf in the state directory) and the faults it
+// is told to inject (USERCTL_BOARD_FAULT).
+
+#include <cstdint>
+#include <string_view>
+
+namespace board {
+
+struct Settings {
+    int partitions = 4;
+    std::uint32_t maxUsers = 100;
+};
+
+struct Faults {
+    enum class Add { none, refuse, raise };
+    enum class List { none, fail, raise, corrupt };
+    bool login = false;
+    Add add = Add::none;
+    std::int32_t addCode = 0;
+    List list = List::none;
+};
+
+struct Config {
+    Settings settings;
+    Faults faults;
+};
+
+// The settings and the faults, or a platform failure (PException) when the
+// state directory is unusable or either is malformed, the reason traced.
+// Read once per process.
+Config load();
+
+// Reads USERCTL_BOARD_FAULT alone. False for an unknown or repeated token,
+// traced when report is set.
+bool readFaults(Faults& faults, bool report);
+
+// Forgets the state directory, settings and faults read so far, so that the
+// next call reads them anew (for tests that change them within one process).
+void forgetState();
+
+// Digits only, no sign, at most max. False otherwise (and on overflow).
+bool parseDecimal(std::string_view digits, std::uint32_t max, std::uint32_t& value);
+
+}  // namespace board
