@@ -10,6 +10,9 @@
 
 #include "Files.h"
 
+static_assert(sizeof(off_t) == 8 && sizeof(time_t) == 8,
+              "the logs grow past 2 GiB and their stamps pass 2038: build with _FILE_OFFSET_BITS=64 and _TIME_BITS=64");
+
 namespace board {
 
 namespace {
