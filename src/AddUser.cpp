@@ -1,8 +1,11 @@
 #include "AddUser.h"
 
+#include <signal.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "CGIRequester.h"
 #include "CGI_USER_INFO.h"
@@ -56,6 +59,29 @@ public:
 private:
     int count;
     char** words;
+};
+
+// Holds, while it lives, the signals that would end the process: an account
+// must not be stored without the lines that record it. One that arrives
+// meanwhile ends the process as it would have, once the old mask is back.
+class HeldSignals {
+public:
+    HeldSignals() {
+        sigset_t held;
+        sigfillset(&held);
+        // Faults must reach the process, and its sanitizers, at once; the
+        // stop signals do not end it; SIGPIPE and SIGXFSZ are ignored.
+        for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGTSTP, SIGTTIN, SIGTTOU, SIGPIPE, SIGXFSZ}) {
+            sigdelset(&held, s);
+        }
+        sigprocmask(SIG_BLOCK, &held, &old);
+    }
+    ~HeldSignals() { sigprocmask(SIG_SETMASK, &old, nullptr); }
+    HeldSignals(const HeldSignals&) = delete;
+    HeldSignals& operator=(const HeldSignals&) = delete;
+
+private:
+    sigset_t old;
 };
 
 void copyField(char* field, const std::string& text) {
@@ -119,6 +145,8 @@ bool AddUser::parseCommand(int count, char** words) {
 
 int AddUser::execute() {
     char message[lmsgBufferSize];
+    // From the request on, until its outcome is recorded, the exception's included.
+    std::optional<HeldSignals> held;
     try {
         std::string origin;
         std::string login;
@@ -152,6 +180,7 @@ int AddUser::execute() {
         std::snprintf(question, sizeof question, "Are you sure you want to add %s ? [Y/N]: ", record.user_name);
         if (!quiet && !isExecute(question)) return exitStatus::success;
 
+        held.emplace();
         if (requester.setInfo(HalmLib::Gui::REQ_CGI_ADD_USER, sizeof record, &record) == 0) {
             trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, message, logString.c_str(), 0, 0));
             const Refusal& refusal = refusalFor(requester.errorCode);

@@ -152,6 +152,10 @@ TOO_BIG = STORE + ": one more account would pass the 33554432 bytes a store may 
 TMP_DIR, TOO_LARGE = STORE + ".tmp: cannot write: Is a directory", STORE + ".tmp: cannot write: File too large"
 SEVEN_KB = "".join(f"user_{i:05d}:3:0:$y${'v' * 100}\n" for i in range(60))  # more than 5120 bytes, within max_users
 NO_LOGIN = ["board: login lookup failed (injected fault)", "Command failed. [{} (UtmpUtil::getUserInfo()) failed.)] (detail=0, action=0)"]
+# The add started while the test holds users.lock, sent SIGTERM once it waits there, then the lock released.
+HELD = ('umask 077; exec 3>>users.lock; flock 3; $LAUNCH "$USERCTL_BIN" ' + " ".join(CE) + ' 3>&- & until grep -q'
+        ' -- "-> FLOCK *ADVISORY *WRITE $! " /proc/locks; do sleep 0.01; done; kill -TERM $!; exec 3>&-;'
+        ' wait $! 2>/dev/null; echo $?')
 NAMELESS = [f"board: login lookup failed: no login name for uid {NOBODY}", NO_LOGIN[1].format(masked(CE))]
 
 LISTED = [("zeta_user", 3, 0, "User", ""), (N32, 1, 0, "Admin", ""), ("operator1", 2, 0, "Operator", ""), ("ce_account", 4, 0, "CE", ""),
@@ -302,5 +306,6 @@ CASES = {
         fails("users.tmp a directory", CE, TMP_DIR, failed(CE), setup=mkdir("users.tmp")),
         fails("users.tmp past the file-size limit", CE, TOO_LARGE, failed(CE), users=SEVEN_KB, sh=LIMITED),
         fails("a uid with no name", CE, *NAMELESS, uid=NOBODY),
+        ok("SIGTERM while the add waits for the store: recorded, then ended by it", CE, 4, sh=HELD, out="143\n"),
     ],
 }

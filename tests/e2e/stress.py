@@ -1,7 +1,8 @@
 # Adds killed with SIGKILL at random moments, at start-up and while they write the store: every
 # add reported done is stored, the store stays whole, and the next add neither waits on a lock
-# nor trips over a dead writer's leftovers. And while the store is held, its lock file removed:
-# no other add writes the store meanwhile. (Adds started together are rows of cases.py.)
+# nor trips over a dead writer's leftovers. Adds sent SIGTERM or SIGHUP: no account is stored
+# unrecorded. And while the store is held, its lock file removed: no other add writes the store
+# meanwhile. (Adds started together are rows of cases.py.)
 import fcntl
 import os
 import random
@@ -11,7 +12,7 @@ import subprocess
 import tempfile
 import time
 
-from run import BOARD_FILES, LAUNCH, TIMEOUT, TRACE, command, env, log, read, write
+from run import BOARD_FILES, EVENT, LAUNCH, TIMEOUT, TRACE, command, env, log, read, write
 
 ACCOUNT = re.compile(r"([A-Za-z][A-Za-z0-9_-]{7,31}):[1-5]:(0|[1-9]\d*):[!-9;-~]+")
 ROUNDS, PER_ROUND, SEEDED = (5, 3, 200) if LAUNCH else (15, 4, 500)
@@ -79,6 +80,29 @@ def killed(board):
     assert "after_crash" in accounts(board, leftover=set())
 
 
+def signalled(board):
+    # Adds sent SIGTERM or SIGHUP at random moments, one after another, so that the signals land while an add hashes,
+    # waits for the store, commits it and records it, or after it ended: each add ends done or by its signal, and
+    # every account stored has its trace line and its event.
+    rng = random.Random(seed := random.randrange(1 << 32))
+    began = time.monotonic()
+    assert [proc.wait(TIMEOUT) for proc in start(board, ["first_add"])] == [0]
+    span = time.monotonic() - began
+    for round in range(ROUNDS):
+        names = [f"signal_{round:03d}_{i}" for i in range(PER_ROUND)]
+        procs, signals = start(board, names), [rng.choice([signal.SIGTERM, signal.SIGHUP]) for _ in names]
+        for proc, sent in zip(procs, signals):
+            time.sleep(rng.uniform(0, span))
+            proc.send_signal(sent)
+        done = [proc.wait(TIMEOUT) for proc in procs]
+        assert all(status in (0, -sent) for status, sent in zip(done, signals)), (done, signals, seed)
+        stored, trace, events = accounts(board), log(board, "trace.log", TRACE), log(board, "event.log", EVENT)
+        assert {name for name, status in zip(names, done) if status == 0} <= stored, seed
+        for name in stored & set(names):
+            assert f"Command completed. [add user {name} ******** ******** user quiet]" in trace, (name, seed)
+            assert any(event.endswith(f"\tUser account {name}: Add") for event in events), (name, seed)
+
+
 def removed_lock(board):
     # The store held, as by an add stopped while it holds it (here the test holds its locks); one add waits on
     # users.lock, which is then removed as stale, and one more is started: it must wait too, and both end stored.
@@ -97,7 +121,7 @@ def removed_lock(board):
 
 
 if __name__ == "__main__":
-    for test in (killed, removed_lock):
+    for test in (killed, signalled, removed_lock):
         with tempfile.TemporaryDirectory(prefix="userctl-stress-") as board:
             test(board)  # a failed assertion fails the run
-    print("2 passed, 0 failed")
+    print("3 passed, 0 failed")
