@@ -56,6 +56,26 @@ bool readReplyByte(char& c) {
     }
 }
 
+// The question, written straight to standard output after what stdio holds:
+// false when it cannot be written, since a question nobody reads must not be
+// asked forever. An output left non-blocking is waited on.
+bool writeQuestion(const char* text) {
+    std::fflush(stdout);
+    for (std::size_t left = std::strlen(text); left > 0;) {
+        const ssize_t put = write(STDOUT_FILENO, text, left);
+        if (put > 0) {
+            text += put;
+            left -= static_cast<std::size_t>(put);
+        } else if (put < 0 && errno == EAGAIN) {
+            pollfd output{STDOUT_FILENO, POLLOUT, 0};
+            if (poll(&output, 1, -1) < 0 && errno != EINTR) return false;
+        } else if (put == 0 || errno != EINTR) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 UserCommandCommon::UserCommandCommon()
@@ -69,8 +89,8 @@ int UserCommandCommon::processCommand(int count, char** words) {
 
 bool UserCommandCommon::isExecute(const char* prompt) {
     for (;;) {
-        std::fputs(prompt, stdout);
-        std::fflush(stdout);
+        // Declined, and no reply read: the next reader of the input gets it.
+        if (!writeQuestion(prompt)) return false;
         std::size_t length = 0;
         char first = 0;
         for (char c = 0;;) {

@@ -42,8 +42,9 @@ public:
     int processCommand(int count, char** words);
 
     // Asks prompt on standard output until a line of exactly Y, y, N or n.
-    // End of input or a read error counts as N. Reads nothing past the
-    // reply's line feed, so the next reader of the input gets the rest.
+    // End of input, a read error or a prompt that cannot be written counts
+    // as N. Reads nothing past the reply's line feed, so the next reader of
+    // the input gets the rest.
     bool isExecute(const char* prompt);
 
     // Whole, case-sensitive equality; false when either is null.

@@ -156,6 +156,12 @@ NO_LOGIN = ["board: login lookup failed (injected fault)", "Command failed. [{} 
 HELD = ('umask 077; exec 3>>users.lock; flock 3; $LAUNCH "$USERCTL_BIN" ' + " ".join(CE) + ' 3>&- & until grep -q'
         ' -- "-> FLOCK *ADVISORY *WRITE $! " /proc/locks; do sleep 0.01; done; kill -TERM $!; exec 3>&-;'
         ' wait $! 2>/dev/null; echo $?')
+# The question asked where it cannot be written ({}), the reply "y": declined, the reply left unread.
+UNWRITABLE = ("printf 'y\\nleft\\n' | {{ timeout 20 $LAUNCH \"$USERCTL_BIN\" add user alice_123 Secret#12 Secret#12 ce"
+              " {}; echo $?; cat; }}")
+# The question to a full pipe left non-blocking, which is read from a second later.
+FULL_PIPE = ("{ python3 -c 'import os; os.set_blocking(1, False); os.write(1, b\"x\" * 65536)';"
+             " printf 'y\\n' | userctl " + " ".join(add("operator")) + "; } | { sleep 1; tr -d x; }")
 NAMELESS = [f"board: login lookup failed: no login name for uid {NOBODY}", NO_LOGIN[1].format(masked(CE))]
 
 LISTED = [("zeta_user", 3, 0, "User", ""), (N32, 1, 0, "Admin", ""), ("operator1", 2, 0, "Operator", ""), ("ce_account", 4, 0, "CE", ""),
@@ -307,5 +313,8 @@ CASES = {
         fails("users.tmp past the file-size limit", CE, TOO_LARGE, failed(CE), users=SEVEN_KB, sh=LIMITED),
         fails("a uid with no name", CE, *NAMELESS, uid=NOBODY),
         ok("SIGTERM while the add waits for the store: recorded, then ended by it", CE, 4, sh=HELD, out="143\n"),
+        c("the question into a dead pipe", add("ce"), sh=DEAD + UNWRITABLE.format(">&5"), out="0\ny\nleft\n"),
+        c("the question to a full disk", add("ce"), sh=UNWRITABLE.format(">/dev/full"), out="0\ny\nleft\n"),
+        ok("the question to a full non-blocking pipe", add("operator"), 2, sh=FULL_PIPE, out=Q),
     ],
 }
