@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <optional>
 
 #include "CGIRequester.h"
@@ -84,6 +85,23 @@ private:
     sigset_t old;
 };
 
+// A password, or a text holding one, cleared once it has served, so that no
+// copy outlives its use for a memory disclosure to find.
+void wipe(void* bytes, std::size_t size) { explicit_bzero(bytes, size); }
+void wipe(std::string& text) {
+    wipe(&text[0], text.size());
+    text.clear();
+}
+
+// Clears the record's passwords on every way out of the block that sends it.
+struct RecordWiper {
+    CGI_USER_INFO& record;
+    ~RecordWiper() {
+        wipe(record.password, sizeof record.password);
+        wipe(record.password_again, sizeof record.password_again);
+    }
+};
+
 void copyField(char* field, const std::string& text) {
     std::strncpy(field, text.c_str(), fieldTextLength);
 }
@@ -97,7 +115,11 @@ AddUser::AddUser()
       quiet(false),
       logString("add user") {}
 
-AddUser::~AddUser() = default;
+AddUser::~AddUser() {
+    wipe(cmdString);
+    wipe(password);
+    wipe(passwordAgain);
+}
 
 bool AddUser::refuse() {
     printParameterInvalid();
@@ -105,6 +127,10 @@ bool AddUser::refuse() {
 }
 
 bool AddUser::parseCommand(int count, char** words) {
+    // Grown once, so that no freed buffer keeps a part of a password.
+    std::size_t length = cmdString.size();
+    for (int i = 0; i < count; ++i) length += 1 + std::strlen(words[i]);
+    cmdString.reserve(length);
     getCmdString(cmdString, count, words);
     for (int i = 0; i < count; ++i) {
         logString += ' ';
@@ -165,6 +191,9 @@ int AddUser::execute() {
         copyField(record.user_name, userName);
         copyField(record.password, password);
         copyField(record.password_again, passwordAgain);
+        wipe(password);
+        wipe(passwordAgain);
+        const RecordWiper recordWiper{record};
         record.setPrivilege(privilege);
         record.entry_flag = 1;
         unsigned long mask = 0;
