@@ -135,6 +135,9 @@ CAROL, CE = add("user", "quiet", name="carol_123"), add("ce", "quiet")
 RUN_CE = "userctl " + " ".join(CE)
 DEAD = "mkfifo p; exec 4<>p 5>p 4<&-; rm p; "  # descriptor 5: a pipe whose reader has gone
 # trace.log of lines of 51 bytes, each with the text "x" * 13, before the command.
+# A sparse trace.log past 2 GiB: only its last bytes read, then emptied for the runner.
+BIG_LOG = (f"umask 077; truncate -s 2200M trace.log; {RUN_CE}; tail -c 200 trace.log | tr -d '\\0' | cut -d' ' -f3-;"
+           " : >trace.log")
 LIMITED = "ulimit -f 10; " + RUN_CE  # files of at most 5120 bytes
 FILL = "umask 077; yes '2026-12-06T00:00:00.000Z userctl[1]: xxxxxxxxxxxxx' | head -n {} >trace.log; " + LIMITED
 IRREGULAR, UNTOUCHED = ": cannot read: not a regular file", "rc\n# rc\n"
@@ -294,6 +297,7 @@ CASES = {
         # A console or log that cannot be written fails that write alone; a log line is whole or absent.
         ok("an add through a dead pipe", CE, 4, sh=DEAD + RUN_CE + " 2>&5", err=""),
         fails("a table into a dead pipe", SHOW, failed(SHOW), users=TWO, sh=DEAD + "userctl show user_list >&5"),
+        ok("trace.log past 2 GiB", CE, 4, sh=BIG_LOG, out=done(CE) + "\n", trace=[]),
         ok("trace.log 20 bytes short of the limit", CE, 4, sh=FILL.format(100), trace=["x" * 13] * 100),
         # Not dumpable: no core file, no memory readable by its own user. A non-blocking input waited on.
         c("SIGQUIT at the question", add("operator"), tty=True, uid=65534, stdin=SIGQUIT, status=-SIGQUIT, out=Q),
