@@ -14,7 +14,7 @@ namespace board {
 namespace {
 
 constexpr std::uint32_t maxUsersLimit = 65535;
-constexpr std::size_t maxConfSize = 64 * 1024;
+constexpr std::size_t maxConfSize = std::size_t{64} * 1024;
 
 std::string_view trim(std::string_view text) {
     const auto first = text.find_first_not_of(" \t\r");

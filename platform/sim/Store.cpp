@@ -25,7 +25,7 @@ namespace board {
 
 namespace {
 
-constexpr std::size_t maxStoreSize = 32 * 1024 * 1024;
+constexpr std::size_t maxStoreSize = std::size_t{32} * 1024 * 1024;
 constexpr std::size_t fieldCount = 4;
 
 bool printable(std::string_view text) {
