@@ -4,8 +4,7 @@ namespace HalmLib {
 namespace HalmUi {
 
 namespace {
-constexpr int maskWidth = 32;
-bool inRange(int partition) { return partition >= 0 && partition < maskWidth; }
+bool inRange(int partition) { return partition >= 0 && partition < PartitionOperatorInfo::maskWidth; }
 }  // namespace
 
 PartitionOperatorInfo::PartitionOperatorInfo() = default;
