@@ -3,7 +3,9 @@
 # c(name, words, column=value, ...). What the board starts with: conf (board.conf), users (the
 # store, or a function making it), faults (USERCTL_BOARD_FAULT), stdin (the reply typed; with
 # tty, at a terminal once the question shows, "nonblocking" for one left O_NONBLOCK; a signal
-# number is sent there instead),
+# number is sent there instead), tty (the controlling terminal, on descriptors 0 and 1; "not
+# controlling": there alone), utmp (the utmp entries the terminal's run sees, as utmpdump
+# writes them; @TTY@ the terminal),
 # sh (a script calling userctl, in place of the words), setup (a function given the state
 # directory), uid (the user running userctl, who then owns the state directory); userctl runs in
 # the state directory. What must follow:
@@ -17,7 +19,7 @@ import shlex
 from signal import SIGQUIT
 from types import SimpleNamespace
 
-DEFAULTS = dict(conf=None, users=None, faults=None, stdin=None, sh=None, tty=False, setup=None, uid=None,
+DEFAULTS = dict(conf=None, users=None, faults=None, stdin=None, sh=None, tty=False, utmp=None, setup=None, uid=None,
                 status=0, out="", err="", trace=[], events=[], store=None)
 
 
@@ -60,8 +62,8 @@ def failed(words, detail=0, action=0):
     return f"Command failed. [{masked(words)}] (detail={detail}, action={action})"
 
 
-def event(account, origin="console"):
-    return f"1\t{LOGIN}\t{origin}\t0xFF\tUser account {account}: Add"
+def event(account, origin="console", login=LOGIN):
+    return f"1\t{login}\t{origin}\t0xFF\tUser account {account}: Add"
 
 
 def table(*rows):
@@ -152,6 +154,7 @@ TOO_BIG = STORE + ": one more account would pass the 33554432 bytes a store may 
 TMP_DIR, TOO_LARGE = STORE + ".tmp: cannot write: Is a directory", STORE + ".tmp: cannot write: File too large"
 SEVEN_KB = "".join(f"user_{i:05d}:3:0:$y${'v' * 100}\n" for i in range(60))  # more than 5120 bytes, within max_users
 NO_LOGIN = ["board: login lookup failed (injected fault)", "Command failed. [{} (UtmpUtil::getUserInfo()) failed.)] (detail=0, action=0)"]
+LOGGED_IN = "[7] [00001] [ts/0] [{}] [{}] [{}] [] [2026-12-06T12:00:00,000000+00:00]\n"  # user, terminal, host
 NAMELESS = [f"board: login lookup failed: no login name for uid {NOBODY}", NO_LOGIN[1].format(masked(CE))]
 
 LISTED = [("zeta_user", 3, 0, "User", ""), (N32, 1, 0, "Admin", ""), ("operator1", 2, 0, "Operator", ""), ("ce_account", 4, 0, "CE", ""),

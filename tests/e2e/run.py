@@ -15,12 +15,15 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 
 import cases
 
 USERCTL = os.path.abspath(os.environ.get("USERCTL", ""))
 LAUNCH = shlex.split(os.environ.get("USERCTL_EMULATOR", ""))
+# qemu-user hides the controlling terminal, so its runs record the login by descriptors 0-2.
+KNOWS_TERMINAL = not LAUNCH or not os.path.basename(LAUNCH[0]).startswith("qemu")
 TIMEOUT = 120  # qemu-user and valgrind are slow to start; a hang must still end
 BOARD_FILES = {"board.conf", "users", "users.lock", "trace.log", "event.log"}
 TRACE = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z userctl\[\d+\]: (.*)")
@@ -66,6 +69,19 @@ def verifies(password, verifier):
     return hashed(password) == verifier != hashed(password + "x")
 
 
+def session(tty, utmp):
+    # In the child, a session leader: the row's terminal, on descriptor 0, its controlling terminal; with utmp, a
+    # directory holding only the row's utmp file in place of the system's, seen by this child alone.
+    def enter():
+        if tty and tty != "not controlling":
+            fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+        libc = ctypes.CDLL(None, use_errno=True)
+        if utmp and (libc.unshare(0x20000) or libc.mount(b"", b"/", None, 0x44000, None)  # CLONE_NEWNS; MS_REC|MS_PRIVATE
+                     or libc.mount(utmp.encode(), os.path.realpath("/var/run").encode(), None, 0x1000, None)):  # MS_BIND
+            raise OSError(ctypes.get_errno(), "no utmp file of the row's own")
+    return enter
+
+
 def run(row, board):
     # Runs row on the board; returns its faults: each column whose value was not the one expected.
     for name, content in (("board.conf", row.conf), ("users", row.users)):
@@ -77,28 +93,37 @@ def run(row, board):
     before, present = snapshot(board), set(os.listdir(board)) | BOARD_FILES
     argv, variables = command(row.words), env(board, row.faults)
     # userctl runs in the state directory, where a core file would show as a stray file.
-    child = dict(cwd=board, user=row.uid, group=row.uid, extra_groups=row.uid and [])
+    child = dict(cwd=board, user=row.uid, group=row.uid, extra_groups=row.uid and [], start_new_session=True)
     if row.sh:  # a script that calls userctl, for pipes and redirections
         argv = ["sh", "-c", 'userctl() { $LAUNCH "$USERCTL_BIN" "$@"; }; ' + row.sh]
         variables.update(LAUNCH=" ".join(LAUNCH), USERCTL_BIN=USERCTL)
     cmdline, tty, readable, stdin = "", "", [], row.stdin.encode() if isinstance(row.stdin, str) else row.stdin
+    utmp = row.utmp and os.path.join(board, "run")
     if row.tty:  # the question asked at a terminal, answered once it shows
         master, slave = os.openpty()
         tty = os.ttyname(slave)[len("/dev/"):]
+        if utmp:  # the entries written as utmpdump shows them
+            os.mkdir(utmp)
+            with open(os.path.join(utmp, "utmp"), "wb") as file:
+                subprocess.run(["utmpdump", "-r"], input="".join(row.utmp).replace("@TTY@", tty).encode(), stdout=file,
+                               stderr=subprocess.DEVNULL, check=True)
+            present.add("run")
         if row.tty == "nonblocking":  # as a parent process may leave it
             fcntl.fcntl(slave, fcntl.F_SETFL, fcntl.fcntl(slave, fcntl.F_GETFL) | os.O_NONBLOCK)
-        proc = subprocess.Popen(argv, stdin=slave, stdout=slave, stderr=subprocess.PIPE, env=variables, **child)
+        proc = subprocess.Popen(argv, stdin=slave, stdout=slave, stderr=subprocess.PIPE, env=variables,
+                                preexec_fn=session(row.tty, utmp), **child)
         os.close(slave)
         out = b""
-        while not out.endswith(b": "):  # the question; EIO if userctl ends without asking
-            out += os.read(master, 4096)
-        while open(f"/proc/{proc.pid}/stat").read().rsplit(")", 1)[1].split()[0] not in "SZ":  # until it waits, or ends
-            time.sleep(0.001)
-        if not LAUNCH:  # an emulator's or valgrind's cmdline is not the program's argument vector
-            cmdline = open(f"/proc/{proc.pid}/cmdline").read()
-        # What of the process its own user could read, as a debugger would.
-        readable = [f for f in ("environ", "mem") if row.uid and os.stat(f"/proc/{proc.pid}/{f}").st_uid == row.uid]
-        proc.send_signal(stdin) if isinstance(stdin, int) else os.write(master, stdin)  # a signal in place of a reply
+        if stdin is not None:
+            while not out.endswith(b": "):  # the question; EIO if userctl ends without asking
+                out += os.read(master, 4096)
+            while open(f"/proc/{proc.pid}/stat").read().rsplit(")", 1)[1].split()[0] not in "SZ":  # until it waits
+                time.sleep(0.001)
+            if not LAUNCH:  # an emulator's or valgrind's cmdline is not the program's argument vector
+                cmdline = open(f"/proc/{proc.pid}/cmdline").read()
+            # What of the process its own user could read, as a debugger would.
+            readable = [f for f in ("environ", "mem") if row.uid and os.stat(f"/proc/{proc.pid}/{f}").st_uid == row.uid]
+            proc.send_signal(stdin) if isinstance(stdin, int) else os.write(master, stdin)  # a signal, or a reply
         err, status = proc.stderr.read(), proc.wait(TIMEOUT)
         with contextlib.suppress(OSError):  # EIO: the terminal holds nothing more
             out += os.read(master, 4096)  # what it still holds: the answer's echo
@@ -126,6 +151,8 @@ def run(row, board):
             "readable by its user": readable}
     at = lambda text: text.replace("@DIR@", board).replace("@TTY@", tty)  # the run's state directory and terminal
     expected = dict(vars(row), err=at(row.err), trace=list(map(at, row.trace)), events=list(map(at, row.events)))
+    if row.utmp and not KNOWS_TERMINAL:  # the login and origin that only the controlling terminal tells
+        del seen["events"]
     return [f"{column}: expected {expected.get(column, [])!r}, got {value!r}"
             for column, value in seen.items() if value != expected.get(column, [])]
 
