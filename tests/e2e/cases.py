@@ -155,6 +155,8 @@ TMP_DIR, TOO_LARGE = STORE + ".tmp: cannot write: Is a directory", STORE + ".tmp
 SEVEN_KB = "".join(f"user_{i:05d}:3:0:$y${'v' * 100}\n" for i in range(60))  # more than 5120 bytes, within max_users
 NO_LOGIN = ["board: login lookup failed (injected fault)", "Command failed. [{} (UtmpUtil::getUserInfo()) failed.)] (detail=0, action=0)"]
 LOGGED_IN = "[7] [00001] [ts/0] [{}] [{}] [{}] [] [2026-12-06T12:00:00,000000+00:00]\n"  # user, terminal, host
+ANN = [LOGGED_IN.format("eve", "pts/999", "10.9.9.9"), LOGGED_IN.format("ann", "@TTY@", "10.1.2.3")]  # ann at the row's
+HIDDEN = RUN_CE + " </dev/null >/dev/null 2>&1"
 NAMELESS = [f"board: login lookup failed: no login name for uid {NOBODY}", NO_LOGIN[1].format(masked(CE))]
 
 LISTED = [("zeta_user", 3, 0, "User", ""), (N32, 1, 0, "Admin", ""), ("operator1", 2, 0, "Operator", ""), ("ce_account", 4, 0, "CE", ""),
@@ -295,6 +297,9 @@ CASES = {
         *[untrusted(f"chmod {mode} .", f"{how} by group or others", "chmod 700 .") for mode, how in OPEN_MODES],
         untrusted("ln -s . link", "a symbolic link", "rm link", "/link/"),
         untrusted("mkdir o; chown 65534 o", "@DIR@/o, on its path, belongs to uid 65534", "rm -r o", "/o/d"),
+        # The login is the controlling terminal's, whatever descriptors 0-2 are: not one a process only holds open.
+        ok("ann, 0-2 redirected", CE, 4, tty=True, utmp=ANN, sh=HIDDEN, err="", events=[event(N, "10.1.2.3", "ann")]),
+        ok("a terminal not controlling", add("operator"), 2, tty="not controlling", **{**TYPED, "events": [event(N)]}),
         fails("no state directory", SHOW, sh=NOWHERE, err=NO_DIR + FAILED, uid=NOBODY),
         fails("the attacker's state directory", CE, sh=victim(ATTACK), out=UNTOUCHED, err=ATTACKED),
         ok("trace.log a link", CE, 4, sh=victim("ln -s $v/rc trace.log"), out=UNTOUCHED, trace=[]),
