@@ -155,8 +155,10 @@ TMP_DIR, TOO_LARGE = STORE + ".tmp: cannot write: Is a directory", STORE + ".tmp
 SEVEN_KB = "".join(f"user_{i:05d}:3:0:$y${'v' * 100}\n" for i in range(60))  # more than 5120 bytes, within max_users
 NO_LOGIN = ["board: login lookup failed (injected fault)", "Command failed. [{} (UtmpUtil::getUserInfo()) failed.)] (detail=0, action=0)"]
 LOGGED_IN = "[7] [00001] [ts/0] [{}] [{}] [{}] [] [2026-12-06T12:00:00,000000+00:00]\n"  # user, terminal, host
-ANN = [LOGGED_IN.format("eve", "pts/999", "10.9.9.9"), LOGGED_IN.format("ann", "@TTY@", "10.1.2.3")]  # ann at the row's
-HIDDEN = RUN_CE + " </dev/null >/dev/null 2>&1"
+ANN = [LOGGED_IN.format("eve", "pts/999", "10.9.9.9"), LOGGED_IN.format("ann", "@TTY@", "10.1.2.3")]  # eve elsewhere
+# With every descriptor elsewhere, run as a command whose name would read as fields of its own in /proc/self/stat.
+HIDDEN = ('c=") R 1 1 1 1"; ln -s "$USERCTL_BIN" "$c"; USERCTL_BIN=$PWD/$c; '
+          f'{RUN_CE} </dev/null >/dev/null 2>&1; s=$?; rm "$c"; exit $s')
 NAMELESS = [f"board: login lookup failed: no login name for uid {NOBODY}", NO_LOGIN[1].format(masked(CE))]
 
 LISTED = [("zeta_user", 3, 0, "User", ""), (N32, 1, 0, "Admin", ""), ("operator1", 2, 0, "Operator", ""), ("ce_account", 4, 0, "CE", ""),
