@@ -22,8 +22,6 @@ import cases
 
 USERCTL = os.path.abspath(os.environ.get("USERCTL", ""))
 LAUNCH = shlex.split(os.environ.get("USERCTL_EMULATOR", ""))
-# qemu-user hides the controlling terminal, so its runs record the login by descriptors 0-2.
-KNOWS_TERMINAL = not LAUNCH or not os.path.basename(LAUNCH[0]).startswith("qemu")
 TIMEOUT = 120  # qemu-user and valgrind are slow to start; a hang must still end
 BOARD_FILES = {"board.conf", "users", "users.lock", "trace.log", "event.log"}
 TRACE = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z userctl\[\d+\]: (.*)")
@@ -69,19 +67,6 @@ def verifies(password, verifier):
     return hashed(password) == verifier != hashed(password + "x")
 
 
-def session(tty, utmp):
-    # In the child, a session leader: the row's terminal, on descriptor 0, its controlling terminal; with utmp, a
-    # directory holding only the row's utmp file in place of the system's, seen by this child alone.
-    def enter():
-        if tty and tty != "not controlling":
-            fcntl.ioctl(0, termios.TIOCSCTTY, 0)
-        libc = ctypes.CDLL(None, use_errno=True)
-        if utmp and (libc.unshare(0x20000) or libc.mount(b"", b"/", None, 0x44000, None)  # CLONE_NEWNS; MS_REC|MS_PRIVATE
-                     or libc.mount(utmp.encode(), os.path.realpath("/var/run").encode(), None, 0x1000, None)):  # MS_BIND
-            raise OSError(ctypes.get_errno(), "no utmp file of the row's own")
-    return enter
-
-
 def run(row, board):
     # Runs row on the board; returns its faults: each column whose value was not the one expected.
     for name, content in (("board.conf", row.conf), ("users", row.users)):
@@ -98,20 +83,17 @@ def run(row, board):
         argv = ["sh", "-c", 'userctl() { $LAUNCH "$USERCTL_BIN" "$@"; }; ' + row.sh]
         variables.update(LAUNCH=" ".join(LAUNCH), USERCTL_BIN=USERCTL)
     cmdline, tty, readable, stdin = "", "", [], row.stdin.encode() if isinstance(row.stdin, str) else row.stdin
-    utmp = row.utmp and os.path.join(board, "run")
     if row.tty:  # the question asked at a terminal, answered once it shows
         master, slave = os.openpty()
         tty = os.ttyname(slave)[len("/dev/"):]
-        if utmp:  # the entries written as utmpdump shows them
-            os.mkdir(utmp)
-            with open(os.path.join(utmp, "utmp"), "wb") as file:
-                subprocess.run(["utmpdump", "-r"], input="".join(row.utmp).replace("@TTY@", tty).encode(), stdout=file,
-                               stderr=subprocess.DEVNULL, check=True)
-            present.add("run")
+        if row.utmp:  # a utmp file of the row's own in place of the system's, for this run alone
+            own = 'mount -t tmpfs utmp /var/run && printf %s "$0" | utmpdump -r >/var/run/utmp 2>/dev/null && exec "$@"'
+            argv = ["unshare", "-m", "sh", "-c", own, "".join(row.utmp).replace("@TTY@", tty), *argv]
+        # In the child, a session leader already: the terminal becomes its controlling terminal.
+        child.update(preexec_fn=lambda: row.tty != "not controlling" and fcntl.ioctl(0, termios.TIOCSCTTY))
         if row.tty == "nonblocking":  # as a parent process may leave it
             fcntl.fcntl(slave, fcntl.F_SETFL, fcntl.fcntl(slave, fcntl.F_GETFL) | os.O_NONBLOCK)
-        proc = subprocess.Popen(argv, stdin=slave, stdout=slave, stderr=subprocess.PIPE, env=variables,
-                                preexec_fn=session(row.tty, utmp), **child)
+        proc = subprocess.Popen(argv, stdin=slave, stdout=slave, stderr=subprocess.PIPE, env=variables, **child)
         os.close(slave)
         out = b""
         if stdin is not None:
@@ -151,7 +133,7 @@ def run(row, board):
             "readable by its user": readable}
     at = lambda text: text.replace("@DIR@", board).replace("@TTY@", tty)  # the run's state directory and terminal
     expected = dict(vars(row), err=at(row.err), trace=list(map(at, row.trace)), events=list(map(at, row.events)))
-    if row.utmp and not KNOWS_TERMINAL:  # the login and origin that only the controlling terminal tells
+    if row.utmp and "qemu" in " ".join(LAUNCH):  # qemu-user hides the controlling terminal, which alone tells the login
         del seen["events"]
     return [f"{column}: expected {expected.get(column, [])!r}, got {value!r}"
             for column, value in seen.items() if value != expected.get(column, [])]
