@@ -1,18 +1,82 @@
 #include "UtmpUtil.h"
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
-#include <utmp.h>
+#include <utmpx.h>
 
+#include <climits>
+#include <cstdio>
 #include <cstring>
 
 #include "Config.h"
+#include "Files.h"
 #include "LogLine.h"
 
 namespace {
 
-// The terminal the command runs on, "pts/3" style; empty without one.
+board::Fd openPath(const char* path, int flags) {
+    const int fd = open(path, flags | O_CLOEXEC);
+    return board::Fd(fd >= 0 ? fd : board::lastError());
+}
+
+// The device number of the process's controlling terminal into device: 0, or
+// minus errno: -ENXIO when the process has none, another value when the
+// system cannot tell.
+int controllingTerminal(dev_t& device) {
+    // The terminal is the seventh field. The command name before it, in
+    // parentheses, may itself hold blanks and ')', and none of the fields
+    // after it can, so they are counted from the last ')'. 255 bytes reach
+    // well past the field whatever the name.
+    char stat[256] = {};
+    const board::Fd file = openPath("/proc/self/stat", O_RDONLY);
+    const char* fields = file.error() || read(file.get(), stat, sizeof stat - 1) <= 0 ? nullptr : std::strrchr(stat, ')');
+    unsigned number = 0;  // the kernel's encoding, which major() and minor() read
+    const bool parsed = fields && std::sscanf(fields + 1, " %*c %*d %*d %*d %u", &number) == 1;
+    if (number != 0) {
+        device = number;
+        return 0;
+    }
+    // Where /proc/self/stat is emulated (qemu-user) it names no terminal, yet
+    // /dev/tty opens: then the terminal itself may say which it is.
+    const board::Fd tty = openPath("/dev/tty", O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (tty.error()) return parsed || tty.error() == -ENXIO ? -ENXIO : tty.error();
+    if (ioctl(tty.get(), TIOCGDEV, &number) != 0) return board::lastError();
+    device = number;
+    return 0;
+}
+
+// The terminal device's name under /dev, "pts/3" style; empty when none is
+// found.
+std::string terminalName(dev_t device) {
+    const unsigned high = major(device), low = minor(device);
+    if (high >= 136 && high <= 143) return "pts/" + std::to_string((high - 136) * 256 + low);
+    // Any other terminal (a serial line, a virtual console) by the name the
+    // kernel gives the device, if /dev holds that device under that name.
+    char path[64], target[PATH_MAX];
+    std::snprintf(path, sizeof path, "/sys/dev/char/%u:%u", high, low);
+    const ssize_t length = readlink(path, target, sizeof target - 1);
+    if (length <= 0) return {};
+    target[length] = '\0';
+    const std::string name = std::strrchr(target, '/') ? std::strrchr(target, '/') + 1 : target;
+    struct stat info {};
+    if (stat(("/dev/" + name).c_str(), &info) != 0 || !S_ISCHR(info.st_mode) || info.st_rdev != device) return {};
+    return name;
+}
+
+// The terminal the command runs on; empty without one. Only the controlling
+// terminal counts: descriptors 0-2 are the caller's to redirect, and a
+// terminal held open on one is not where the session logged in. Where the
+// system cannot tell the controlling terminal, the first of them that is a
+// terminal stands in for it.
 std::string terminalLine() {
+    dev_t device = 0;
+    const int found = controllingTerminal(device);
+    if (found == 0) return terminalName(device);
+    if (found == -ENXIO) return {};
     char name[256];
     for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
         if (ttyname_r(fd, name, sizeof name) != 0) continue;
@@ -40,14 +104,16 @@ int UtmpUtil::getUserInfo(std::string& origin, std::string& login) {
     std::string host;
     login.clear();
     if (!line.empty()) {
-        setutent();
-        while (const utmp* entry = getutent()) {
+        // The system's own utmp file: no setting may name another, whose
+        // entries anyone could write.
+        setutxent();
+        while (const utmpx* entry = getutxent()) {
             if (entry->ut_type != USER_PROCESS || fieldText(entry->ut_line) != line) continue;
             login = fieldText(entry->ut_user);
             host = fieldText(entry->ut_host);
             break;
         }
-        endutent();
+        endutxent();
     }
     // No utmp entry (a container, a CI job): the effective user's account.
     if (login.empty()) {

@@ -3,7 +3,9 @@
 # c(name, words, column=value, ...). What the board starts with: conf (board.conf), users (the
 # store, or a function making it), faults (USERCTL_BOARD_FAULT), stdin (the reply typed; with
 # tty, at a terminal once the question shows, "nonblocking" for one left O_NONBLOCK; a signal
-# number is sent there instead),
+# number is sent there instead), tty (the controlling terminal, on descriptors 0 and 1; "not
+# controlling": there alone), utmp (the utmp entries the terminal's run sees, as utmpdump
+# writes them; @TTY@ the terminal),
 # sh (a script calling userctl, in place of the words), setup (a function given the state
 # directory), uid (the user running userctl, who then owns the state directory); userctl runs in
 # the state directory. What must follow:
@@ -17,7 +19,7 @@ import shlex
 from signal import SIGQUIT
 from types import SimpleNamespace
 
-DEFAULTS = dict(conf=None, users=None, faults=None, stdin=None, sh=None, tty=False, setup=None, uid=None,
+DEFAULTS = dict(conf=None, users=None, faults=None, stdin=None, sh=None, tty=False, utmp=None, setup=None, uid=None,
                 status=0, out="", err="", trace=[], events=[], store=None)
 
 
@@ -60,8 +62,8 @@ def failed(words, detail=0, action=0):
     return f"Command failed. [{masked(words)}] (detail={detail}, action={action})"
 
 
-def event(account, origin="console"):
-    return f"1\t{LOGIN}\t{origin}\t0xFF\tUser account {account}: Add"
+def event(account, origin="console", login=LOGIN):
+    return f"1\t{login}\t{origin}\t0xFF\tUser account {account}: Add"
 
 
 def table(*rows):
@@ -165,6 +167,11 @@ UNWRITABLE = ("printf 'y\\nleft\\n' | {{ timeout 20 $LAUNCH \"$USERCTL_BIN\" add
 # The question to a full pipe left non-blocking, which is read from a second later.
 FULL_PIPE = ("{ python3 -c 'import os; os.set_blocking(1, False); os.write(1, b\"x\" * 65536)';"
              " printf 'y\\n' | userctl " + " ".join(add("operator")) + "; } | { sleep 1; tr -d x; }")
+LOGGED_IN = "[7] [00001] [ts/0] [{}] [{}] [{}] [] [2026-12-06T12:00:00,000000+00:00]\n"  # user, terminal, host
+ANN = [LOGGED_IN.format("eve", "pts/999", "10.9.9.9"), LOGGED_IN.format("ann", "@TTY@", "10.1.2.3")]  # eve elsewhere
+# With every descriptor elsewhere, run as a command whose name would read as fields of its own in /proc/self/stat.
+HIDDEN = ('c=") R 1 1 1 1"; ln -s "$USERCTL_BIN" "$c"; USERCTL_BIN=$PWD/$c; '
+          f'{RUN_CE} </dev/null >/dev/null 2>&1; s=$?; rm "$c"; exit $s')
 NAMELESS = [f"board: login lookup failed: no login name for uid {NOBODY}", NO_LOGIN[1].format(masked(CE))]
 
 LISTED = [("zeta_user", 3, 0, "User", ""), (N32, 1, 0, "Admin", ""), ("operator1", 2, 0, "Operator", ""), ("ce_account", 4, 0, "CE", ""),
@@ -306,6 +313,9 @@ CASES = {
         *[untrusted(f"chmod {mode} .", f"{how} by group or others", "chmod 700 .") for mode, how in OPEN_MODES],
         untrusted("ln -s . link", "a symbolic link", "rm link", "/link/"),
         untrusted("mkdir o; chown 65534 o", "@DIR@/o, on its path, belongs to uid 65534", "rm -r o", "/o/d"),
+        # The login is the controlling terminal's, whatever descriptors 0-2 are: not one a process only holds open.
+        ok("ann, 0-2 redirected", CE, 4, tty=True, utmp=ANN, sh=HIDDEN, err="", events=[event(N, "10.1.2.3", "ann")]),
+        ok("a terminal not controlling", add("operator"), 2, tty="not controlling", **{**TYPED, "events": [event(N)]}),
         fails("no state directory", SHOW, sh=NOWHERE, err=NO_DIR + FAILED, uid=NOBODY),
         fails("the attacker's state directory", CE, sh=victim(ATTACK), out=UNTOUCHED, err=ATTACKED),
         ok("trace.log a link", CE, 4, sh=victim("ln -s $v/rc trace.log"), out=UNTOUCHED, trace=[]),

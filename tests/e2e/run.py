@@ -15,6 +15,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import termios
 import time
 
 import cases
@@ -77,7 +78,7 @@ def run(row, board):
     before, present = snapshot(board), set(os.listdir(board)) | BOARD_FILES
     argv, variables = command(row.words), env(board, row.faults)
     # userctl runs in the state directory, where a core file would show as a stray file.
-    child = dict(cwd=board, user=row.uid, group=row.uid, extra_groups=row.uid and [])
+    child = dict(cwd=board, user=row.uid, group=row.uid, extra_groups=row.uid and [], start_new_session=True)
     if row.sh:  # a script that calls userctl, for pipes and redirections
         argv = ["sh", "-c", 'userctl() { $LAUNCH "$USERCTL_BIN" "$@"; }; ' + row.sh]
         variables.update(LAUNCH=" ".join(LAUNCH), USERCTL_BIN=USERCTL)
@@ -85,20 +86,26 @@ def run(row, board):
     if row.tty:  # the question asked at a terminal, answered once it shows
         master, slave = os.openpty()
         tty = os.ttyname(slave)[len("/dev/"):]
+        if row.utmp:  # a utmp file of the row's own in place of the system's, for this run alone
+            own = 'mount -t tmpfs utmp /var/run && printf %s "$0" | utmpdump -r >/var/run/utmp 2>/dev/null && exec "$@"'
+            argv = ["unshare", "-m", "sh", "-c", own, "".join(row.utmp).replace("@TTY@", tty), *argv]
+        # In the child, a session leader already: the terminal becomes its controlling terminal.
+        child.update(preexec_fn=lambda: row.tty != "not controlling" and fcntl.ioctl(0, termios.TIOCSCTTY))
         if row.tty == "nonblocking":  # as a parent process may leave it
             fcntl.fcntl(slave, fcntl.F_SETFL, fcntl.fcntl(slave, fcntl.F_GETFL) | os.O_NONBLOCK)
         proc = subprocess.Popen(argv, stdin=slave, stdout=slave, stderr=subprocess.PIPE, env=variables, **child)
         os.close(slave)
         out = b""
-        while not out.endswith(b": "):  # the question; EIO if userctl ends without asking
-            out += os.read(master, 4096)
-        while open(f"/proc/{proc.pid}/stat").read().rsplit(")", 1)[1].split()[0] not in "SZ":  # until it waits, or ends
-            time.sleep(0.001)
-        if not LAUNCH:  # an emulator's or valgrind's cmdline is not the program's argument vector
-            cmdline = open(f"/proc/{proc.pid}/cmdline").read()
-        # What of the process its own user could read, as a debugger would.
-        readable = [f for f in ("environ", "mem") if row.uid and os.stat(f"/proc/{proc.pid}/{f}").st_uid == row.uid]
-        proc.send_signal(stdin) if isinstance(stdin, int) else os.write(master, stdin)  # a signal in place of a reply
+        if stdin is not None:
+            while not out.endswith(b": "):  # the question; EIO if userctl ends without asking
+                out += os.read(master, 4096)
+            while open(f"/proc/{proc.pid}/stat").read().rsplit(")", 1)[1].split()[0] not in "SZ":  # until it waits
+                time.sleep(0.001)
+            if not LAUNCH:  # an emulator's or valgrind's cmdline is not the program's argument vector
+                cmdline = open(f"/proc/{proc.pid}/cmdline").read()
+            # What of the process its own user could read, as a debugger would.
+            readable = [f for f in ("environ", "mem") if row.uid and os.stat(f"/proc/{proc.pid}/{f}").st_uid == row.uid]
+            proc.send_signal(stdin) if isinstance(stdin, int) else os.write(master, stdin)  # a signal, or a reply
         err, status = proc.stderr.read(), proc.wait(TIMEOUT)
         with contextlib.suppress(OSError):  # EIO: the terminal holds nothing more
             out += os.read(master, 4096)  # what it still holds: the answer's echo
@@ -126,6 +133,8 @@ def run(row, board):
             "readable by its user": readable}
     at = lambda text: text.replace("@DIR@", board).replace("@TTY@", tty)  # the run's state directory and terminal
     expected = dict(vars(row), err=at(row.err), trace=list(map(at, row.trace)), events=list(map(at, row.events)))
+    if row.utmp and "qemu" in " ".join(LAUNCH):  # qemu-user hides the controlling terminal, which alone tells the login
+        del seen["events"]
     return [f"{column}: expected {expected.get(column, [])!r}, got {value!r}"
             for column, value in seen.items() if value != expected.get(column, [])]
 
