@@ -106,6 +106,31 @@ Fd openStep(int dir, const std::string& name) {
     return Fd(fd >= 0 ? fd : lastError());
 }
 
+Fd openPath(int dir, const char* name) {
+    const int fd = openat(dir, name, O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return Fd(fd >= 0 ? fd : lastError());
+}
+
+// Whether dir is its own parent: the process's root directory, and no other.
+bool isRoot(int dir) {
+    const Fd up = openPath(dir, "..");
+    struct stat here {}, above {};
+    return !up.error() && fstat(dir, &here) == 0 && fstat(up.get(), &above) == 0 && here.st_dev == above.st_dev &&
+           here.st_ino == above.st_ino;
+}
+
+// The root directory. An emulator that runs the board over a system root of
+// its own (qemu-user's -L) opens that one for "/", which is then not its own
+// parent; /proc/self/root still names the real one.
+Fd openRoot() {
+    Fd root = openPath(AT_FDCWD, "/");
+    if (!root.error() && !isRoot(root.get())) {
+        Fd real = openPath(AT_FDCWD, "/proc/self/root");
+        if (!real.error() && isRoot(real.get())) return real;
+    }
+    return root;
+}
+
 // The state directory at path, reached one name at a time from "/": each step
 // is opened relative to the directory already judged and judged by what was
 // opened, never by the path's text, so that nothing another user swaps in on
@@ -117,7 +142,7 @@ Fd walk(const std::string& path, std::string& why) {
     std::vector<std::string> pending;
     pushNames(pending, path);
     std::string at = "/", step = at;  // the directory the walk is in, and what it opened last, for messages
-    Fd here(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    Fd here = openRoot();
     struct stat info {};
     int error = here.error();
     for (int links = 0; !error;) {
@@ -147,7 +172,7 @@ Fd walk(const std::string& path, std::string& why) {
             const ssize_t size = readlinkat(next.get(), "", target, sizeof target);
             error = size < 0 ? lastError() : ++links > maxLinks ? -ELOOP : size == sizeof target ? -ENAMETOOLONG : 0;
             if (!error && target[0] == '/') {
-                here = Fd(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+                here = openRoot();
                 at = "/";
                 error = here.error();
             }
