@@ -121,6 +121,12 @@ def untrusted(how, why, undo, at=""):
     return fails(f"state directory {why}", SHOW, sh=script, err=REFUSED.format(f"@DIR@{at}".rstrip("/"), why) + FAILED)
 
 
+def used(at, how=":", undo=":"):
+    # The state directory named $PWD{at}: used.
+    script = f"{how}; USERCTL_BOARD_DIR=$PWD{at} userctl show user_list; {undo}"
+    return c(f"state directory named $PWD{at}", SHOW, sh=script, out=HEADER, trace=[SHOWN])
+
+
 def victim(plant):
     # CE, with plant's links into a victim's directory ($v: rc, a file of theirs; new, one they have not); then the
     # directory and rc as they are after it. The links, and the owner and mode an attacker gave, are undone.
@@ -146,11 +152,15 @@ IRREGULAR, UNTOUCHED = ": cannot read: not a regular file", "rc\n# rc\n"
 TYPED = dict(stdin="y\r", out=Q + "y\r\n", events=[event(N, "@TTY@")])  # Y and Enter at a terminal
 ATTACK = "chown 65534 .; chmod 777 .; ln -s $v/rc trace.log; ln -s $v/new users.lock"
 REFUSED, UNDO = "board: {}: not used as the state directory: {}\n", "find . -type l -delete; chown 0:0 .; chmod 700 ."
-ATTACKED = REFUSED.format("@DIR@", "owned by uid 65534, not by uid 0 that runs the command") + ADD_FAILED
+ATTACKED = REFUSED.format("@DIR@", "owned by uid 65534, not by uid 0 that runs the command; chown it to uid 0, or set"
+                          " USERCTL_BOARD_DIR to a directory of your own") + ADD_FAILED
+OTHERS = "@DIR@/{}, on its path, belongs to uid 65534; set USERCTL_BOARD_DIR to a path not through it"
+RELATIVE = REFUSED.format(".", "a relative path; give USERCTL_BOARD_DIR as an absolute path")
 NOBODY = 7654321  # a uid without a name
 NOWHERE = "unset USERCTL_BOARD_DIR XDG_STATE_HOME HOME; userctl show user_list"  # as a user with no home either
-NO_DIR = ("board: no state directory: USERCTL_BOARD_DIR, XDG_STATE_HOME and HOME are unset,"
-          f" and uid {NOBODY} has no home directory\n")
+RELATIVE_HOME = "unset USERCTL_BOARD_DIR XDG_STATE_HOME; HOME=. userctl show user_list"
+NO_DIR = ("board: no state directory: USERCTL_BOARD_DIR is unset, XDG_STATE_HOME and HOME are unset or relative,"
+          f" and uid {NOBODY} has no home directory; set USERCTL_BOARD_DIR to an absolute path\n")
 OPEN_MODES = [("720", "writable"), ("702", "writable"), ("740", "readable"), ("704", "readable")]  # 711 is fine
 UMASK = f"umask 277; USERCTL_BOARD_DIR=$PWD/new {RUN_CE}; cd new; stat -c '%a %n' . *; cd ..; rm -r new"
 TOO_BIG = STORE + ": one more account would pass the 33554432 bytes a store may hold"
@@ -309,14 +319,24 @@ CASES = {
         # Not dumpable: no core file, no memory readable by its own user. A non-blocking input waited on.
         c("SIGQUIT at the question", add("operator"), tty=True, uid=65534, stdin=SIGQUIT, status=-SIGQUIT, out=Q),
         ok("at a non-blocking terminal", add("operator"), 2, tty="nonblocking", **TYPED),
-        # Only a state directory of the user's own that no one else can write; no link followed, only regular files.
-        *[untrusted(f"chmod {mode} .", f"{how} by group or others", "chmod 700 .") for mode, how in OPEN_MODES],
-        untrusted("ln -s . link", "a symbolic link", "rm link", "/link/"),
-        untrusted("mkdir o; chown 65534 o", "@DIR@/o, on its path, belongs to uid 65534", "rm -r o", "/o/d"),
+        # Only a state directory of the user's own that no one else can write, reached through directories and links
+        # of root's or the user's; only regular files in it, and no link followed there.
+        *[untrusted(f"chmod {m} .", f"{how} by group or others; chmod 700 it", "chmod 700 .") for m, how in OPEN_MODES],
+        *[used(at) for at in ["//", "/", "/.", "/../${PWD##*/}"]],
+        used("/link", "ln -s . link", "rm link"),
+        untrusted("ln -s . link; chown -h 65534 link", OTHERS.format("link"), "rm link", "/link/"),
+        untrusted("mkdir o; chown 65534 o", OTHERS.format("o"), "rm -r o", "/o/d"),
+        untrusted("mkdir o; chown 65534 o", OTHERS.format("o"), "rm -r o", "/o/.."),
+        # A root link through another user's directory: they could swap what it leads to for a link to /etc.
+        untrusted("mkdir -p o/d; chown 65534 o; ln -s o/d link", OTHERS.format("o"), "rm -r o link", "/link/d"),
+        # Another user's link in a sticky directory, dangling: as if made there between a look and a mkdir.
+        untrusted("mkdir -m 1777 s; ln -s $PWD/x s/d; chown -h 65534 s/d", OTHERS.format("s/d"), "rm -r s", "/s/d/d"),
+        fails("USERCTL_BOARD_DIR=.", SHOW, sh="USERCTL_BOARD_DIR=. userctl show user_list", err=RELATIVE + FAILED),
         # The login is the controlling terminal's, whatever descriptors 0-2 are: not one a process only holds open.
         ok("ann, 0-2 redirected", CE, 4, tty=True, utmp=ANN, sh=HIDDEN, err="", events=[event(N, "10.1.2.3", "ann")]),
         ok("a terminal not controlling", add("operator"), 2, tty="not controlling", **{**TYPED, "events": [event(N)]}),
         fails("no state directory", SHOW, sh=NOWHERE, err=NO_DIR + FAILED, uid=NOBODY),
+        fails("a relative HOME", SHOW, sh=RELATIVE_HOME, err=NO_DIR + FAILED, uid=NOBODY),
         fails("the attacker's state directory", CE, sh=victim(ATTACK), out=UNTOUCHED, err=ATTACKED),
         ok("trace.log a link", CE, 4, sh=victim("ln -s $v/rc trace.log"), out=UNTOUCHED, trace=[]),
         fails("users a FIFO", SHOW, STORE + IRREGULAR, LIST_FAILED, setup=lambda board: os.mkfifo(board + "/users")),
