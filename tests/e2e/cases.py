@@ -31,21 +31,20 @@ def c(words, **columns):
     return SimpleNamespace(line=frame.f_lineno, words=words, stated=set(columns), **{**INPUTS, **NOTHING, **columns})
 
 
-N, P = "alice_123", "Secret#12"
+N, P, Q = "alice_123", "Secret#12", "Are you sure you want to add alice_123 ? [Y/N]: "
 N32, P32 = "Z9_-9_-9_-9_-9_-9_-9_-9_-9_-9_-z", "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~"
 SHOW, LOGIN = ["show", "user_list"], pwd.getpwuid(os.geteuid()).pw_name
-Q = "Are you sure you want to add alice_123 ? [Y/N]: "
 INVALID, ADDED = "The specified parameter is invalid.\n", "User addition was completed.\n"
 ADD_FAILED, FAILED = "Failed to execute add user command.\n", "Failed to execute the command.\n"
 HEADER = "user_name                        privilege          operable_partition\n"
 SHOWN, LIST_FAILED = "Command completed. [show user_list]", "Platform call failed. [getInfo(REQ_CGI_GET_USER_LIST)]"
-SHOW_THROWN = "Command failed. [show user_list] (detail=20019, action=1537)"
-TWO = "alice_123:1:0:!\nbob_12345:3:0:!\n"
+SHOW_THROWN, TWO = "Command failed. [show user_list] (detail=20019, action=1537)", "alice_123:1:0:!\nbob_12345:3:0:!\n"
 CLI, ADD = "CLI UserCommandCommon: ", "CLI add user: "
 BAD_NAME = CLI + "Invalid character is included in UserName. [{}] "
 PART = CLI + "The specified partition number is invalid. [{}]"
 BAD_TOP = CLI + "Invalid character is included in UserName. [{}] (top word is bad format)."
 CONF, STORE = "board: @DIR@/board.conf", "board: @DIR@/users"
+UNSUPPORTED = "The specified command is not supported.(error=[{}])\n"
 TOKEN = 'board: USERCTL_BOARD_FAULT: unknown or repeated token "{}"'
 
 
@@ -88,10 +87,6 @@ def fails(words, *trace, **columns):
     # A command that the board fails: status 3 and the command's failure message.
     failure = ADD_FAILED if words[:1] == ["add"] else FAILED
     return c(words, **{"err": failure, **columns}, status=3, trace=list(trace))
-
-
-def unsupported(words, named):
-    return c(words, status=1, err=f"The specified command is not supported.(error=[{named}])\n")
 
 
 def part(spec, count=4, mask=None, shown=""):
@@ -197,11 +192,11 @@ FULL_PIPE = ("{ python3 -c 'import os; os.set_blocking(1, False); os.write(1, b\
 CASES = {
     "select": [
         c([], status=1),
-        unsupported("delete user", "delete"),
-        unsupported("ADD user", "ADD"),
-        unsupported("add", ""),
-        unsupported("add users", "users"),
-        unsupported("show user", "user"),
+        c("delete user", status=1, err=UNSUPPORTED.format("delete")),
+        c("ADD user", status=1, err=UNSUPPORTED.format("ADD")),
+        c("add", status=1, err=UNSUPPORTED.format("")),
+        c("add users", status=1, err=UNSUPPORTED.format("users")),
+        c("show user", status=1, err=UNSUPPORTED.format("user")),
         refused("show user_list extra", faults="list=throw"),  # and sends nothing
     ],
     "add": [
@@ -334,7 +329,6 @@ CASES = {
         c([], sh=UMASK, status=0, err=ADDED, out="700 .\n600 event.log\n600 trace.log\n600 users\n600 users.lock\n"),
         # The store holds no more than the board reads back; a failed write names its file.
         c(CE, users=big, status=46, err="No more User addition.\n", trace=[TOO_BIG, failed(CE)]),
-
         fails(CE, STORE + ".tmp: cannot write: File too large", failed(CE), users=SEVEN_KB, sh=LIMITED),
         fails(CE, f"board: login lookup failed: no login name for uid {NOBODY}", no_login(CE), uid=NOBODY),
         ok(CE, "alice_123:4:0", sh=HELD, out="143\n"),  # SIGTERM while it waits for the store: recorded, then ended
