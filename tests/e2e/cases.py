@@ -89,12 +89,12 @@ def fails(words, *trace, **columns):
     return c(words, **{"err": failure, **columns}, status=3, trace=list(trace))
 
 
-def part(spec, count=4, mask=None, shown=""):
-    # A partition operator with partition specification spec on a board of count partitions: stored with mask,
+def part(typed, count=4, mask=None, shown=""):
+    # A partition operator with partition specification typed on a board of count partitions: stored with mask,
     # the event showing partitions shown; refused when mask is None.
-    words, conf = add("partition_operator", spec, "quiet"), f"partitions = {count}\n"
+    words, conf = add("partition_operator", typed, "quiet"), f"partitions = {count}\n"
     if mask is None:
-        return refused(words, PART.format(spec), conf=conf)
+        return refused(words, PART.format(typed), conf=conf)
     return ok(words, f"{N}:5:{mask}", partitions=shown, conf=conf)
 
 
