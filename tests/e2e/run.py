@@ -2,6 +2,8 @@
 #
 # USERCTL names the binary; USERCTL_EMULATOR, when set, is the command (words joined by
 # blanks) that runs it: qemu-ppc for the PowerPC build, valgrind for memcheck.
+# USERCTL_PASSWORD_HASHING is 1 when the board hashes passwords, 0 when it was built to store
+# "!" in place of every verifier (1 when unset).
 # Usage: run.py [SECTION...]   (every section by default)
 
 import contextlib
@@ -10,8 +12,10 @@ import fcntl
 import os
 import re
 import resource
+import select
 import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -22,10 +26,12 @@ import cases
 
 USERCTL = os.path.abspath(os.environ.get("USERCTL", ""))
 LAUNCH = shlex.split(os.environ.get("USERCTL_EMULATOR", ""))
+HASHING = os.environ.get("USERCTL_PASSWORD_HASHING", "1")
 TIMEOUT = 120  # qemu-user and valgrind are slow to start; a hang must still end
 BOARD_FILES = {"board.conf", "users", "users.lock", "trace.log", "event.log"}
 TRACE = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z userctl\[\d+\]: (.*)")
 EVENT = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z\t(.*)")
+ADD_WORDS = re.compile(r"add user (\S+) (\S+) (\S+)")  # an add in a script: its name and passwords
 
 
 def env(board, faults=None):
@@ -58,13 +64,93 @@ def snapshot(board):
     return read(board, "users"), info and (info.st_ino, info.st_mtime_ns)
 
 
+def adds(row):
+    # The adds a row makes: name -> (password, password again), from its words and its script.
+    found = [row.words[2:5]] if row.words[:2] == ["add", "user"] and len(row.words) >= 5 else []
+    found += [list(match.groups()) for match in ADD_WORDS.finditer(row.sh or "")]
+    return {name: (pw, again) for name, pw, again in found}
+
+
+# Every password the table uses: none may show on the console or in the board's files, whatever the row.
+PASSWORDS = {pw for table in cases.CASES.values() for row in table for pair in adds(row).values() for pw in pair
+             if len(pw) > 4}
+
+
 def verifies(password, verifier):
-    if verifier == "!" and LAUNCH:  # the cross-built board has no libxcrypt to make a hash
-        return True
+    if HASHING == "0":  # a board built without password hashing stores "!", which no password matches
+        return verifier == "!"
     crypt = ctypes.CDLL("libcrypt.so.1").crypt
     crypt.restype, crypt.argtypes = ctypes.c_char_p, [ctypes.c_char_p, ctypes.c_char_p]
     hashed = lambda word: (crypt(word.encode(), verifier.encode()) or b"").decode()
     return hashed(password) == verifier != hashed(password + "x")
+
+
+def default_signals():
+    # A job started in the background ignores SIGINT and SIGQUIT, and its children inherit that.
+    for number in (signal.SIGINT, signal.SIGQUIT):
+        signal.signal(number, signal.SIG_DFL)
+
+
+def state(pid):
+    return open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()[0]
+
+
+def at_terminal(row, argv, variables, child):
+    # The question asked at the row's controlling terminal, answered (or a signal sent) once it shows and userctl
+    # waits; a row without a reply asks nothing. Returns out, err, status, the terminal, the command line and what
+    # of /proc its own user could read meanwhile, and what went wrong with the run itself: no question, or no end.
+    master, slave = os.openpty()
+    tty, deadline, out, cmdline, readable, problems = os.ttyname(slave)[5:], time.monotonic() + TIMEOUT, b"", "", [], []
+    if row.utmp:  # a utmp file of the row's own in place of the system's, for this run alone
+        own = 'mount -t tmpfs utmp /var/run && printf %s "$0" | utmpdump -r >/var/run/utmp 2>/dev/null && exec "$@"'
+        argv = ["unshare", "-m", "sh", "-c", own, "".join(row.utmp).replace("@TTY@", tty), *argv]
+    if row.tty == "nonblocking":  # as a parent process may leave it
+        fcntl.fcntl(slave, fcntl.F_SETFL, fcntl.fcntl(slave, fcntl.F_GETFL) | os.O_NONBLOCK)
+    # In the child, a session leader already: the terminal becomes its controlling terminal.
+    controlling = lambda: default_signals() or row.tty != "not controlling" and fcntl.ioctl(0, termios.TIOCSCTTY)
+    proc = subprocess.Popen(argv, stdin=slave, stdout=slave, stderr=subprocess.PIPE, env=variables,
+                            **dict(child, preexec_fn=controlling))
+    os.close(slave)
+    while row.stdin is not None and not out.endswith(b": ") and (chunk := terminal(master, deadline)):
+        out += chunk
+    if row.stdin is not None and not out.endswith(b": "):
+        problems.append("ended without asking" if proc.poll() is not None else f"no question within {TIMEOUT} s")
+    while row.stdin is not None and not problems and state(proc.pid) not in "SZ" and time.monotonic() < deadline:
+        time.sleep(0.001)  # until it waits, or ends
+    if row.stdin is not None and not problems:
+        if not LAUNCH:  # an emulator's or valgrind's cmdline is not the program's argument vector
+            cmdline = open(f"/proc/{proc.pid}/cmdline").read()
+        readable = [f for f in ("environ", "mem") if row.uid and os.stat(f"/proc/{proc.pid}/{f}").st_uid == row.uid]
+        proc.send_signal(row.stdin) if isinstance(row.stdin, int) else os.write(master, row.stdin.encode())
+    try:
+        err = proc.communicate(timeout=max(1, deadline - time.monotonic()))[1]
+    except subprocess.TimeoutExpired:  # asked again and again, or waits for ever
+        proc.kill()
+        err, problems = proc.communicate()[1], problems + [f"not ended within {TIMEOUT} s"]
+    while chunk := terminal(master, 0):  # what the terminal still holds: the answer's echo
+        out += chunk
+    os.close(master)
+    return out, err, proc.returncode, tty, cmdline, readable, problems
+
+
+def terminal(master, deadline):
+    # What the terminal holds once it has something, by the deadline (0: now); b"" once no one holds it any more.
+    if not select.select([master], [], [], max(0, deadline and deadline - time.monotonic()))[0]:
+        return b""
+    with contextlib.suppress(OSError):  # EIO: the other end is closed
+        return os.read(master, 4096)
+    return b""
+
+
+def piped(argv, stdin, variables, child):
+    # Runs argv with stdin (None: no input): out, err, status, what went wrong.
+    proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL if stdin is None else subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=variables, **child)
+    try:
+        return (*proc.communicate(stdin, timeout=TIMEOUT), proc.returncode, [])
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)  # a script's other processes too
+        return (*proc.communicate(), proc.returncode, [f"not ended within {TIMEOUT} s"])
 
 
 def run(row, board):
@@ -78,64 +164,39 @@ def run(row, board):
     before, present = snapshot(board), set(os.listdir(board)) | BOARD_FILES
     argv, variables = command(row.words), env(board, row.faults)
     # userctl runs in the state directory, where a core file would show as a stray file.
-    child = dict(cwd=board, user=row.uid, group=row.uid, extra_groups=row.uid and [], start_new_session=True)
+    # Every row in a session of its own, with no controlling terminal unless a terminal row gives it one.
+    child = dict(cwd=board, user=row.uid, group=row.uid, extra_groups=row.uid and [], preexec_fn=default_signals,
+                 start_new_session=True)
     if row.sh:  # a script that calls userctl, for pipes and redirections
         argv = ["sh", "-c", 'userctl() { $LAUNCH "$USERCTL_BIN" "$@"; }; ' + row.sh]
         variables.update(LAUNCH=" ".join(LAUNCH), USERCTL_BIN=USERCTL)
-    cmdline, tty, readable, stdin = "", "", [], row.stdin.encode() if isinstance(row.stdin, str) else row.stdin
-    if row.tty:  # the question asked at a terminal, answered once it shows
-        master, slave = os.openpty()
-        tty = os.ttyname(slave)[len("/dev/"):]
-        if row.utmp:  # a utmp file of the row's own in place of the system's, for this run alone
-            own = 'mount -t tmpfs utmp /var/run && printf %s "$0" | utmpdump -r >/var/run/utmp 2>/dev/null && exec "$@"'
-            argv = ["unshare", "-m", "sh", "-c", own, "".join(row.utmp).replace("@TTY@", tty), *argv]
-        # In the child, a session leader already: the terminal becomes its controlling terminal.
-        child.update(preexec_fn=lambda: row.tty != "not controlling" and fcntl.ioctl(0, termios.TIOCSCTTY))
-        if row.tty == "nonblocking":  # as a parent process may leave it
-            fcntl.fcntl(slave, fcntl.F_SETFL, fcntl.fcntl(slave, fcntl.F_GETFL) | os.O_NONBLOCK)
-        proc = subprocess.Popen(argv, stdin=slave, stdout=slave, stderr=subprocess.PIPE, env=variables, **child)
-        os.close(slave)
-        out = b""
-        if stdin is not None:
-            while not out.endswith(b": "):  # the question; EIO if userctl ends without asking
-                out += os.read(master, 4096)
-            while open(f"/proc/{proc.pid}/stat").read().rsplit(")", 1)[1].split()[0] not in "SZ":  # until it waits
-                time.sleep(0.001)
-            if not LAUNCH:  # an emulator's or valgrind's cmdline is not the program's argument vector
-                cmdline = open(f"/proc/{proc.pid}/cmdline").read()
-            # What of the process its own user could read, as a debugger would.
-            readable = [f for f in ("environ", "mem") if row.uid and os.stat(f"/proc/{proc.pid}/{f}").st_uid == row.uid]
-            proc.send_signal(stdin) if isinstance(stdin, int) else os.write(master, stdin)  # a signal, or a reply
-        err, status = proc.stderr.read(), proc.wait(TIMEOUT)
-        with contextlib.suppress(OSError):  # EIO: the terminal holds nothing more
-            out += os.read(master, 4096)  # what it still holds: the answer's echo
-        os.close(master)
-        proc.stderr.close()
+    if row.tty:
+        out, err, status, tty, cmdline, readable, problems = at_terminal(row, argv, variables, child)
     else:
-        done = subprocess.run(argv, input=stdin, stdin=subprocess.DEVNULL if stdin is None else None,
-                              capture_output=True, env=variables, timeout=TIMEOUT, **child)
-        out, err, status = done.stdout, done.stderr, done.returncode
+        stdin = row.stdin.encode() if isinstance(row.stdin, str) else row.stdin
+        (out, err, status, problems), tty, cmdline, readable = piped(argv, stdin, variables, child), "", "", []
     out, err = (stream.decode("utf-8", "surrogateescape") for stream in (out, err))
     err = re.sub(r"qemu: uncaught target signal .*\n", "", err)  # the emulator's own note of a signal death
     users = read(board, "users").splitlines()
-    added = sorted(set(users) - set(before[0].splitlines()))
-    passwords = row.words[3:5] if row.words[:2] == ["add", "user"] else []
+    added, made = sorted(set(users) - set(before[0].splitlines())), adds(row)
+    at = lambda text: text.replace("@DIR@", board).replace("@TTY@", tty)  # the run's state directory and terminal
+    expected = dict(vars(row), err=at(row.err), trace=list(map(at, row.trace)), events=list(map(at, row.events)))
     everything = out + err + cmdline + "".join(read(board, name) for name in BOARD_FILES)
     seen = {"status": status, "out": out, "err": err, "trace": log(board, "trace.log", TRACE),
             "events": log(board, "event.log", EVENT),
             "store": None if snapshot(board) == before else [user.rsplit(":", 1)[0] for user in users],
+            "run": problems,
             "other files": sorted(set(os.listdir(board)) - present),
             "files not 0600": [f for f in os.listdir(board) if os.path.isfile(os.path.join(board, f))
                                and os.stat(os.path.join(board, f)).st_mode & 0o777 != 0o600],
-            "passwords shown": [p for p in passwords if len(p) > 4 and p not in row.words[:3] + row.words[5:]
-                                and p in everything],
-            "verifiers failing": [a for a in added if passwords and not verifies(passwords[0], a.rsplit(":", 1)[1])],
+            "passwords shown": [p for p in sorted(PASSWORDS) if p in everything and p not in row.words[:3]],
+            "verifiers failing": [a for a in added if not verifies(made.get(a.split(":")[0], [""])[0],
+                                                                   a.split(":")[3])],
             "readable by its user": readable}
-    at = lambda text: text.replace("@DIR@", board).replace("@TTY@", tty)  # the run's state directory and terminal
-    expected = dict(vars(row), err=at(row.err), trace=list(map(at, row.trace)), events=list(map(at, row.events)))
     if row.utmp and "qemu" in " ".join(LAUNCH):  # qemu-user hides the controlling terminal, which alone tells the login
         del seen["events"]
-    return [f"{column}: expected {expected.get(column, [])!r}, got {value!r}"
+    left_out = lambda column: " (left out of the row)" if column in cases.NOTHING and column not in row.stated else ""
+    return [f"{column}: expected {expected.get(column, [])!r}{left_out(column)}, got {value!r}"
             for column, value in seen.items() if value != expected.get(column, [])]
 
 
@@ -144,6 +205,9 @@ def main(sections):
     resource.setrlimit(resource.RLIMIT_CORE, (resource.RLIM_INFINITY,) * 2)  # a core file is never lost
     if not os.path.isfile(USERCTL):
         sys.exit(f"USERCTL={USERCTL!r} does not name the userctl binary")
+    if HASHING not in ("0", "1"):
+        sys.exit(f"USERCTL_PASSWORD_HASHING={HASHING!r}: 1 or 0")
+    print(f"A column a row leaves out is checked as {cases.NOTHING} (store None: unchanged, inode and mtime too)")
     # A copy that any user a row runs as can start, wherever the build is.
     os.chmod(copy := tempfile.mkdtemp(prefix="userctl-bin-"), 0o755)
     USERCTL = shutil.copy(USERCTL, copy)
@@ -152,8 +216,9 @@ def main(sections):
         for row in cases.CASES[section]:
             with tempfile.TemporaryDirectory(prefix="userctl-e2e-") as board:
                 faults = run(row, board)
+            what = shlex.join(row.words) if row.words else row.sh
             for fault in faults:
-                print(f"FAIL {section}: {row.name}: {fault}")
+                print(f"FAIL cases.py:{row.line} {section}: {what[:100]}: {fault}")
             passed, failed = passed + (not faults), failed + bool(faults)
     print(f"{passed} passed, {failed} failed")
     shutil.rmtree(copy)

@@ -1,21 +1,25 @@
 # Adds killed with SIGKILL at random moments, at start-up and while they write the store: every
 # add reported done is stored, the store stays whole, and the next add neither waits on a lock
-# nor trips over a dead writer's leftovers. Adds sent SIGTERM or SIGHUP: no account is stored
-# unrecorded. And while the store is held, its lock file removed: no other add writes the store
-# meanwhile. (Adds started together are rows of cases.py.)
+# nor trips over a dead writer's leftovers. And while the store is held, its lock file removed:
+# no other add writes the store meanwhile. (Adds started together, and an add sent SIGTERM
+# while it waits for the store, are rows of cases.py.) A failure names the seed of its run;
+# USERCTL_STRESS_SEED=N runs with that seed again.
 import fcntl
 import os
 import random
 import re
 import signal
 import subprocess
+import sys
 import tempfile
 import time
+import traceback
 
-from run import BOARD_FILES, EVENT, LAUNCH, TIMEOUT, TRACE, command, env, log, read, write
+from run import BOARD_FILES, LAUNCH, TIMEOUT, TRACE, command, env, log, read, write
 
 ACCOUNT = re.compile(r"([A-Za-z][A-Za-z0-9_-]{7,31}):[1-5]:(0|[1-9]\d*):[!-9;-~]+")
 ROUNDS, PER_ROUND, SEEDED = (5, 3, 200) if LAUNCH else (15, 4, 500)
+SEED = int(os.environ.get("USERCTL_STRESS_SEED", random.randrange(1 << 32)))
 
 
 def start(board, names):
@@ -35,10 +39,11 @@ def accounts(board, leftover={"users.tmp"}):
 
 
 def flocks(path):
-    # The pids holding (False) or waiting for (True) a flock on path, which may not exist.
+    # The pids holding a flock on path (which may not exist), and those waiting for one.
     inode = str(os.stat(path).st_ino) if os.path.exists(path) else None
     locks = [line.replace(" -> ", " ").split() + [" -> " in line] for line in open("/proc/locks")]
-    return {int(lock[4]): lock[-1] for lock in locks if lock[1] == "FLOCK" and lock[5].rsplit(":", 1)[1] == inode}
+    mine = [lock for lock in locks if lock[1] == "FLOCK" and lock[5].rsplit(":", 1)[1] == inode]
+    return {int(lock[4]) for lock in mine if not lock[-1]}, {int(lock[4]) for lock in mine if lock[-1]}
 
 
 def until(condition, deadline):
@@ -49,7 +54,7 @@ def until(condition, deadline):
 
 def lock_holder(board, procs, deadline):
     # The one of procs holding the store's lock file, or None.
-    held = lambda: [p for p in procs if p.poll() is None and flocks(f"{board}/users.lock").get(p.pid) is False]
+    held = lambda: [p for p in procs if p.poll() is None and p.pid in flocks(f"{board}/users.lock")[0]]
     return next(iter(until(held, deadline)), None)
 
 
@@ -57,8 +62,7 @@ def killed(board):
     # A store of a megabyte takes a while to copy and sync: kills land mid-write too.
     write(board, "users", "".join(f"seeded_{i:05d}:3:0:$y$" + "s" * 2000 + "\n" for i in range(SEEDED)))
     write(board, "board.conf", "max_users = 65535\n")
-    rng = random.Random(seed := random.randrange(1 << 32))
-    began = time.monotonic()
+    rng, began = random.Random(SEED), time.monotonic()
     assert [proc.wait(TIMEOUT) for proc in start(board, ["first_add"])] == [0]
     span, reported = time.monotonic() - began, accounts(board)
     tried = set(reported)
@@ -73,55 +77,38 @@ def killed(board):
             time.sleep(rng.uniform(0, span / 4))
             holder.send_signal(signal.SIGKILL)
         done = [proc.wait(TIMEOUT) for proc in procs]
-        assert set(done) <= {0, -signal.SIGKILL}, (done, seed)
+        assert set(done) <= {0, -signal.SIGKILL}, done
         reported |= {name for name, status in zip(names, done) if status == 0}
-        assert reported <= accounts(board) <= tried, seed
+        assert reported <= accounts(board) <= tried
     assert [proc.wait(TIMEOUT) for proc in start(board, ["after_crash"])] == [0]
     assert "after_crash" in accounts(board, leftover=set())
-
-
-def signalled(board):
-    # Adds sent SIGTERM or SIGHUP at random moments, one after another, so that the signals land while an add hashes,
-    # waits for the store, commits it and records it, or after it ended: each add ends done or by its signal, and
-    # every account stored has its trace line and its event.
-    rng = random.Random(seed := random.randrange(1 << 32))
-    began = time.monotonic()
-    assert [proc.wait(TIMEOUT) for proc in start(board, ["first_add"])] == [0]
-    span = time.monotonic() - began
-    for round in range(ROUNDS):
-        names = [f"signal_{round:03d}_{i}" for i in range(PER_ROUND)]
-        procs, signals = start(board, names), [rng.choice([signal.SIGTERM, signal.SIGHUP]) for _ in names]
-        for proc, sent in zip(procs, signals):
-            time.sleep(rng.uniform(0, span))
-            proc.send_signal(sent)
-        done = [proc.wait(TIMEOUT) for proc in procs]
-        assert all(status in (0, -sent) for status, sent in zip(done, signals)), (done, signals, seed)
-        stored, trace, events = accounts(board), log(board, "trace.log", TRACE), log(board, "event.log", EVENT)
-        assert {name for name, status in zip(names, done) if status == 0} <= stored, seed
-        for name in stored & set(names):
-            assert f"Command completed. [add user {name} ******** ******** user quiet]" in trace, (name, seed)
-            assert any(event.endswith(f"\tUser account {name}: Add") for event in events), (name, seed)
 
 
 def removed_lock(board):
     # The store held, as by an add stopped while it holds it (here the test holds its locks); one add waits on
     # users.lock, which is then removed as stale, and one more is started: it must wait too, and both end stored.
     deadline, path = time.monotonic() + TIMEOUT, os.path.join(board, "users.lock")
+    write(board, "users", stored := "seeded_00000:3:0:!\n")
     lock, directory = open(path, "w"), os.open(board, os.O_RDONLY)
     fcntl.flock(lock, fcntl.LOCK_EX), fcntl.flock(directory, fcntl.LOCK_EX)
     procs = start(board, ["waiting_add"])
-    assert until(lambda: flocks(path).get(procs[0].pid), deadline), "the add did not wait for the store"
+    until(lambda: procs[0].poll() is not None or procs[0].pid in flocks(path)[1], deadline)
+    assert procs[0].pid in flocks(path)[1], "the add does not wait on users.lock"
     os.unlink(path)
     procs += start(board, ["after_removal"])
-    until(lambda: procs[1].poll() is not None or flocks(board).get(procs[1].pid), deadline)
-    assert procs[1].poll() is None, "an add wrote the store while another held it"
+    until(lambda: procs[1].poll() is not None or procs[1].pid in flocks(board)[1], deadline)
+    assert procs[1].pid in flocks(board)[1], "the next add does not wait on the state directory's lock"
+    assert read(board, "users") == stored, "an add wrote the store while it was held"
     lock.close(), os.close(directory)
     assert [proc.wait(TIMEOUT) for proc in procs] == [0, 0]
     assert {"waiting_add", "after_removal"} <= accounts(board, leftover=set())
 
 
 if __name__ == "__main__":
-    for test in (killed, signalled, removed_lock):
+    for test in (killed, removed_lock):
         with tempfile.TemporaryDirectory(prefix="userctl-stress-") as board:
-            test(board)  # a failed assertion fails the run
-    print("3 passed, 0 failed")
+            try:
+                test(board)
+            except AssertionError:
+                sys.exit(f"FAIL {test.__name__} with USERCTL_STRESS_SEED={SEED}:\n{traceback.format_exc()}")
+    print(f"2 passed, 0 failed (USERCTL_STRESS_SEED={SEED})")

@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,15 +69,20 @@ TEST(Record, IntegersAreBigEndianAtTheirOffsets) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(&user);
     EXPECT_EQ(Bytes(bytes + 140, bytes + 144), (Bytes{1, 2, 3, 5}));
     EXPECT_EQ(Bytes(bytes + 208, bytes + 212), (Bytes{0x80, 0, 0, 3}));
-    EXPECT_EQ(user.getPrivilege() + user.getOperablePartition(), 0x01020305ul + 0x80000003ul);
+    EXPECT_EQ(user.getPrivilege(), 0x01020305ul);
+    EXPECT_EQ(user.getOperablePartition(), 0x80000003ul);
 }
 
 TEST(PrimitiveTypeArray, SetSerializedAppendsWholePayloadsOnly) {
     const struct {
         unsigned int count, size, held;
         bool accepted;
-    } rows[] = {{0, 0, 2, false},  {0, 1, 2, false},   {3, 637, 2, false}, {65535, 2, 2, false},
-                {0, 2, 2, true},   {0, 500, 2, true},  {3, 638, 5, true},  {3, 700, 5, true}};
+    } rows[] = {
+        {0, 1, 2, false},    // no room for the count
+        {3, 637, 2, false},  // a record one byte short
+        {3, 638, 5, true},
+        {3, 700, 5, true},  // bytes past the records
+    };
     const char* names[] = {"user0", "user1", "user0", "user1", "user2"};
     for (const auto& row : rows) {
         SCOPED_TRACE(std::to_string(row.count) + " records in " + std::to_string(row.size) + " bytes");
@@ -94,8 +101,11 @@ TEST(PrimitiveTypeArray, GetSerializedWritesAllOrNothing) {
     const struct {
         unsigned int count, buffer;
         std::string refusal;
-    } rows[] = {{0, 2, ""}, {0, 1, thrown + "Insufficient buffer size"}, {3, 638, ""}, {3, 639, ""},
-                {3, 637, thrown + "Insufficient buffer size"}};
+    } rows[] = {
+        {3, 637, thrown + "Insufficient buffer size"},
+        {3, 638, ""},
+        {3, 639, ""},
+    };
     for (const auto& row : rows) {
         SCOPED_TRACE(std::to_string(row.count) + " records into " + std::to_string(row.buffer) + " bytes");
         Users users;
@@ -115,7 +125,8 @@ TEST(PrimitiveTypeArray, GetSerializedWritesAllOrNothing) {
     ASSERT_TRUE(bytes.setSerialized(in.data(), static_cast<unsigned int>(in.size())));
     ASSERT_TRUE(bytes.setSerialized(Bytes{0, 1, 7}.data(), 3));
     Bytes out(2 + 65536, 0xEE);
-    EXPECT_EQ(raised([&] { bytes.getSerialized(out.data(), static_cast<unsigned int>(out.size())); }), thrown + "Out of range");
+    const auto size = static_cast<unsigned int>(out.size());
+    EXPECT_EQ(raised([&] { bytes.getSerialized(out.data(), size); }), thrown + "Out of range");
     EXPECT_EQ(out, Bytes(2 + 65536, 0xEE));
 }
 
@@ -130,8 +141,10 @@ TEST(PException, TakesBackItsSerializedForm) {
 
 TEST(PartitionOperatorInfo, PartitionsBeyondTheMaskAreNeverSetNorReported) {
     const HalmLib::HalmUi::PartitionOperatorInfo info;
-    for (const int partition : {-1, 32, 64}) EXPECT_EQ(info.setOperablePartition(5, partition) + info.isOperablePartition(~0ul, partition), 5u);
-    EXPECT_EQ(info.setOperablePartition(0, 31) + info.isOperablePartition(0x80000000ul, 31), 0x80000001ul);
+    for (const int partition : {-1, 32, 64}) {
+        EXPECT_EQ(info.setOperablePartition(5, partition), 5u) << partition;
+        EXPECT_EQ(info.isOperablePartition(~0ul, partition), 0) << partition;
+    }
 }
 
 TEST(UserCtrlCmd, AnEmptyArgumentVectorSelectsNothing) {
@@ -139,30 +152,42 @@ TEST(UserCtrlCmd, AnEmptyArgumentVectorSelectsNothing) {
     EXPECT_EQ(UserCtrlCmd().execute(0, argv), 1);
 }
 
+// Sets an environment variable for its lifetime; the value it had, or its
+// absence, comes back after.
+struct ScopedVariable {
+    const char* name;
+    std::optional<std::string> before;
+    ScopedVariable(const char* name, const char* value) : name(name) {
+        if (const char* old = std::getenv(name)) before = old;
+        setenv(name, value, 1);
+    }
+    ~ScopedVariable() { before ? (void)setenv(name, before->c_str(), 1) : (void)unsetenv(name); }
+};
+
 TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
     std::string dir = std::filesystem::temp_directory_path() / "userctl-unit-XXXXXX";
     ASSERT_TRUE(mkdtemp(dir.data()));
-    setenv("USERCTL_BOARD_DIR", dir.c_str(), 1);
-    setenv("USERCTL_BOARD_FAULT", "bogus", 1);
-    EXPECT_EQ(raised([] { CommonUtil::getMaxPartitionNum(); }), thrown + "Board fault list is malformed");
-    unsetenv("USERCTL_BOARD_FAULT");
+    const ScopedVariable boardDir("USERCTL_BOARD_DIR", dir.c_str());
+    board::forgetState();  // whatever another test read
+    {
+        const ScopedVariable faults("USERCTL_BOARD_FAULT", "bogus");
+        EXPECT_EQ(raised([] { CommonUtil::getMaxPartitionNum(); }), thrown + "Board fault list is malformed");
+    }
     board::forgetState();
-    const std::string refused = "add-user request refused: ", padding = "a text field not padded with NUL bytes",
-                      name = "an empty name or one with a byte outside printable ASCII or ':'";
+    const std::string refused = "add-user request refused: ";
     // A good record with count bytes from offset set to byte.
     const struct {
         unsigned int request, size, offset, count, byte;
         std::string trace;
-    } rows[] = {{0x020100EC, 212, 0, 0, 0, "unknown request 0x020100ec"},  {0x020100EB, 211, 0, 0, 0, "add-user request of 211 bytes refused"},
-                {0x020100EB, 212, 0, 9, 0, refused + name}, {0x020100EB, 212, 3, 1, ':', refused + name},
-                {0x020100EB, 212, 3, 1, 0x7F, refused + name}, {0x020100EB, 212, 3, 1, ' ', refused + name},
-                {0x020100EB, 212, 35, 1, 'x', refused + padding}, {0x020100EB, 212, 103, 1, 'x', refused + padding},
-                {0x020100EB, 212, 139, 1, 'x', refused + padding}, {0x020100EB, 212, 40, 1, 'x', refused + "the two passwords differ"},
-                {0x020100EB, 212, 143, 1, 0, refused + "an unknown privilege"}, {0x020100EB, 212, 143, 1, 6, refused + "an unknown privilege"},
-                {0x020100EB, 212, 144, 1, 0, refused + "an entry flag other than 1"},
-                {0x020100EB, 212, 145, 1, 1, refused + "reserved bytes that are not zero"},
-                {0x020100EB, 212, 207, 1, 1, refused + "reserved bytes that are not zero"},
-                {0x020100EB, 212, 211, 1, 0x13, refused + "a partition outside the machine"}, {0x020100EB, 212, 0, 0, 0, ""}};
+    } rows[] = {
+        {0x020100EC, 212, 0, 0, 0, "unknown request 0x020100ec"},
+        {0x020100EB, 211, 0, 0, 0, "add-user request of 211 bytes refused"},
+        {0x020100EB, 212, 3, 1, ':', refused + "an empty name or one with a byte outside printable ASCII or ':'"},
+        {0x020100EB, 212, 35, 1, 'x', refused + "a text field not padded with NUL bytes"},
+        {0x020100EB, 212, 143, 1, 6, refused + "an unknown privilege"},
+        {0x020100EB, 212, 211, 1, 0x13, refused + "a partition outside the machine"},
+        {0x020100EB, 212, 0, 0, 0, ""},
+    };
     const auto lastTrace = [] {
         std::string trace;
         board::readStateFile("trace.log", trace, 1 << 20);
@@ -185,5 +210,6 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
         EXPECT_EQ(stored.substr(0, 15), row.trace.empty() ? "alice_123:5:15:" : "");
         EXPECT_TRUE(row.trace.empty() || lastTrace() == "board: " + row.trace + "\n") << lastTrace();
     }
+    board::forgetState();  // nothing of this board left for another test
     std::filesystem::remove_all(dir);
 }
