@@ -9,7 +9,8 @@
 # who then owns the state directory); userctl runs in the state directory. Then what must follow: status (always
 # given), out, err, trace (every trace.log text, the board's own included; @DIR@ stands for the state directory,
 # in err too), events (event.log fields after the stamp) and store (every account as name:privilege:mask). A column
-# a row leaves out expects nothing: no output, no trace line, no event, the store untouched; the runner names those columns when the row fails.
+# a row leaves out expects nothing: no output, no trace line, no event, the store untouched; the runner names
+# those columns when the row fails.
 # ok, refused and fails are rows of status 0, 1 and 3 with the messages those statuses come with.
 
 import os
