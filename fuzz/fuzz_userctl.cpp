@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         unlink(board::statePath(name).c_str());
     }
     for (int i : {0, 1}) {
-        if (!fields[i].empty()) std::ofstream(board::statePath(i ? "users" : "board.conf"), std::ios::binary) << fields[i];
+        if (!fields[i].empty())
+            std::ofstream(board::statePath(i ? "users" : "board.conf"), std::ios::binary) << fields[i];
     }
     setenv("USERCTL_BOARD_FAULT", fields[2].c_str(), 1);
     board::forgetState();

@@ -20,13 +20,13 @@ constexpr std::uint32_t partitionOperator = 5;
 // record's own bytes. Copy a record out of a received buffer whole before
 // calling them.
 struct CGI_USER_INFO {
-    char user_name[36];                    // NUL-padded; at most 32 characters sent
-    char password[68];                     // NUL-padded; at most 32 characters sent
-    char password_again[36];               // NUL-padded; equals password when sent
-    unsigned char privilege[4];            // a privilegeCode
-    unsigned char entry_flag;              // 1 in every record sent
-    unsigned char reserved[63];            // zero when sent, never read
-    unsigned char operable_partition[4];   // partition mask
+    char user_name[36];                   // NUL-padded; at most 32 characters sent
+    char password[68];                    // NUL-padded; at most 32 characters sent
+    char password_again[36];              // NUL-padded; equals password when sent
+    unsigned char privilege[4];           // a privilegeCode
+    unsigned char entry_flag;             // 1 in every record sent
+    unsigned char reserved[63];           // zero when sent, never read
+    unsigned char operable_partition[4];  // partition mask
 
     std::uint32_t getPrivilege() const { return loadBe32(privilege); }
     void setPrivilege(std::uint32_t code) { storeBe32(privilege, code); }
@@ -38,8 +38,8 @@ struct CGI_USER_INFO {
     }
 
     static std::uint32_t loadBe32(const unsigned char (&bytes)[4]) {
-        return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
-               (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
+        return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) | (std::uint32_t{bytes[2]} << 8) |
+               std::uint32_t{bytes[3]};
     }
     static void storeBe32(unsigned char (&bytes)[4], std::uint32_t value) {
         bytes[0] = static_cast<unsigned char>(value >> 24);
@@ -51,13 +51,9 @@ struct CGI_USER_INFO {
 
 static_assert(sizeof(CGI_USER_INFO) == 212, "CGI_USER_INFO is 212 bytes on the wire");
 static_assert(alignof(CGI_USER_INFO) == 1, "CGI_USER_INFO has no alignment of its own");
-static_assert(std::is_trivially_copyable<CGI_USER_INFO>::value &&
-                  std::is_standard_layout<CGI_USER_INFO>::value,
+static_assert(std::is_trivially_copyable<CGI_USER_INFO>::value && std::is_standard_layout<CGI_USER_INFO>::value,
               "CGI_USER_INFO is copied byte for byte");
-static_assert(offsetof(CGI_USER_INFO, password) == 36 &&
-                  offsetof(CGI_USER_INFO, password_again) == 104 &&
-                  offsetof(CGI_USER_INFO, privilege) == 140 &&
-                  offsetof(CGI_USER_INFO, entry_flag) == 144 &&
-                  offsetof(CGI_USER_INFO, reserved) == 145 &&
-                  offsetof(CGI_USER_INFO, operable_partition) == 208,
+static_assert(offsetof(CGI_USER_INFO, password) == 36 && offsetof(CGI_USER_INFO, password_again) == 104 &&
+                  offsetof(CGI_USER_INFO, privilege) == 140 && offsetof(CGI_USER_INFO, entry_flag) == 144 &&
+                  offsetof(CGI_USER_INFO, reserved) == 145 && offsetof(CGI_USER_INFO, operable_partition) == 208,
               "CGI_USER_INFO field offsets");

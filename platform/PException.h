@@ -15,9 +15,8 @@ class PException : public SerializableObject {
 public:
     static constexpr unsigned int maxTextLength = 127;
 
-    PException(unsigned char kind, unsigned char module, unsigned short location,
-               unsigned char severity, unsigned short action, int detail,
-               long text, long arg2, long arg3, long arg4, long arg5, long arg6,
+    PException(unsigned char kind, unsigned char module, unsigned short location, unsigned char severity,
+               unsigned short action, int detail, long text, long arg2, long arg3, long arg4, long arg5, long arg6,
                long arg7, long arg8);
 
     int getExceptionDetail() const;

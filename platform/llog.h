@@ -6,8 +6,8 @@ namespace Report {
 // Appends one entry to the board's event log: length bytes of text (no
 // more), then the entry's kind, the login name, where it came from and a code.
 // Returns 0 when the entry was written. Never throws.
-int llog_putHalmLog(long length, const char* text, unsigned long kind,
-                    const char* login, const char* origin, const char* code);
+int llog_putHalmLog(long length, const char* text, unsigned long kind, const char* login, const char* origin,
+                    const char* code);
 
 }  // namespace Report
 }  // namespace HalmLib

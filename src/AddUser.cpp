@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <optional>
+#include <string>
 
 #include "CGIRequester.h"
 #include "CGI_USER_INFO.h"
@@ -102,9 +102,7 @@ struct RecordWiper {
     }
 };
 
-void copyField(char* field, const std::string& text) {
-    std::strncpy(field, text.c_str(), fieldTextLength);
-}
+void copyField(char* field, const std::string& text) { std::strncpy(field, text.c_str(), fieldTextLength); }
 
 }  // namespace
 
@@ -224,8 +222,8 @@ int AddUser::execute() {
                                          origin.c_str(), "0xFF");
         return exitStatus::success;
     } catch (const HalmLib::PException& exception) {
-        trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, message, logString.c_str(), exception.getExceptionDetail(),
-                                    exception.getActionCode()));
+        trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, message, logString.c_str(),
+                                    exception.getExceptionDetail(), exception.getActionCode()));
         printConsole("%s", otherRefusal.message);
         return exitStatus::failed;
     }

@@ -23,7 +23,7 @@ private:
     bool refuse();
 
     HalmLib::trace::HalmTrace trace;
-    std::string cmdString;   // the command as typed, passwords included
+    std::string cmdString;  // the command as typed, passwords included
     std::string userName;
     std::string password;
     std::string passwordAgain;

@@ -61,8 +61,8 @@ int ShowUserList::execute() {
         trace.putLog(0, lmsg_getmsg(lmsgNumber::commandCompleted, message, cmdString.c_str()));
         return exitStatus::success;
     } catch (const HalmLib::PException& exception) {
-        trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, message, cmdString.c_str(), exception.getExceptionDetail(),
-                                    exception.getActionCode()));
+        trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, message, cmdString.c_str(),
+                                    exception.getExceptionDetail(), exception.getActionCode()));
         printConsole("%s", failureMessage);
         return exitStatus::failed;
     }
@@ -77,11 +77,11 @@ void ShowUserList::printTitle() {
 
 std::string ShowUserList::getPrivilege(unsigned int privilege) {
     switch (privilege) {
-        case privilegeCode::admin: return "Admin";
-        case privilegeCode::operatorUser: return "Operator";
-        case privilegeCode::ce: return "CE";
-        case privilegeCode::partitionOperator: return "Partition Operator";
-        default: return "User";  // code 3 and any unknown code
+    case privilegeCode::admin: return "Admin";
+    case privilegeCode::operatorUser: return "Operator";
+    case privilegeCode::ce: return "CE";
+    case privilegeCode::partitionOperator: return "Partition Operator";
+    default: return "User";  // code 3 and any unknown code
     }
 }
 

@@ -21,8 +21,7 @@ constexpr std::size_t minTextLength = 8;
 constexpr std::size_t maxTextLength = 32;
 
 constexpr std::string_view nameFirstChars = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ";
-constexpr std::string_view nameChars =
-    "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_-";
+constexpr std::string_view nameChars = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ_-";
 
 struct PrivilegeKeyword {
     const char* keyword;
@@ -30,10 +29,8 @@ struct PrivilegeKeyword {
 };
 // Tested in this order.
 constexpr PrivilegeKeyword privilegeKeywords[] = {
-    {"admin", privilegeCode::admin},
-    {"operator", privilegeCode::operatorUser},
-    {"user", privilegeCode::user},
-    {"partition_operator", privilegeCode::partitionOperator},
+    {"admin", privilegeCode::admin}, {"operator", privilegeCode::operatorUser},
+    {"user", privilegeCode::user},   {"partition_operator", privilegeCode::partitionOperator},
     {"ce", privilegeCode::ce},
 };
 
@@ -151,8 +148,7 @@ bool UserCommandCommon::getUserName(const char* text, std::string& userName) {
                  "(top word is bad format).",
                  name);
     } else if (userName.find_first_not_of(nameChars.data(), 0, nameChars.size()) != std::string::npos) {
-        putTrace(commonTrace, "CLI UserCommandCommon: Invalid character is included in UserName. [%.128s] ",
-                 name);
+        putTrace(commonTrace, "CLI UserCommandCommon: Invalid character is included in UserName. [%.128s] ", name);
     } else {
         return true;
     }
@@ -187,8 +183,7 @@ bool UserCommandCommon::getPartitionType(const char* specification, std::vector<
     }
     if (getPartitionIdList(specification, list)) return true;
     list.clear();
-    putTrace(commonTrace, "CLI UserCommandCommon: The specified partition number is invalid. [%.128s]",
-             specification);
+    putTrace(commonTrace, "CLI UserCommandCommon: The specified partition number is invalid. [%.128s]", specification);
     return false;
 }
 

@@ -9,11 +9,11 @@
 
 // Exit statuses of the program.
 namespace exitStatus {
-constexpr int success = 0;      // done, or the user declined
-constexpr int invalid = 1;      // no command, an unknown one, or refused parameters
-constexpr int failed = 3;       // the board failed or refused
-constexpr int noMoreUsers = 46; // the service holds no further account
-constexpr int sameName = 47;    // the service already holds the name
+constexpr int success = 0;       // done, or the user declined
+constexpr int invalid = 1;       // no command, an unknown one, or refused parameters
+constexpr int failed = 3;        // the board failed or refused
+constexpr int noMoreUsers = 46;  // the service holds no further account
+constexpr int sameName = 47;     // the service already holds the name
 }  // namespace exitStatus
 
 // The abstract user command. A command runs in two stages: parseCommand

@@ -15,9 +15,7 @@ void consume(int* count, char*** vector) {
     ++*vector;
 }
 
-const char* currentWord(const int* count, char** const* vector) {
-    return *count > 0 ? (*vector)[0] : nullptr;
-}
+const char* currentWord(const int* count, char** const* vector) { return *count > 0 ? (*vector)[0] : nullptr; }
 
 }  // namespace
 

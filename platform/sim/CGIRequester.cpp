@@ -43,7 +43,8 @@ bool validName(const char* name) {
 }
 
 std::uint32_t partitionsMask(int partitions) {
-    return partitions >= HalmLib::HalmUi::PartitionOperatorInfo::maskWidth ? 0xFFFFFFFFu : (std::uint32_t{1} << partitions) - 1;
+    return partitions >= HalmLib::HalmUi::PartitionOperatorInfo::maskWidth ? 0xFFFFFFFFu
+                                                                           : (std::uint32_t{1} << partitions) - 1;
 }
 
 // The reason an add-user record is malformed, or null when it is sound.
@@ -144,7 +145,8 @@ int CGIRequester::setInfo(unsigned int request, unsigned int size, const void* d
     switch (config.faults.add) {
     case board::Faults::Add::raise: HalmLib::throwFailure(unavailable);
     case board::Faults::Add::refuse:
-        board::traceReason("add-user request refused with %ld (injected fault)", static_cast<long>(config.faults.addCode));
+        board::traceReason("add-user request refused with %ld (injected fault)",
+                           static_cast<long>(config.faults.addCode));
         return refuse(config.faults.addCode);
     default: break;
     }

@@ -85,10 +85,14 @@ bool parseFaultToken(std::string_view token, Faults& faults) {
     if (token.substr(0, 5) == "list=") {
         if (faults.list != Faults::List::none) return false;
         const std::string_view what = token.substr(5);
-        if (what == "fail") faults.list = Faults::List::fail;
-        else if (what == "throw") faults.list = Faults::List::raise;
-        else if (what == "corrupt") faults.list = Faults::List::corrupt;
-        else return false;
+        if (what == "fail")
+            faults.list = Faults::List::fail;
+        else if (what == "throw")
+            faults.list = Faults::List::raise;
+        else if (what == "corrupt")
+            faults.list = Faults::List::corrupt;
+        else
+            return false;
         return true;
     }
     return false;

@@ -50,15 +50,15 @@ void appendTimestamp(std::string& line) {
     tm utc{};
     gmtime_r(&now.tv_sec, &utc);
     char stamp[64];  // room for any int the compiler can imagine
-    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%03ldZ", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                  static_cast<long>(now.tv_nsec / 1000000));
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%03ldZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<long>(now.tv_nsec / 1000000));
     line += stamp;
 }
 
 }  // namespace
 
-int appendLogLine(const char* fileName, std::string_view head, std::initializer_list<std::string_view> fields) noexcept {
+int appendLogLine(const char* fileName, std::string_view head,
+                  std::initializer_list<std::string_view> fields) noexcept {
     try {
         std::string line;
         appendTimestamp(line);

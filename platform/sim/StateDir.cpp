@@ -114,7 +114,8 @@ Fd openPath(int dir, const char* name) {
 // Whether dir is its own parent: the process's root directory, and no other.
 bool isRoot(int dir) {
     const Fd up = openPath(dir, "..");
-    struct stat here {}, above {};
+    struct stat here {
+    }, above{};
     return !up.error() && fstat(dir, &here) == 0 && fstat(up.get(), &above) == 0 && here.st_dev == above.st_dev &&
            here.st_ino == above.st_ino;
 }
@@ -186,9 +187,11 @@ Fd walk(const std::string& path, std::string& why) {
 // The directory at path, or an error after its reason went to standard error.
 Fd openStateDir(const std::string& path) {
     if (path.empty()) {
-        dprintf(STDERR_FILENO, "board: no state directory: USERCTL_BOARD_DIR is unset, XDG_STATE_HOME and HOME are "
-                               "unset or relative, and uid %ld has no home directory; set USERCTL_BOARD_DIR to an "
-                               "absolute path\n", static_cast<long>(geteuid()));
+        dprintf(STDERR_FILENO,
+                "board: no state directory: USERCTL_BOARD_DIR is unset, XDG_STATE_HOME and HOME are "
+                "unset or relative, and uid %ld has no home directory; set USERCTL_BOARD_DIR to an "
+                "absolute path\n",
+                static_cast<long>(geteuid()));
         return Fd();
     }
     // Relative, it would depend on the directories above the working one, which nothing here judges.

@@ -33,7 +33,8 @@ int controllingTerminal(dev_t& device) {
     // well past the field whatever the name.
     char stat[256] = {};
     const board::Fd file = openPath("/proc/self/stat", O_RDONLY);
-    const char* fields = file.error() || read(file.get(), stat, sizeof stat - 1) <= 0 ? nullptr : std::strrchr(stat, ')');
+    const char* fields =
+        file.error() || read(file.get(), stat, sizeof stat - 1) <= 0 ? nullptr : std::strrchr(stat, ')');
     unsigned number = 0;  // the kernel's encoding, which major() and minor() read
     const bool parsed = fields && std::sscanf(fields + 1, " %*c %*d %*d %*d %u", &number) == 1;
     if (number != 0) {

@@ -22,11 +22,12 @@ namespace Report {
 int llog_putHalmLog(long length, const char* text, unsigned long kind, const char* login, const char* origin,
                     const char* code) {
     // The text is read up to length bytes and never past its NUL.
-    const std::size_t textLimit = length > 0 ? std::min<unsigned long>(static_cast<unsigned long>(length), maxField) : 0;
+    const std::size_t textLimit =
+        length > 0 ? std::min<unsigned long>(static_cast<unsigned long>(length), maxField) : 0;
     char kindText[24];
     std::snprintf(kindText, sizeof kindText, "%lu", kind);
-    const int written =
-        board::appendLogLine("event.log", "\t", {kindText, field(login), field(origin), field(code), field(text, textLimit)});
+    const int written = board::appendLogLine(
+        "event.log", "\t", {kindText, field(login), field(origin), field(code), field(text, textLimit)});
     return written == 0 ? 0 : -1;
 }
 

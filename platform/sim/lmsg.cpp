@@ -39,8 +39,7 @@ extern "C" char* lmsg_getmsg(int number, char* buffer, ...) {
         std::snprintf(buffer, lmsgBufferSize, "Platform call failed. [%s]", call);
         break;
     }
-    default:
-        std::snprintf(buffer, lmsgBufferSize, "Message %d is not in the catalogue.", number);
+    default: std::snprintf(buffer, lmsgBufferSize, "Message %d is not in the catalogue.", number);
     }
     va_end(args);
     return buffer;

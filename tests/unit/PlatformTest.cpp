@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "Config.h"
-#include "Files.h"
 #include "CGIRequester.h"
 #include "CGI_USER_INFO.h"
 #include "CommonUtil.h"
+#include "Config.h"
+#include "Files.h"
 #include "HalmTrace.h"
 #include "PException.h"
 #include "PartitionOperatorInfo.h"
