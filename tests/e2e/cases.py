@@ -191,9 +191,10 @@ UMASK = f"umask 277; USERCTL_BOARD_DIR=$PWD/new {RUN_CE}; cd new; stat -c '%a %n
 TOO_BIG = STORE + ": one more account would pass the 33554432 bytes a store may hold"
 SEVEN_KB = "".join(f"user_{i:05d}:3:0:$y${'v' * 100}\n" for i in range(60))  # more than 5120 bytes, within max_users
 # The add started while the test holds users.lock, sent SIGTERM once it waits there, then the lock released.
+# (Or sent it once the add has ended, not waited for ever.)
 HELD = ('umask 077; exec 3>>users.lock; flock 3; $LAUNCH "$USERCTL_BIN" ' + " ".join(CE) + ' 3>&- & until grep -q'
-        ' -- "-> FLOCK *ADVISORY *WRITE $! " /proc/locks; do sleep 0.01; done; kill -TERM $!; exec 3>&-;'
-        ' wait $! 2>/dev/null; echo $?')
+        ' -- "-> FLOCK *ADVISORY *WRITE $! " /proc/locks || ! kill -0 $!; do sleep 0.01; done; kill -TERM $!;'
+        ' exec 3>&-; wait $! 2>/dev/null; echo $?')
 # The question asked where it cannot be written, the reply "y": declined, the reply left unread.
 UNWRITABLE = (DEAD + "printf 'y\\nleft\\n' | { timeout 20 $LAUNCH \"$USERCTL_BIN\" " + " ".join(add("ce"))
               + " >&5; echo $?; cat; }")
