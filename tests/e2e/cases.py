@@ -37,6 +37,7 @@ N, P, Q = "alice_123", "Secret#12", "Are you sure you want to add alice_123 ? [Y
 N32, P32 = "Z9_-9_-9_-9_-9_-9_-9_-9_-9_-9_-z", "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~"
 SHOW, LOGIN = ["show", "user_list"], pwd.getpwuid(os.geteuid()).pw_name
 INVALID, ADDED = "The specified parameter is invalid.\n", "User addition was completed.\n"
+FULL = "No more User addition.\n"
 ADD_FAILED, FAILED = "Failed to execute add user command.\n", "Failed to execute the command.\n"
 HEADER = "user_name                        privilege          operable_partition\n"
 SHOWN, LIST_FAILED = "Command completed. [show user_list]", "Platform call failed. [getInfo(REQ_CGI_GET_USER_LIST)]"
@@ -181,6 +182,9 @@ REFUSED, UNDO = "board: {}: not used as the state directory: {}\n", "find . -typ
 ATTACKED = REFUSED.format("@DIR@", "owned by uid 65534, not by uid 0 that runs the command; chown it to uid 0, or set"
                           " USERCTL_BOARD_DIR to a directory of your own") + ADD_FAILED
 OTHERS = "@DIR@/{}, on its path, belongs to uid 65534; set USERCTL_BOARD_DIR to a path not through it"
+# A state directory its user cannot make: the system's reason, and where to look instead.
+CANNOT_MAKE = "chmod 500 .; USERCTL_BOARD_DIR=$PWD/new userctl show user_list; s=$?; chmod 700 .; exit $s"
+NOT_MADE = REFUSED.format("@DIR@/new", "Permission denied; set USERCTL_BOARD_DIR to another directory") + FAILED
 RELATIVE = REFUSED.format(".", "a relative path; give USERCTL_BOARD_DIR as an absolute path")
 NOBODY = 7654321  # a uid without a name
 NOWHERE = "unset USERCTL_BOARD_DIR XDG_STATE_HOME HOME; userctl show user_list"  # as a user with no home either
@@ -281,11 +285,12 @@ CASES = {
     ],
     "service": [
         c(CE, users=TWO, status=47, err="Same name already exists. User addition failed.\n", trace=[failed(CE)]),
-        c(CAROL, conf="max_users = 2\n", users=TWO, status=46, err="No more User addition.\n", trace=[failed(CAROL)]),
+        c(CAROL, conf="max_users = 1\n", users="bob_12345:3:0:!\n", status=46, err=FULL, trace=[failed(CAROL)]),
         ok(CAROL, "alice_123:1:0", "bob_12345:3:0", "carol_123:3:0", conf="max_users = 3\n", users=TWO),
         fails(CE, "board: add-user request refused with 5 (injected fault)", failed(CE), faults="add=5"),
         fails(CE, failed(CE, 20019, 1537), faults="add=throw"),
         fails(CE, TOKEN.format("nonsense"), failed(CE, 20019, 1537), faults="nonsense"),
+        fails(CE, TOKEN.format("add=6"), failed(CE, 20019, 1537), faults="add=5,add=6"),
         fails(add("ce"), "board: login lookup failed (injected fault)", no_login(add("ce")), faults=" add=5 , login "),
         c(add("partition_operator", "0"), conf="partitions = 99\n", status=3, err=THROWN + "\n", trace=[COUNT, THROWN]),
     ],
@@ -297,7 +302,7 @@ CASES = {
     "show": [
         c(SHOW, status=0, out=HEADER, trace=[SHOWN]),
         c(SHOW, users=ORDER, status=0, out=HEADER + ORDER_SHOWN, trace=[SHOWN]),  # the store's order
-        listed("operator1:2:0:!", "operator1                        Operator           "),
+        listed("operator1:2:0:$y$~", "operator1                        Operator           "),
         listed("ce_account:4:0:!", "ce_account                       CE                 "),
         listed("part_op_a:5:11:!", "part_op_a                        Partition Operator #0,#1,#3"),
         listed("part_op_c:5:4294967295:!", "part_op_c                        Partition Operator #0,#1,#2,#3"),
@@ -307,6 +312,7 @@ CASES = {
         fails(SHOW, STORE + ": 65536 accounts are more than a list can carry", LIST_FAILED, users=MORE),
         fails(SHOW, "board: user list refused (injected fault)", LIST_FAILED, users=TWO, faults="list=fail"),
         fails(SHOW, SHOW_THROWN, users=TWO, faults="list=throw"),
+        fails(SHOW, "board: user list reply refused by its receiver", LIST_FAILED, users=TWO, faults="list=corrupt"),
         fails(SHOW, failed(SHOW), users=TWO, sh="userctl show user_list >/dev/full"),
     ],
     "board": [
@@ -321,6 +327,7 @@ CASES = {
         bad_store(SHOW, "n" * 37 + ":1:0:!\n", ":1: name too long"),
         bad_store(SHOW, "alice_123:x:0:!\n", ":1: privilege is not a decimal number"),
         bad_store(SHOW, "alice_123:6:0:!\n", ":1: unknown privilege"),
+        bad_store(SHOW, "alice_123:1:0:!:x\n", ":1: too many fields"),
         bad_store(SHOW, "alice_123:5:18446744073709551617:!\n", ":1: partition mask is not a 32-bit decimal number"),
         bad_store(CAROL, TWO + "alice_123:1:0:!\n", ":3: repeated name"),
         fails(CE, STORE + ".lock: cannot lock: Is a directory", failed(CE), setup=mkdir("users.lock")),
@@ -344,6 +351,8 @@ CASES = {
         used("/."),
         used("/../${PWD##*/}"),
         used("/link", "ln -s . link", "rm link"),
+        used("/l1", "ln -s . l40; for i in $(seq 39); do ln -s l$((i + 1)) l$i; done", "rm l*"),  # 40 links, the most
+        fails(SHOW, sh=CANNOT_MAKE, uid=65534, err=NOT_MADE),
         untrusted("ln -s . link; chown -h 65534 link", OTHERS.format("link"), "rm link", "/link/"),
         untrusted("mkdir o; chown 65534 o", OTHERS.format("o"), "rm -r o", "/o/d"),
         untrusted("mkdir o; chown 65534 o", OTHERS.format("o"), "rm -r o", "/o/.."),
@@ -362,7 +371,7 @@ CASES = {
         fails(SHOW, STORE + ": cannot read: not a regular file", LIST_FAILED, setup=lambda d: os.mkfifo(d + "/users")),
         c([], sh=UMASK, status=0, err=ADDED, out="700 .\n600 event.log\n600 trace.log\n600 users\n600 users.lock\n"),
         # The store holds no more than the board reads back; a failed write names its file.
-        c(CE, users=big, status=46, err="No more User addition.\n", trace=[TOO_BIG, failed(CE)]),
+        c(CE, users=big, status=46, err=FULL, trace=[TOO_BIG, failed(CE)]),
         fails(CE, STORE + ".tmp: cannot write: File too large", failed(CE), users=SEVEN_KB, sh=LIMITED),
         fails(CE, f"board: login lookup failed: no login name for uid {NOBODY}", no_login(CE), uid=NOBODY),
         ok(CE, "alice_123:4:0", sh=HELD, out="143\n"),  # SIGTERM while it waits for the store: recorded, then ended

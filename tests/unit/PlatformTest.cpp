@@ -123,11 +123,12 @@ TEST(PrimitiveTypeArray, GetSerializedWritesAllOrNothing) {
 
 TEST(PException, TakesBackItsSerializedForm) {
     HalmLib::PException copy(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
-    const std::string form = thrown.substr(11) + std::string(128, 'x');  // a text one longer than it holds
+    // Every byte of the detail set, and a text one longer than it holds.
+    const std::string head("\x01\x50\x5B\x00\x01\x06\x01\x01\x00\x4E\x33", 11), form = head + std::string(128, 'x');
     const auto* bytes = reinterpret_cast<const unsigned char*>(form.data());
     for (const unsigned int cut : {10u, 11u + 128}) EXPECT_FALSE(copy.setSerialized(bytes, cut));
     ASSERT_TRUE(copy.setSerialized(bytes, 11 + 127));
-    EXPECT_EQ(raised([&] { throw copy; }), thrown + std::string(127, 'x'));
+    EXPECT_EQ(raised([&] { throw copy; }), "16797235 1537 " + head + std::string(127, 'x'));
 }
 
 TEST(PartitionOperatorInfo, PartitionsBeyondTheMaskAreNeverSetNorReported) {
