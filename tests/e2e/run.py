@@ -106,18 +106,22 @@ def at_terminal(row, argv, variables, child):
         argv = ["unshare", "-m", "sh", "-c", own, "".join(row.utmp).replace("@TTY@", tty), *argv]
     if row.tty == "nonblocking":  # as a parent process may leave it
         fcntl.fcntl(slave, fcntl.F_SETFL, fcntl.fcntl(slave, fcntl.F_GETFL) | os.O_NONBLOCK)
-    # In the child, a session leader already: the terminal becomes its controlling terminal.
-    controlling = lambda: default_signals() or row.tty != "not controlling" and fcntl.ioctl(0, termios.TIOCSCTTY)
+    def controlling():  # in the child, a session leader already: the terminal becomes its controlling terminal
+        default_signals()
+        if row.tty != "not controlling":
+            fcntl.ioctl(0, termios.TIOCSCTTY)
+
     proc = subprocess.Popen(argv, stdin=slave, stdout=slave, stderr=subprocess.PIPE, env=variables,
                             **dict(child, preexec_fn=controlling))
     os.close(slave)
-    while row.stdin is not None and not out.endswith(b": ") and (chunk := terminal(master, deadline)):
+    asks = row.stdin is not None
+    while asks and not out.endswith(b": ") and (chunk := terminal(master, deadline)):
         out += chunk
-    if row.stdin is not None and not out.endswith(b": "):
+    if asks and not out.endswith(b": "):
         problems.append("ended without asking" if proc.poll() is not None else f"no question within {TIMEOUT} s")
-    while row.stdin is not None and not problems and state(proc.pid) not in "SZ" and time.monotonic() < deadline:
+    while asks and not problems and state(proc.pid) not in "SZ" and time.monotonic() < deadline:
         time.sleep(0.001)  # until it waits, or ends
-    if row.stdin is not None and not problems:
+    if asks and not problems:
         if not LAUNCH:  # an emulator's or valgrind's cmdline is not the program's argument vector
             cmdline = open(f"/proc/{proc.pid}/cmdline").read()
         readable = [f for f in ("environ", "mem") if row.uid and os.stat(f"/proc/{proc.pid}/{f}").st_uid == row.uid]
