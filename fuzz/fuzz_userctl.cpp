@@ -75,13 +75,13 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     for (std::size_t i = 4; i < fields.size(); ++i) argv.push_back(&fields[i][0]);
     argv.push_back(nullptr);
     board::Store before, after;
-    const bool sound = board::readStore(before);
+    const bool sound = board::readStore(before).ok();
     try {
         UserCtrlCmd().execute(static_cast<int>(argv.size() - 1), argv.data());
     } catch (const HalmLib::PException&) {
         // the entry reports these
     }
-    const bool whole = board::readStore(after);
+    const bool whole = board::readStore(after).ok();
     check(!sound || (whole && after.accounts.size() >= before.accounts.size()), "the store stays whole");
     return 0;
 }

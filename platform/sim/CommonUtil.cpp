@@ -2,4 +2,4 @@
 
 #include "Config.h"
 
-int CommonUtil::getMaxPartitionNum() { return board::load().settings.partitions; }
+int CommonUtil::getMaxPartitionNum() { return static_cast<int>(board::load().settings.partitions); }

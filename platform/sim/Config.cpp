@@ -1,7 +1,9 @@
 #include "Config.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "Files.h"
 #include "LogLine.h"
@@ -13,8 +15,18 @@ namespace board {
 
 namespace {
 
-constexpr std::uint32_t maxUsersLimit = 65535;
 constexpr std::size_t maxConfSize = std::size_t{64} * 1024;
+
+// The keys of board.conf, each with its range.
+struct Key {
+    const char* name;
+    std::uint32_t min, max;
+    std::uint32_t Settings::*value;
+};
+constexpr Key keys[] = {
+    {"partitions", 1, HalmLib::HalmUi::PartitionOperatorInfo::maskWidth, &Settings::partitions},
+    {"max_users", 1, 65535, &Settings::maxUsers},
+};
 
 std::string_view trim(std::string_view text) {
     const auto first = text.find_first_not_of(" \t\r");
@@ -22,14 +34,33 @@ std::string_view trim(std::string_view text) {
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
-bool readSettings(Settings& settings) {
+// One line of board.conf, its comment and blanks trimmed: "key = value".
+Status readSetting(std::string_view line, Settings& settings, unsigned& seen) {
+    const auto equals = line.find('=');
+    if (equals == std::string_view::npos) return Status(EINVAL, "expected \"key = value\"");
+    const std::string_view name = trim(line.substr(0, equals));
+    for (unsigned i = 0; i < std::size(keys); ++i) {
+        const Key& key = keys[i];
+        if (name != key.name) continue;
+        if (seen & (1u << i)) return failure(EINVAL, "%s given twice", key.name);
+        std::uint32_t number = 0;
+        if (!parseDecimal(trim(line.substr(equals + 1)), key.max, number) || number < key.min) {
+            return failure(EINVAL, "%s must be a number from %u to %u", key.name, key.min, key.max);
+        }
+        settings.*key.value = number;
+        seen |= 1u << i;
+        return {};
+    }
+    return Status(EINVAL, "unknown setting");
+}
+
+Status readSettings(Settings& settings) {
     const std::string path = statePath("board.conf");
     std::string text;
-    if (const int error = readStateFile("board.conf", text, maxConfSize)) {
-        traceReason("%s: cannot read: %s", path.c_str(), errorText(error));
-        return false;
+    if (Status read = readFile(stateDir().dir.get(), "board.conf", text, maxConfSize); !read.ok()) {
+        return read.within(path + ": cannot read");
     }
-    bool seenPartitions = false, seenMaxUsers = false;
+    unsigned seen = 0;
     std::string_view rest = text;
     for (std::size_t lineNo = 1; !rest.empty(); ++lineNo) {
         const auto newline = rest.find('\n');
@@ -37,120 +68,72 @@ bool readSettings(Settings& settings) {
         rest.remove_prefix(newline == std::string_view::npos ? rest.size() : newline + 1);
         line = trim(line.substr(0, line.find('#')));
         if (line.empty()) continue;
-        const auto equals = line.find('=');
-        if (equals == std::string_view::npos) return failAt(path, lineNo, "expected \"key = value\"");
-        const std::string_view key = trim(line.substr(0, equals));
-        const std::string_view value = trim(line.substr(equals + 1));
-        std::uint32_t number = 0;
-        if (key == "partitions") {
-            if (seenPartitions) return failAt(path, lineNo, "partitions given twice");
-            if (!parseDecimal(value, HalmLib::HalmUi::PartitionOperatorInfo::maskWidth, number) || number < 1)
-                return failAt(path, lineNo, "partitions must be a number from 1 to 32");
-            settings.partitions = static_cast<int>(number);
-            seenPartitions = true;
-        } else if (key == "max_users") {
-            if (seenMaxUsers) return failAt(path, lineNo, "max_users given twice");
-            if (!parseDecimal(value, maxUsersLimit, number) || number < 1)
-                return failAt(path, lineNo, "max_users must be a number from 1 to 65535");
-            settings.maxUsers = number;
-            seenMaxUsers = true;
-        } else {
-            return failAt(path, lineNo, "unknown setting");
+        if (Status set = readSetting(line, settings, seen); !set.ok()) {
+            return set.within(path + ":" + std::to_string(lineNo));
         }
     }
-    return true;
+    return {};
 }
 
+// Takes one token of the fault list; false for an unknown or repeated one.
 bool parseFaultToken(std::string_view token, Faults& faults) {
-    constexpr std::uint32_t maxCode = 0x7FFFFFFF;
-    if (token == "login") {
-        if (faults.login) return false;
-        faults.login = true;
-        return true;
+    constexpr std::pair<std::string_view, Faults::List> lists[] = {{"list=fail", Faults::List::fail},
+                                                                   {"list=throw", Faults::List::raise},
+                                                                   {"list=corrupt", Faults::List::corrupt}};
+    if (token == "login") return !std::exchange(faults.login, true);
+    if (token == "add=throw") return std::exchange(faults.add, Faults::Add::raise) == Faults::Add::none;
+    std::uint32_t code = 0;
+    if (token.substr(0, 4) == "add=" && parseDecimal(token.substr(4), 0x7FFFFFFF, code)) {
+        faults.addCode = static_cast<std::int32_t>(code);
+        return std::exchange(faults.add, Faults::Add::refuse) == Faults::Add::none;
     }
-    if (token.substr(0, 4) == "add=") {
-        if (faults.add != Faults::Add::none) return false;
-        const std::string_view what = token.substr(4);
-        std::uint32_t code = 0;
-        if (what == "throw") {
-            faults.add = Faults::Add::raise;
-        } else if (parseDecimal(what, maxCode, code)) {
-            faults.add = Faults::Add::refuse;
-            faults.addCode = static_cast<std::int32_t>(code);
-        } else {
-            return false;
-        }
-        return true;
-    }
-    if (token.substr(0, 5) == "list=") {
-        if (faults.list != Faults::List::none) return false;
-        const std::string_view what = token.substr(5);
-        if (what == "fail")
-            faults.list = Faults::List::fail;
-        else if (what == "throw")
-            faults.list = Faults::List::raise;
-        else if (what == "corrupt")
-            faults.list = Faults::List::corrupt;
-        else
-            return false;
-        return true;
+    for (const auto& [name, list] : lists) {
+        if (token == name) return std::exchange(faults.list, list) == Faults::List::none;
     }
     return false;
 }
 
-// The environment does not change under a command, and one process runs one
-// command: the settings and the faults are read once. The partition count is
-// asked for every row of a user list.
-struct Loaded {
-    bool done = false;
-    bool settingsOk = false;
-    bool faultsOk = false;
-    Config config;
-};
-
-Loaded& loaded() {
-    static Loaded state;
-    return state;
-}
-
-}  // namespace
-
-bool readFaults(Faults& faults, bool report) {
-    faults = Faults{};
+Status readFaults(Faults& faults) {
     const char* list = std::getenv("USERCTL_BOARD_FAULT");
-    if (!list || !*list) return true;
-    std::string_view rest = list;
-    while (true) {
+    if (!list || !*list) return {};
+    for (std::string_view rest = list;;) {
         const auto comma = rest.find(',');
         const std::string_view token = trim(rest.substr(0, comma));
         if (!parseFaultToken(token, faults)) {
-            if (report) {
-                const std::string shown(token);
-                traceReason("USERCTL_BOARD_FAULT: unknown or repeated token \"%s\"", shown.c_str());
-            }
-            return false;
+            return Status(EINVAL, "USERCTL_BOARD_FAULT: unknown or repeated token \"" + std::string(token) + "\"");
         }
-        if (comma == std::string_view::npos) return true;
+        if (comma == std::string_view::npos) return {};
         rest.remove_prefix(comma + 1);
     }
 }
 
+struct Loaded {
+    Config config;
+    Status status;
+};
+
+Loaded learnConfig() {
+    Loaded loaded;
+    loaded.status = readSettings(loaded.config.settings);
+    if (loaded.status.ok()) loaded.status = readFaults(loaded.config.faults);
+    if (!loaded.status.ok()) report(loaded.status);
+    return loaded;
+}
+
+Learned<Loaded> learned{learnConfig, {}};
+
+}  // namespace
+
 Config load() {
-    Loaded& known = loaded();
-    if (stateDirFd() < 0) HalmLib::throwFailure("Board state directory is unusable");
-    if (!known.done) {
-        known.settingsOk = readSettings(known.config.settings);
-        known.faultsOk = readFaults(known.config.faults, true);
-        known.done = true;
-    }
-    if (!known.settingsOk) HalmLib::throwFailure("Board settings are malformed");
-    if (!known.faultsOk) HalmLib::throwFailure("Board fault list is malformed");
-    return known.config;
+    if (!stateDir().status.ok()) HalmLib::throwFailure("Board state directory is unusable");
+    const Loaded& loaded = learned.get();
+    if (!loaded.status.ok()) HalmLib::throwFailure("Board settings or faults are malformed");
+    return loaded.config;
 }
 
 void forgetState() {
     forgetStateDir();
-    loaded() = Loaded();
+    learned.value.reset();
 }
 
 bool parseDecimal(std::string_view digits, std::uint32_t max, std::uint32_t& value) {

@@ -9,7 +9,7 @@
 namespace board {
 
 struct Settings {
-    int partitions = 4;
+    std::uint32_t partitions = 4;
     std::uint32_t maxUsers = 100;
 };
 
@@ -27,17 +27,14 @@ struct Config {
     Faults faults;
 };
 
-// The settings and the faults, or a platform failure (PException) when the
-// state directory is unusable or either is malformed, the reason traced.
-// Read once per process.
+// The settings and the faults, learned once per process, or a platform
+// failure (PException) when the state directory is unusable or either is
+// malformed; the reason was reported when it was learned.
 Config load();
 
-// Reads USERCTL_BOARD_FAULT alone. False for an unknown or repeated token,
-// traced when report is set.
-bool readFaults(Faults& faults, bool report);
-
-// Forgets the state directory, settings and faults read so far, so that the
-// next call reads them anew (for tests that change them within one process).
+// Forgets the state directory, settings and faults learned so far, so that
+// the next call learns them anew (the fuzz harness, which runs many commands
+// in one process).
 void forgetState();
 
 // Digits only, no sign, at most max. False otherwise (and on overflow).

@@ -1,5 +1,7 @@
 #include "HalmTrace.h"
 
+#include <cerrno>
+
 #include "LogLine.h"
 
 namespace HalmLib {
@@ -9,14 +11,14 @@ namespace trace {
 // that breaks it shows it in the log it is tested by.
 HalmTrace::HalmTrace(unsigned char facility, unsigned char level, unsigned short lineSize) {
     if (facility != cliFacility || level != cliLevel || lineSize != cliLineSize) {
-        board::traceReason("HalmTrace(%u, %u, %u): expected (%u, %u, %u)", facility, level, lineSize, cliFacility,
-                           cliLevel, cliLineSize);
+        board::report(board::failure(EINVAL, "HalmTrace(%u, %u, %u): expected (%u, %u, %u)", facility, level, lineSize,
+                                     cliFacility, cliLevel, cliLineSize));
     }
 }
 HalmTrace::~HalmTrace() = default;
 
 void HalmTrace::putLog(unsigned char kind, const char* text) {
-    if (kind != 0) board::traceReason("putLog kind %u: expected 0", kind);
+    if (kind != 0) board::report(board::failure(EINVAL, "putLog kind %u: expected 0", kind));
     if (text) board::trace(text);
 }
 

@@ -7,12 +7,10 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <cerrno>
 #include <cstdlib>
-#include <cstring>
+#include <string_view>
 #include <vector>
-
-#include "Files.h"
 
 namespace board {
 
@@ -48,12 +46,14 @@ std::string findStateDir() {
 
 // Puts the names of path on pending, a stack whose next name is last. ""
 // (of "//" or a trailing "/") and "." name no step and are left out.
-void pushNames(std::vector<std::string>& pending, const std::string& path) {
+void pushNames(std::vector<std::string>& pending, std::string_view path) {
     for (std::size_t end = path.size(); end > 0;) {
         const std::size_t slash = path.rfind('/', end - 1);
-        const std::size_t begin = slash == std::string::npos ? 0 : slash + 1;
-        if (std::string name = path.substr(begin, end - begin); !name.empty() && name != ".") pending.push_back(name);
-        end = slash == std::string::npos ? 0 : slash;
+        const std::size_t begin = slash == std::string_view::npos ? 0 : slash + 1;
+        if (const std::string_view name = path.substr(begin, end - begin); !name.empty() && name != ".") {
+            pending.emplace_back(name);
+        }
+        end = slash == std::string_view::npos ? 0 : slash;
     }
 }
 
@@ -62,182 +62,192 @@ std::string joined(const std::string& dir, const std::string& name) {
     return dir == "/" ? dir + name : dir + "/" + name;
 }
 
-std::string uidText(uid_t uid) { return std::to_string(uid); }
-
-// Why a directory or link at, met on the way, would let another user put
-// something else in its place, or an empty text: it belongs to neither root
-// nor the effective user, or others can write it without the sticky bit
-// (which keeps them from renaming what is not theirs).
-std::string unsafeStep(const struct stat& info, const std::string& at) {
+// Whether a directory or link at, met on the way, is safe: one that belongs
+// to neither root nor the effective user, or that others can write without
+// the sticky bit (which keeps them from renaming what is not theirs), would
+// let another user put something else in its place.
+Status judgeOnPath(const struct stat& info, const std::string& at) {
     if (info.st_uid != 0 && info.st_uid != geteuid()) {
-        return at + ", on its path, belongs to uid " + uidText(info.st_uid) + notThrough;
+        return Status(EPERM, at + ", on its path, belongs to uid " + std::to_string(info.st_uid) + notThrough, true);
     }
     if (!S_ISLNK(info.st_mode) && (info.st_mode & (S_IWGRP | S_IWOTH)) && !(info.st_mode & S_ISVTX)) {
-        return at + ", on its path, is writable by group or others; chmod go-w it, or chmod +t it";
+        return Status(EPERM, at + ", on its path, is writable by group or others; chmod go-w it, or chmod +t it", true);
     }
     return {};
 }
 
-// Why the state directory itself cannot be trusted, or an empty text. No
-// one else may write it (to plant a file or a link) or read it (to hold its
-// lock).
-std::string unsafeDir(const struct stat& info) {
+// Whether the state directory itself can be trusted: no one else may write
+// it (to plant a file or a link) or read it (to hold its lock).
+Status judgeStateDir(const struct stat& info) {
     if (info.st_uid != geteuid()) {
-        return "owned by uid " + uidText(info.st_uid) + ", not by uid " + uidText(geteuid()) +
-               " that runs the command; chown it to uid " + uidText(geteuid()) +
-               ", or set USERCTL_BOARD_DIR to a directory of your own";
+        return Status(EPERM,
+                      "owned by uid " + std::to_string(info.st_uid) + ", not by uid " + std::to_string(geteuid()) +
+                          " that runs the command; chown it to uid " + std::to_string(geteuid()) +
+                          ", or set USERCTL_BOARD_DIR to a directory of your own",
+                      true);
     }
-    if (info.st_mode & (S_IWGRP | S_IWOTH)) return "writable by group or others; chmod 700 it";
-    if (info.st_mode & (S_IRGRP | S_IROTH)) return "readable by group or others; chmod 700 it";
+    if (info.st_mode & (S_IWGRP | S_IWOTH)) return Status(EPERM, "writable by group or others; chmod 700 it", true);
+    if (info.st_mode & (S_IRGRP | S_IROTH)) return Status(EPERM, "readable by group or others; chmod 700 it", true);
     return {};
-}
-
-// name in dir, opened as what it is (a link stays a link), made a private
-// directory first when missing.
-Fd openStep(int dir, const std::string& name) {
-    const int flags = O_PATH | O_NOFOLLOW | O_CLOEXEC;
-    int fd = openat(dir, name.c_str(), flags);
-    if (fd < 0 && errno == ENOENT && name != "..") {
-        const PrivateUmask privately;
-        // EEXIST: another process made it meanwhile; it is judged as anything found.
-        if (mkdirat(dir, name.c_str(), 0700) != 0 && errno != EEXIST) return Fd(lastError());
-        fd = openat(dir, name.c_str(), flags);
-    }
-    return Fd(fd >= 0 ? fd : lastError());
-}
-
-Fd openPath(int dir, const char* name) {
-    const int fd = openat(dir, name, O_PATH | O_DIRECTORY | O_CLOEXEC);
-    return Fd(fd >= 0 ? fd : lastError());
 }
 
 // Whether dir is its own parent: the process's root directory, and no other.
 bool isRoot(int dir) {
-    const Fd up = openPath(dir, "..");
+    Fd up;
     struct stat here {
     }, above{};
-    return !up.error() && fstat(dir, &here) == 0 && fstat(up.get(), &above) == 0 && here.st_dev == above.st_dev &&
-           here.st_ino == above.st_ino;
+    return openAt(dir, "..", O_PATH | O_DIRECTORY, up).ok() && fstat(dir, &here) == 0 && fstat(up.get(), &above) == 0 &&
+           here.st_dev == above.st_dev && here.st_ino == above.st_ino;
 }
 
 // The root directory. An emulator that runs the board over a system root of
 // its own (qemu-user's -L) opens that one for "/", which is then not its own
 // parent; /proc/self/root still names the real one.
-Fd openRoot() {
-    Fd root = openPath(AT_FDCWD, "/");
-    if (!root.error() && !isRoot(root.get())) {
-        Fd real = openPath(AT_FDCWD, "/proc/self/root");
-        if (!real.error() && isRoot(real.get())) return real;
+Status openRoot(Fd& root) {
+    if (Status opened = openAt(AT_FDCWD, "/", O_PATH | O_DIRECTORY, root); !opened.ok()) return opened;
+    Fd real;
+    if (!isRoot(root.get()) && openAt(AT_FDCWD, "/proc/self/root", O_PATH | O_DIRECTORY, real).ok() &&
+        isRoot(real.get())) {
+        root = std::move(real);
     }
-    return root;
+    return {};
 }
 
-// The state directory at path, reached one name at a time from "/": each step
-// is opened relative to the directory already judged and judged by what was
-// opened, never by the path's text, so that nothing another user swaps in on
-// the way is used unseen. Every directory reached is judged, one left again
-// through ".." too; a link is followed only when it is root's or the
-// effective user's, and the walk goes on from where it leads. On failure why
-// says why.
-Fd walk(const std::string& path, std::string& why) {
-    std::vector<std::string> pending;
-    pushNames(pending, path);
-    std::string at = "/", step = at;  // the directory the walk is in, and what it opened last, for messages
-    Fd here = openRoot();
-    struct stat info {};
-    int error = here.error();
-    for (int links = 0; !error;) {
-        if (fstat(here.get(), &info) != 0) {
-            error = lastError();
-        } else if (pending.empty()) {  // the state directory itself, opened for its lock
-            Fd dir(openat(here.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-            if ((error = dir.error()) || (fstat(dir.get(), &info) != 0 && (error = lastError()))) break;
-            if ((why = unsafeDir(info)).empty()) return dir;
-            return Fd();
-        } else if (!(why = unsafeStep(info, at)).empty()) {
-            return Fd();
-        } else {
-            step = joined(at, pending.back());
-            Fd next = openStep(here.get(), pending.back());
-            pending.pop_back();
-            if ((error = next.error()) || (fstat(next.get(), &info) != 0 && (error = lastError()))) break;
-            if (S_ISDIR(info.st_mode)) {
-                here = std::move(next);
-                at = step;
-                continue;
-            }
-            if (!S_ISLNK(info.st_mode)) error = -ENOTDIR;
-            // Another user's link is refused before it is read: where it leads is theirs to change.
-            if (error || !(why = unsafeStep(info, step)).empty()) break;
-            char target[PATH_MAX];
-            const ssize_t size = readlinkat(next.get(), "", target, sizeof target);
-            error = size < 0 ? lastError() : ++links > maxLinks ? -ELOOP : size == sizeof target ? -ENAMETOOLONG : 0;
-            if (!error && target[0] == '/') {
-                here = openRoot();
-                at = "/";
-                error = here.error();
-            }
-            if (!error) pushNames(pending, std::string(target, static_cast<std::size_t>(size)));
-        }
-    }
-    if (error) why = (step == path ? "" : step + ": ") + errorText(error) + elsewhere;
-    return Fd();
-}
-
-// The directory at path, or an error after its reason went to standard error.
-Fd openStateDir(const std::string& path) {
-    if (path.empty()) {
-        dprintf(STDERR_FILENO,
-                "board: no state directory: USERCTL_BOARD_DIR is unset, XDG_STATE_HOME and HOME are "
-                "unset or relative, and uid %ld has no home directory; set USERCTL_BOARD_DIR to an "
-                "absolute path\n",
-                static_cast<long>(geteuid()));
-        return Fd();
-    }
-    // Relative, it would depend on the directories above the working one, which nothing here judges.
-    std::string why = "a relative path; give USERCTL_BOARD_DIR as an absolute path";
-    if (path[0] == '/') {
-        Fd dir = walk(path, why);
-        if (!dir.error()) return dir;
-    }
-    dprintf(STDERR_FILENO, "board: %s: not used as the state directory: %s\n", path.c_str(), why.c_str());
-    return Fd();
-}
-
-// The environment does not change under a command, and one process runs one
-// command: the state directory is looked for once.
-struct Known {
-    bool looked = false;
-    std::string path;
-    Fd dir;
+// Where a walk to the state directory stands: the directory it has reached,
+// judged by what was opened, never by the path's text, so that nothing
+// another user swaps in on the way is used unseen.
+struct Walk {
+    std::string path;                  // the state directory's, for messages
+    std::vector<std::string> pending;  // the names still to walk, the next one last
+    Fd here;                           // the directory reached
+    std::string at = "/";              // its path, for messages
+    int links = 0;                     // followed so far
 };
 
-Known& known() {
-    static Known state;
+// An error the system gave on the way: where, and where else to look.
+Status failedStep(const Walk& walk, const std::string& step, const Status& error) {
+    return Status(error.error(), (step == walk.path ? "" : step + ": ") + error.reason() + elsewhere, true);
+}
+
+// A directory the path names but the system lacks, made private: it is then
+// opened and judged as anything found.
+Status makeDirectory(int dir, const std::string& name, Fd& made) {
+    const PrivateUmask privately;
+    // EEXIST: another process made it meanwhile.
+    if (mkdirat(dir, name.c_str(), 0700) != 0 && errno != EEXIST) return Status(errno);
+    return openAt(dir, name.c_str(), O_PATH | O_NOFOLLOW, made);
+}
+
+// A link of root's or the user's: the walk goes on with its text, from the
+// root when it is absolute. Another user's link is refused before it is
+// read: where it leads is theirs to change.
+Status follow(Walk& walk, const Fd& link, const struct stat& info, const std::string& step) {
+    if (Status safe = judgeOnPath(info, step); !safe.ok()) return safe;
+    char target[PATH_MAX];
+    const ssize_t size = readlinkat(link.get(), "", target, sizeof target);
+    if (size < 0) return failedStep(walk, step, Status(errno));
+    if (++walk.links > maxLinks) return failedStep(walk, step, Status(ELOOP));
+    if (size == sizeof target) return failedStep(walk, step, Status(ENAMETOOLONG));
+    if (target[0] == '/') {
+        if (Status root = openRoot(walk.here); !root.ok()) return failedStep(walk, step, root);
+        walk.at = "/";
+    }
+    pushNames(walk.pending, std::string_view(target, static_cast<std::size_t>(size)));
+    return {};
+}
+
+// One name down from the directory reached: a directory, made when missing,
+// or a link.
+Status stepDown(Walk& walk, const std::string& name) {
+    const std::string step = joined(walk.at, name);
+    Fd next;
+    Status opened = openAt(walk.here.get(), name.c_str(), O_PATH | O_NOFOLLOW, next);
+    if (opened.error() == ENOENT) opened = makeDirectory(walk.here.get(), name, next);
+    struct stat info {};
+    if (opened.ok() && fstat(next.get(), &info) != 0) opened = Status(errno);
+    if (!opened.ok()) return failedStep(walk, step, opened);
+    if (S_ISLNK(info.st_mode)) return follow(walk, next, info, step);
+    if (!S_ISDIR(info.st_mode)) return failedStep(walk, step, Status(ENOTDIR));
+    walk.here = std::move(next);
+    walk.at = step;
+    return {};
+}
+
+// "..": the directory above, judged in its turn as any other reached.
+Status stepUp(Walk& walk) {
+    const std::string step = joined(walk.at, "..");
+    Fd up;
+    if (Status opened = openAt(walk.here.get(), "..", O_PATH | O_DIRECTORY, up); !opened.ok()) {
+        return failedStep(walk, step, opened);
+    }
+    walk.here = std::move(up);
+    walk.at = step;
+    return {};
+}
+
+// The state directory itself, opened for reading from the descriptor that was
+// judged, so that nothing can be swapped in between.
+Status openLast(const Walk& walk, Fd& dir) {
+    Fd opened;
+    struct stat info {};
+    Status status = openAt(walk.here.get(), ".", O_RDONLY | O_DIRECTORY, opened);
+    if (status.ok() && fstat(opened.get(), &info) != 0) status = Status(errno);
+    if (!status.ok()) return failedStep(walk, walk.at, status);
+    if (status = judgeStateDir(info); status.ok()) dir = std::move(opened);
+    return status;
+}
+
+// The directory at path, an absolute one, reached from "/" a name at a time.
+// Every directory the walk leaves is judged first, one left through ".." too.
+Status walkTo(const std::string& path, Fd& dir) {
+    Walk walk;
+    walk.path = path;
+    pushNames(walk.pending, path);
+    if (Status root = openRoot(walk.here); !root.ok()) return failedStep(walk, "/", root);
+    while (!walk.pending.empty()) {
+        struct stat info {};
+        if (fstat(walk.here.get(), &info) != 0) return failedStep(walk, walk.at, Status(errno));
+        if (Status safe = judgeOnPath(info, walk.at); !safe.ok()) return safe;
+        const std::string name = std::move(walk.pending.back());
+        walk.pending.pop_back();
+        if (Status stepped = name == ".." ? stepUp(walk) : stepDown(walk, name); !stepped.ok()) return stepped;
+    }
+    return openLast(walk, dir);
+}
+
+StateDir learnStateDir() {
+    StateDir state;
+    state.path = findStateDir();
+    // Its files' names are joined to it with a "/" of their own.
+    while (state.path.size() > 1 && state.path.back() == '/') state.path.pop_back();
+    if (state.path.empty()) {
+        state.status =
+            Status(ENOENT,
+                   "no state directory: USERCTL_BOARD_DIR is unset, XDG_STATE_HOME and HOME are unset or "
+                   "relative, and uid " +
+                       std::to_string(geteuid()) + " has no home directory; set USERCTL_BOARD_DIR to an absolute path",
+                   true);
+    } else if (state.path[0] != '/') {
+        // Relative, it would depend on the directories above the working one, which nothing here judges.
+        state.status = Status(EINVAL, "a relative path; give USERCTL_BOARD_DIR as an absolute path", true);
+    } else {
+        state.status = walkTo(state.path, state.dir);
+    }
+    if (!state.path.empty() && !state.status.ok()) {
+        state.status = state.status.within(state.path + ": not used as the state directory");
+    }
+    if (!state.status.ok()) tell(state.status);
     return state;
 }
 
+Learned<StateDir> learned{learnStateDir, {}};
+
 }  // namespace
 
-int stateDirFd() {
-    Known& state = known();
-    if (!state.looked) {
-        state.path = findStateDir();
-        // Its files' names are joined to it with a "/" of their own.
-        while (state.path.size() > 1 && state.path.back() == '/') state.path.pop_back();
-        state.dir = openStateDir(state.path);
-        state.looked = true;
-    }
-    return state.dir.error() ? -1 : state.dir.get();
-}
+const StateDir& stateDir() { return learned.get(); }
 
-std::string stateDir() {
-    stateDirFd();
-    return known().path;
-}
+std::string statePath(const char* name) { return stateDir().path + "/" + name; }
 
-std::string statePath(const char* name) { return stateDir() + "/" + name; }
-
-void forgetStateDir() { known() = Known(); }
+void forgetStateDir() { learned.value.reset(); }
 
 }  // namespace board

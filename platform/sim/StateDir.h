@@ -2,25 +2,39 @@
 
 // Where the board's files live, and whether to trust them.
 
+#include <optional>
 #include <string>
+
+#include "Files.h"
+#include "Status.h"
 
 namespace board {
 
-// The state directory, opened once per process: reached from "/" one name
-// at a time, each directory on the way created (0700) when missing and
-// judged by what was opened, a link followed only when it is root's or the
-// effective user's. It is trusted only when it belongs to the effective
-// user and no one else can read or write it, and no other user can replace
-// a directory or link on its path; so no other user can plant a file or a
-// link in it, or hold its lock. -1 when there is none to trust; the reason,
-// and what would make it usable, then went to standard error, since no
-// trace log can hold it.
-int stateDirFd();
-// Its path, for messages; empty when none is set.
-std::string stateDir();
-std::string statePath(const char* name);
+// What the board learns once per process: the environment does not change
+// under a command, and one process runs one command. Resetting value makes the
+// next use learn it anew (the fuzz harness runs many commands in one process).
+template <typename T>
+struct Learned {
+    T (*learn)();
+    std::optional<T> value;
+    T& get() { return value ? *value : value.emplace(learn()); }
+};
 
-// Forgets the state directory, so that the next call looks for it anew.
+// The state directory: reached from "/" one name at a time, each directory on
+// the way created (0700) when missing and judged by what was opened, a link
+// followed only when it is root's or the effective user's. It is trusted only
+// when it belongs to the effective user and no one else can read or write it,
+// and no other user can replace a directory or link on its path; so no other
+// user can plant a file or a link in it, or hold its lock. When it cannot be
+// trusted, or there is none, its status says why and what would make it
+// usable, and the console was told (no trace log can be trusted to hold it).
+struct StateDir {
+    std::string path;  // for messages; empty when none is set
+    Fd dir;            // opened for reading; none when not trusted
+    Status status;
+};
+const StateDir& stateDir();
+std::string statePath(const char* name);
 void forgetStateDir();
 
 }  // namespace board

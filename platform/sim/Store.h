@@ -8,6 +8,9 @@
 #include <string_view>
 #include <vector>
 
+#include "Files.h"
+#include "Status.h"
+
 namespace board {
 
 struct Account {
@@ -29,20 +32,34 @@ struct Store {
 // it without a NUL, as a real service's reply may: readers of the list must
 // cope with that.
 constexpr std::size_t maxNameLength = 36;
+// The most the board reads back: a store that grows past it would lose every
+// account.
+constexpr std::size_t maxStoreSize = std::size_t{32} * 1024 * 1024;
 
-// Reads and checks the store; a missing file is an empty store. False, with
-// the file and line traced, when it cannot be read or parsed.
-bool readStore(Store& store);
+// Printable ASCII without the blank, as names and verifiers are.
+bool printable(std::string_view text);
 
-// The crypt(3) verifier of password with a fresh salt ("!" without libxcrypt):
-// 0, or minus errno.
-int makeVerifier(const char* password, std::string& verifier);
+// Reads and checks the store; a missing file is an empty store.
+Status readStore(Store& store);
 
-enum class AddResult { added, exists, full, failed };
+// The crypt(3) verifier of password with a fresh salt ("!" without libxcrypt).
+Status makeVerifier(const char* password, std::string& verifier);
 
-// Appends the account under the store's lock; the store is replaced whole or
-// left as it was. A store that would grow past what the board reads back is
-// full. Every reason but exists is traced.
-AddResult addAccount(const Account& account, std::string_view verifier, std::uint32_t maxUsers);
+// The store's lock, held while its descriptors are open: flock on
+// users.lock, which every writer of the store takes, and then on the state
+// directory itself. A lock file can be removed or replaced while it is held,
+// and the next writer would lock a fresh one; the directory cannot be, so two
+// writers never hold the store at once, whatever happens to the file.
+struct StoreLock {
+    Fd file, dir;
+};
+Status lockStore(StoreLock& lock);
+
+// The store's line for account.
+std::string storeLine(const Account& account, std::string_view verifier);
+
+// Replaces the store, under its lock, with old followed by added: whole, or
+// left as it was.
+Status replaceStore(std::string_view old, std::string_view added);
 
 }  // namespace board

@@ -18,36 +18,34 @@
 
 namespace {
 
-board::Fd openPath(const char* path, int flags) {
-    const int fd = open(path, flags | O_CLOEXEC);
-    return board::Fd(fd >= 0 ? fd : board::lastError());
-}
-
-// The device number of the process's controlling terminal into device: 0, or
-// minus errno: -ENXIO when the process has none, another value when the
-// system cannot tell.
-int controllingTerminal(dev_t& device) {
+// The device number of the process's controlling terminal into device:
+// ENXIO when the process has none, another errno when the system cannot tell.
+board::Status controllingTerminal(dev_t& device) {
     // The terminal is the seventh field. The command name before it, in
     // parentheses, may itself hold blanks and ')', and none of the fields
     // after it can, so they are counted from the last ')'. 255 bytes reach
     // well past the field whatever the name.
     char stat[256] = {};
-    const board::Fd file = openPath("/proc/self/stat", O_RDONLY);
+    board::Fd file;
     const char* fields =
-        file.error() || read(file.get(), stat, sizeof stat - 1) <= 0 ? nullptr : std::strrchr(stat, ')');
+        !board::openAt(AT_FDCWD, "/proc/self/stat", O_RDONLY, file).ok() || read(file.get(), stat, sizeof stat - 1) <= 0
+            ? nullptr
+            : std::strrchr(stat, ')');
     unsigned number = 0;  // the kernel's encoding, which major() and minor() read
     const bool parsed = fields && std::sscanf(fields + 1, " %*c %*d %*d %*d %u", &number) == 1;
     if (number != 0) {
         device = number;
-        return 0;
+        return {};
     }
     // Where /proc/self/stat is emulated (qemu-user) it names no terminal, yet
     // /dev/tty opens: then the terminal itself may say which it is.
-    const board::Fd tty = openPath("/dev/tty", O_RDWR | O_NOCTTY | O_NONBLOCK);
-    if (tty.error()) return parsed || tty.error() == -ENXIO ? -ENXIO : tty.error();
-    if (ioctl(tty.get(), TIOCGDEV, &number) != 0) return board::lastError();
+    board::Fd tty;
+    if (board::Status opened = board::openAt(AT_FDCWD, "/dev/tty", O_RDWR | O_NOCTTY | O_NONBLOCK, tty); !opened.ok()) {
+        return parsed || opened.error() == ENXIO ? board::Status(ENXIO) : opened;
+    }
+    if (ioctl(tty.get(), TIOCGDEV, &number) != 0) return board::Status(errno);
     device = number;
-    return 0;
+    return {};
 }
 
 // The terminal device's name under /dev, "pts/3" style; empty when none is
@@ -75,9 +73,9 @@ std::string terminalName(dev_t device) {
 // terminal stands in for it.
 std::string terminalLine() {
     dev_t device = 0;
-    const int found = controllingTerminal(device);
-    if (found == 0) return terminalName(device);
-    if (found == -ENXIO) return {};
+    const board::Status found = controllingTerminal(device);
+    if (found.ok()) return terminalName(device);
+    if (found.error() == ENXIO) return {};
     char name[256];
     for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) {
         if (ttyname_r(fd, name, sizeof name) != 0) continue;
@@ -95,10 +93,8 @@ std::string fieldText(const char (&field)[N]) {
 }  // namespace
 
 int UtmpUtil::getUserInfo(std::string& origin, std::string& login) {
-    // A malformed fault list is left for the board's operations to report.
-    board::Faults faults;
-    if (board::readFaults(faults, false) && faults.login) {
-        board::traceReason("login lookup failed (injected fault)");
+    if (board::load().faults.login) {
+        board::report(board::Status(EINVAL, "login lookup failed (injected fault)"));
         return 1;
     }
     const std::string line = terminalLine();
@@ -121,7 +117,8 @@ int UtmpUtil::getUserInfo(std::string& origin, std::string& login) {
         if (const passwd* account = getpwuid(geteuid()); account && account->pw_name) login = account->pw_name;
     }
     if (login.empty()) {
-        board::traceReason("login lookup failed: no login name for uid %ld", static_cast<long>(geteuid()));
+        board::report(
+            board::failure(ENOENT, "login lookup failed: no login name for uid %ld", static_cast<long>(geteuid())));
         return 1;
     }
     origin = !host.empty() ? host : !line.empty() ? line : "console";

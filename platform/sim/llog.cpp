@@ -26,9 +26,9 @@ int llog_putHalmLog(long length, const char* text, unsigned long kind, const cha
         length > 0 ? std::min<unsigned long>(static_cast<unsigned long>(length), maxField) : 0;
     char kindText[24];
     std::snprintf(kindText, sizeof kindText, "%lu", kind);
-    const int written = board::appendLogLine(
+    const board::Status written = board::appendLogLine(
         "event.log", "\t", {kindText, field(login), field(origin), field(code), field(text, textLimit)});
-    return written == 0 ? 0 : -1;
+    return written.ok() ? 0 : -1;
 }
 
 }  // namespace Report

@@ -369,6 +369,7 @@ CASES = {
         fails(CE, sh=victim(ATTACK), out="rc\n# rc\n", err=ATTACKED),
         ok(CE, "alice_123:4:0", sh=victim("ln -s $v/rc trace.log"), out="rc\n# rc\n", trace=[]),
         fails(SHOW, STORE + ": cannot read: not a regular file", LIST_FAILED, setup=lambda d: os.mkfifo(d + "/users")),
+        fails(SHOW, STORE + ": cannot read: a symbolic link", LIST_FAILED, setup=lambda d: os.symlink("x", d + "/users")),
         c([], sh=UMASK, status=0, err=ADDED, out="700 .\n600 event.log\n600 trace.log\n600 users\n600 users.lock\n"),
         # The store holds no more than the board reads back; a failed write names its file.
         c(CE, users=big, status=46, err=FULL, trace=[TOO_BIG, failed(CE)]),

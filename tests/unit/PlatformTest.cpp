@@ -21,6 +21,7 @@
 #include "PException.h"
 #include "PartitionOperatorInfo.h"
 #include "PrimitiveTypeArray.h"
+#include "StateDir.h"
 #include "UserCtrlCmd.h"
 
 using Bytes = std::vector<unsigned char>;
@@ -163,7 +164,7 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
     board::forgetState();  // whatever another test read
     {
         const ScopedVariable faults("USERCTL_BOARD_FAULT", "bogus");
-        EXPECT_EQ(raised([] { CommonUtil::getMaxPartitionNum(); }), thrown + "Board fault list is malformed");
+        EXPECT_EQ(raised([] { CommonUtil::getMaxPartitionNum(); }), thrown + "Board settings or faults are malformed");
     }
     board::forgetState();
     const std::string refused = "add-user request refused: ";
@@ -182,7 +183,7 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
     };
     const auto lastTrace = [] {
         std::string trace;
-        board::readStateFile("trace.log", trace, 1 << 20);
+        (void)board::readFile(board::stateDir().dir.get(), "trace.log", trace, 1 << 20);
         return trace.substr(trace.rfind("]: ") + 3);
     };
     Users users;
@@ -198,7 +199,7 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
         EXPECT_EQ(requester.setInfo(row.request, row.size, &user), row.trace.empty() ? 1 : 0);
         EXPECT_EQ(requester.errorCode, row.trace.empty() ? 0 : 1);
         std::string stored;
-        board::readStateFile("users", stored, 1 << 20);
+        (void)board::readFile(board::stateDir().dir.get(), "users", stored, 1 << 20);
         EXPECT_EQ(stored.substr(0, 15), row.trace.empty() ? "alice_123:5:15:" : "");
         EXPECT_TRUE(row.trace.empty() || lastTrace() == "board: " + row.trace + "\n") << lastTrace();
     }

@@ -1,0 +1,49 @@
+#pragma once
+
+// How the board reports, inside and to the administrator.
+
+#include <string>
+#include <string_view>
+
+namespace board {
+
+// The outcome of every operation inside the board: ok, or failed with the
+// errno value that says why (EINVAL where no call failed, as for a malformed
+// line) and the reason in words, as the board's lines show it. The caller
+// that knows what was being done puts that in front (within); the board's
+// entry points say the reason once (report, LogLine.h). A reason that asks the
+// administrator to act is said on the console too.
+class [[nodiscard]] Status {
+public:
+    Status() = default;  // ok
+    // Failed with error, in the system's words.
+    explicit Status(int error);
+    Status(int error, std::string reason, bool console = false)
+        : code(error), text(std::move(reason)), console(console) {}
+
+    bool ok() const { return text.empty(); }
+    int error() const { return code; }
+    const std::string& reason() const { return text; }
+    bool forConsole() const { return console; }
+    // "what: reason".
+    Status within(const std::string& what) const { return Status(code, what + ": " + text, console); }
+
+private:
+    int code = 0;
+    std::string text;
+    bool console = false;
+};
+
+// A failure whose reason is printed from format.
+Status failure(int error, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Appends text to line with control characters (and DEL) and the backslash
+// escaped, so that no text can end a line early or forge one, and an escape
+// always means the byte it names. Bytes from 0x80 up are kept: UTF-8 stays
+// readable.
+void appendEscaped(std::string& line, std::string_view text);
+
+// Writes "board: " and the reason as one line on standard error.
+void tell(const Status& status) noexcept;
+
+}  // namespace board
