@@ -7,6 +7,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "CGIRequester.h"
 #include "CGI_USER_INFO.h"
@@ -19,48 +20,11 @@ namespace {
 
 constexpr int passwordWord = 1;       // the password and its repetition
 constexpr int passwordAgainWord = 2;  // among the words after "add user"
-constexpr const char* passwordMask = "********";
 constexpr std::size_t fieldTextLength = 32;
 
-// How the service's refusals end the command.
-struct Refusal {
-    std::int32_t errorCode;
-    int status;
-    const char* message;
-};
-constexpr Refusal refusals[] = {
-    {HalmLib::Gui::serviceError::userExists, exitStatus::sameName, "Same name already exists. User addition failed.\n"},
-    {HalmLib::Gui::serviceError::noMoreUsers, exitStatus::noMoreUsers, "No more User addition.\n"},
-};
-constexpr Refusal otherRefusal = {0, exitStatus::failed, "Failed to execute add user command.\n"};
-
-const Refusal& refusalFor(std::int32_t errorCode) {
-    for (const Refusal& refusal : refusals) {
-        if (refusal.errorCode == errorCode) return refusal;
-    }
-    return otherRefusal;
-}
+const char* const addFailed = "Failed to execute add user command.\n";
 
 bool isPasswordWord(int index) { return index == passwordWord || index == passwordAgainWord; }
-
-// Once copied, the passwords are wiped from the process's own argument
-// vector, so that ps and /proc/PID/cmdline do not show them while the
-// question waits or the request runs.
-class PasswordWordsWiper {
-public:
-    PasswordWordsWiper(int count, char** words) : count(count), words(words) {}
-    ~PasswordWordsWiper() {
-        for (int i = 0; i < count; ++i) {
-            if (isPasswordWord(i)) std::memset(words[i], 'x', std::strlen(words[i]));
-        }
-    }
-    PasswordWordsWiper(const PasswordWordsWiper&) = delete;
-    PasswordWordsWiper& operator=(const PasswordWordsWiper&) = delete;
-
-private:
-    int count;
-    char** words;
-};
 
 // Holds, while it lives, the signals that would end the process: an account
 // must not be stored without the lines that record it. One that arrives
@@ -85,8 +49,8 @@ private:
     sigset_t old;
 };
 
-// A password, or a text holding one, cleared once it has served, so that no
-// copy outlives its use for a memory disclosure to find.
+// A password cleared once it has served, so that no copy outlives its use for
+// a memory disclosure to find.
 void wipe(void* bytes, std::size_t size) { explicit_bzero(bytes, size); }
 void wipe(std::string& text) {
     wipe(&text[0], text.size());
@@ -110,11 +74,9 @@ AddUser::AddUser()
     : trace(HalmLib::trace::cliFacility, HalmLib::trace::cliLevel, HalmLib::trace::cliLineSize),
       cmdString("add user"),
       privilege(0),
-      quiet(false),
-      logString("add user") {}
+      quiet(false) {}
 
 AddUser::~AddUser() {
-    wipe(cmdString);
     wipe(password);
     wipe(passwordAgain);
 }
@@ -125,17 +87,25 @@ bool AddUser::refuse() {
 }
 
 bool AddUser::parseCommand(int count, char** words) {
-    // Grown once, so that no freed buffer keeps a part of a password.
-    std::size_t length = cmdString.size();
-    for (int i = 0; i < count; ++i) length += 1 + std::strlen(words[i]);
-    cmdString.reserve(length);
-    getCmdString(cmdString, count, words);
+    // The command text reaches the trace log: the two password words never
+    // enter it.
+    static char mask[] = "********";
+    std::vector<char*> shown(words, words + count);
     for (int i = 0; i < count; ++i) {
-        logString += ' ';
-        logString += isPasswordWord(i) ? passwordMask : words[i];
+        if (isPasswordWord(i)) shown[i] = mask;
     }
-    const PasswordWordsWiper wiper(count, words);
+    getCmdString(cmdString, count, shown.data());
+    const bool parsed = judgeWords(count, words);
+    // Once copied, the passwords are wiped from the process's own argument
+    // vector, so that ps and /proc/PID/cmdline do not show them while the
+    // question waits or the request runs.
+    for (int i = 0; i < count; ++i) {
+        if (isPasswordWord(i)) std::memset(words[i], 'x', std::strlen(words[i]));
+    }
+    return parsed;
+}
 
+bool AddUser::judgeWords(int count, char** words) {
     if (count < 4) {
         putTrace(trace, "CLI add user: This command need parameters at least 4 .");
         return refuse();
@@ -167,6 +137,41 @@ bool AddUser::parseCommand(int count, char** words) {
     return refuse();
 }
 
+void AddUser::makeRecord(CGI_USER_INFO& record) {
+    std::memset(&record, 0, sizeof record);
+    copyField(record.user_name, userName);
+    copyField(record.password, password);
+    copyField(record.password_again, passwordAgain);
+    // From here on the record holds the only copy.
+    wipe(password);
+    wipe(passwordAgain);
+    record.setPrivilege(privilege);
+    record.entry_flag = 1;
+    unsigned long mask = 0;
+    setPartitionNo(partitionIdList, mask);
+    record.setOperablePartition(mask);
+}
+
+int AddUser::reportOutcome(const HalmLib::Gui::CGIRequester& requester, bool added, const std::string& description,
+                           const std::string& login, const std::string& origin) {
+    char message[lmsgBufferSize];
+    if (!added) {
+        trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, message, cmdString.c_str(), 0, 0));
+        using namespace HalmLib::Gui::serviceError;
+        switch (requester.errorCode) {
+        case userExists: printConsole("Same name already exists. User addition failed.\n"); return exitStatus::sameName;
+        case noMoreUsers: printConsole("No more User addition.\n"); return exitStatus::noMoreUsers;
+        default: printConsole("%s", addFailed); return exitStatus::failed;
+        }
+    }
+    printConsole("User addition was completed.\n");
+    trace.putLog(0, lmsg_getmsg(lmsgNumber::commandCompleted, message, cmdString.c_str()));
+    lmsg_getmsg(lmsgNumber::accountEvent, message, description.c_str(), "Add");
+    HalmLib::Report::llog_putHalmLog(static_cast<long>(std::strlen(message)), message, 1, login.c_str(), origin.c_str(),
+                                     "0xFF");
+    return exitStatus::success;
+}
+
 int AddUser::execute() {
     char message[lmsgBufferSize];
     // From the request on, until its outcome is recorded, the exception's included.
@@ -175,28 +180,17 @@ int AddUser::execute() {
         std::string origin;
         std::string login;
         if (UtmpUtil::getUserInfo(origin, login) != 0) {
-            printConsole("%s", otherRefusal.message);
+            printConsole("%s", addFailed);
             char text[textBufferSize];
-            std::snprintf(text, sizeof text, "%s (UtmpUtil::getUserInfo()) failed.)", logString.c_str());
+            std::snprintf(text, sizeof text, "%s (UtmpUtil::getUserInfo()) failed.)", cmdString.c_str());
             trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, message, text, 0, 0));
             return exitStatus::failed;
         }
 
         HalmLib::Gui::CGIRequester requester;
-
         CGI_USER_INFO record;
-        std::memset(&record, 0, sizeof record);
-        copyField(record.user_name, userName);
-        copyField(record.password, password);
-        copyField(record.password_again, passwordAgain);
-        wipe(password);
-        wipe(passwordAgain);
         const RecordWiper recordWiper{record};
-        record.setPrivilege(privilege);
-        record.entry_flag = 1;
-        unsigned long mask = 0;
-        setPartitionNo(partitionIdList, mask);
-        record.setOperablePartition(mask);
+        makeRecord(record);
 
         std::string description = record.user_name;
         if (record.getPrivilege() == privilegeCode::partitionOperator) {
@@ -208,23 +202,12 @@ int AddUser::execute() {
         if (!quiet && !isExecute(question)) return exitStatus::success;
 
         held.emplace();
-        if (requester.setInfo(HalmLib::Gui::REQ_CGI_ADD_USER, sizeof record, &record) == 0) {
-            trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, message, logString.c_str(), 0, 0));
-            const Refusal& refusal = refusalFor(requester.errorCode);
-            printConsole("%s", refusal.message);
-            return refusal.status;
-        }
-
-        printConsole("User addition was completed.\n");
-        trace.putLog(0, lmsg_getmsg(lmsgNumber::commandCompleted, message, logString.c_str()));
-        lmsg_getmsg(lmsgNumber::accountEvent, message, description.c_str(), "Add");
-        HalmLib::Report::llog_putHalmLog(static_cast<long>(std::strlen(message)), message, 1, login.c_str(),
-                                         origin.c_str(), "0xFF");
-        return exitStatus::success;
+        const bool added = requester.setInfo(HalmLib::Gui::REQ_CGI_ADD_USER, sizeof record, &record) != 0;
+        return reportOutcome(requester, added, description, login, origin);
     } catch (const HalmLib::PException& exception) {
-        trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, message, logString.c_str(),
+        trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, message, cmdString.c_str(),
                                     exception.getExceptionDetail(), exception.getActionCode()));
-        printConsole("%s", otherRefusal.message);
+        printConsole("%s", addFailed);
         return exitStatus::failed;
     }
 }

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "CGIRequester.h"
+#include "CGI_USER_INFO.h"
 #include "HalmTrace.h"
 #include "UserCommandCommon.h"
 
@@ -21,16 +23,21 @@ public:
 
 private:
     bool refuse();
+    // The words judged in order; false after the first fault's messages.
+    bool judgeWords(int count, char** words);
+    // The record of the new account; the passwords then live only there.
+    void makeRecord(CGI_USER_INFO& record);
+    // The request's outcome on the console, in the trace log and, for a
+    // created account, in the event log; returns the exit status.
+    int reportOutcome(const HalmLib::Gui::CGIRequester& requester, bool added, const std::string& description,
+                      const std::string& login, const std::string& origin);
 
     HalmLib::trace::HalmTrace trace;
-    std::string cmdString;  // the command as typed, passwords included
+    std::string cmdString;  // the command as typed, the password words masked
     std::string userName;
     std::string password;
     std::string passwordAgain;
     unsigned int privilege;
     std::vector<int> partitionIdList;
     bool quiet;
-    // cmdString with the two password words masked: the only form of the
-    // command that reaches a log.
-    std::string logString;
 };

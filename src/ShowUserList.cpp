@@ -69,8 +69,7 @@ int ShowUserList::execute() {
 }
 
 void ShowUserList::printTitle() {
-    // The widths are the rows' 32 and 18 with their separating blank; the
-    // last field is narrower than its text, so nothing pads it.
+    // The widths are the rows' 32 and 18 with their separating blank.
     std::printf("%-33s%-19s%-11s\n", "user_name", "privilege", "operable_partition");
     std::fflush(stdout);
 }

@@ -27,7 +27,6 @@ struct PrivilegeKeyword {
     const char* keyword;
     unsigned int code;
 };
-// Tested in this order.
 constexpr PrivilegeKeyword privilegeKeywords[] = {
     {"admin", privilegeCode::admin}, {"operator", privilegeCode::operatorUser},
     {"user", privilegeCode::user},   {"partition_operator", privilegeCode::partitionOperator},
@@ -189,6 +188,8 @@ bool UserCommandCommon::getPartitionType(const char* specification, std::vector<
 
 bool UserCommandCommon::getPartitionIdList(const char* specification, std::vector<int>& list) {
     std::string text = specification;
+    // A number is written with the digits 0 to 3 only, as the board's command
+    // has always read it: partitions 4 to 9 are named through a range or "all".
     if (text.find_first_not_of("0123,-") != std::string::npos) return false;
     return parsePartIdList(text, list);
 }
@@ -196,6 +197,7 @@ bool UserCommandCommon::getPartitionIdList(const char* specification, std::vecto
 bool UserCommandCommon::parsePartIdList(std::string& text, std::vector<int>& list) {
     if (text.find_first_of(",-") == 0) return false;
     if (text.empty() || text.find_last_of(",-") == text.size() - 1) return false;
+    // strtoul reads an empty item as 0: without these, "1,,2" would grant partition 0.
     for (const char* pair : {",-", "-,", ",,", "--"}) {
         if (text.find(pair) != std::string::npos) return false;
     }
