@@ -26,17 +26,21 @@ const char* const addFailed = "Failed to execute add user command.\n";
 
 bool isPasswordWord(int index) { return index == passwordWord || index == passwordAgainWord; }
 
-// Holds, while it lives, the signals that would end the process: an account
-// must not be stored without the lines that record it. One that arrives
-// meanwhile ends the process as it would have, once the old mask is back.
+// Holds, while it lives, the signals that would end or stop the process: an
+// account must not be stored without the lines that record it. One that
+// arrives meanwhile ends or stops the process as it would have, once the old
+// mask is back.
 class HeldSignals {
 public:
     HeldSignals() {
         sigset_t held;
         sigfillset(&held);
-        // Faults must reach the process, and its sanitizers, at once; the
-        // stop signals do not end it; SIGPIPE and SIGXFSZ are ignored.
-        for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGTSTP, SIGTTIN, SIGTTOU, SIGPIPE, SIGXFSZ}) {
+        // Faults must reach the process, and its sanitizers, at once; SIGPIPE
+        // and SIGXFSZ are ignored. The stop signals are held too: stopped
+        // between the two, an add would be one kill -9 from an account
+        // without its record, and one in the background that holds SIGTTOU
+        // may write to its terminal.
+        for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGPIPE, SIGXFSZ}) {
             sigdelset(&held, s);
         }
         sigprocmask(SIG_BLOCK, &held, &old);

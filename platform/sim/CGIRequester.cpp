@@ -86,24 +86,28 @@ Status buildUserList(std::vector<unsigned char>& payload) {
 }
 
 // The account appended to the store under its lock, unless the service
-// refuses it: 0, or the service's error code.
-std::int32_t storeAccount(const board::Account& account, std::string_view verifier, std::uint32_t maxUsers) {
+// refuses it: 0, or the service's error code. An account is stored only when
+// the lines that record it can be written after, and those are synced.
+std::int32_t storeAccount(const board::Account& account, std::string_view verifier, const board::Settings& settings) {
     board::StoreLock lock;
     board::Store store;
-    Status status = board::lockStore(lock);
+    Status status = board::lockStore(lock, settings.lockWait);
     if (status.ok()) status = board::readStore(store);
     if (!status.ok()) return refused(errorMalformed, status);
     const auto named = [&](const board::Account& held) { return held.name == account.name; };
     if (std::any_of(store.accounts.begin(), store.accounts.end(), named)) return serviceError::userExists;
-    if (store.accounts.size() >= maxUsers) return serviceError::noMoreUsers;
+    if (store.accounts.size() >= settings.maxUsers) return serviceError::noMoreUsers;
     const std::string line = board::storeLine(account, verifier);
     if (store.bytes.size() + line.size() > board::maxStoreSize) {
         return refused(serviceError::noMoreUsers,
                        failure(EFBIG, "%s: one more account would pass the %zu bytes a store may hold",
                                board::statePath("users").c_str(), board::maxStoreSize));
     }
-    status = board::replaceStore(store.bytes, line);
-    return status.ok() ? 0 : refused(errorMalformed, status);
+    status = board::reserveAddLines();
+    if (status.ok()) status = board::replaceStore(store.bytes, line);
+    if (!status.ok()) return refused(errorMalformed, status);
+    board::syncLines();
+    return 0;
 }
 
 // The service's answer to an add-user request: 0 when the account was
@@ -132,7 +136,7 @@ std::int32_t addUser(const board::Config& config, unsigned int size, const void*
     if (!hashed.ok()) return refused(errorMalformed, hashed.within("cannot hash the password"));
     const board::Account account{user.user_name, user.getPrivilege(),
                                  static_cast<std::uint32_t>(user.getOperablePartition())};
-    return storeAccount(account, verifier, config.settings.maxUsers);
+    return storeAccount(account, verifier, config.settings);
 }
 
 }  // namespace

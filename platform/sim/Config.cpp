@@ -1,8 +1,11 @@
 #include "Config.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <utility>
 
 #include "Files.h"
@@ -26,6 +29,7 @@ struct Key {
 constexpr Key keys[] = {
     {"partitions", 1, HalmLib::HalmUi::PartitionOperatorInfo::maskWidth, &Settings::partitions},
     {"max_users", 1, 65535, &Settings::maxUsers},
+    {"lock_wait", 1, 3600, &Settings::lockWait},
 };
 
 std::string_view trim(std::string_view text) {
@@ -112,9 +116,22 @@ struct Loaded {
     Status status;
 };
 
+// The store and its lock are judged before any operation: one that another
+// user may have made or changed refuses them all.
+Status judgeStore() {
+    for (const auto& [name, othersMayNot, doing] : {std::tuple("users", othersReadWrite, ": cannot read"),
+                                                    std::tuple("users.lock", othersWrite, ": cannot lock")}) {
+        Fd file;
+        const Status opened = openFile(stateDir().dir.get(), name, O_RDONLY, file, othersMayNot);
+        if (!opened.ok() && opened.error() != ENOENT) return opened.within(statePath(name) + doing);
+    }
+    return {};
+}
+
 Loaded learnConfig() {
     Loaded loaded;
     loaded.status = readSettings(loaded.config.settings);
+    if (loaded.status.ok()) loaded.status = judgeStore();
     if (loaded.status.ok()) loaded.status = readFaults(loaded.config.faults);
     if (!loaded.status.ok()) report(loaded.status);
     return loaded;

@@ -11,6 +11,7 @@ namespace board {
 struct Settings {
     std::uint32_t partitions = 4;
     std::uint32_t maxUsers = 100;
+    std::uint32_t lockWait = 15;  // seconds an add waits for the store's lock
 };
 
 struct Faults {
@@ -28,8 +29,9 @@ struct Config {
 };
 
 // The settings and the faults, learned once per process, or a platform
-// failure (PException) when the state directory is unusable or either is
-// malformed; the reason was reported when it was learned.
+// failure (PException) when the state directory is unusable, either is
+// malformed, or the store or its lock is a file the board does not trust;
+// the reason was reported when it was learned.
 Config load();
 
 // Forgets the state directory, settings and faults learned so far, so that

@@ -1,11 +1,15 @@
 #include "Files.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <iterator>
+#include <string>
 
 namespace board {
 
@@ -21,23 +25,75 @@ Status openAt(int dir, const char* name, int flags, Fd& fd) {
     return fd.get() >= 0 ? Status() : Status(errno);
 }
 
-Status openFile(int dir, const char* name, int flags, Fd& file) {
-    // What is not a regular file is never opened: opening a device may act on
-    // it. Should one take a file's place after this look, O_NONBLOCK still
-    // keeps a FIFO from hanging the command.
-    struct stat info {};
-    if (fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(info.st_mode)) {
-        if (S_ISDIR(info.st_mode)) return Status(EISDIR);
-        return S_ISLNK(info.st_mode) ? Status(ELOOP, "a symbolic link") : Status(ENODEV, "not a regular file");
+namespace {
+
+// Why the board does not trust a file, and what to do: a file of the user's
+// own that others may reach is made private; anything else may be another
+// user's doing, and is removed.
+Status judge(const struct stat& info, mode_t othersMayNot) {
+    std::string why;
+    if (S_ISLNK(info.st_mode)) {
+        why = "a symbolic link";
+    } else if (!S_ISREG(info.st_mode)) {
+        why = "not a regular file";
+    } else if (info.st_uid != 0 && info.st_uid != geteuid()) {
+        why = "owned by uid " + std::to_string(info.st_uid);
+    } else if (info.st_nlink != 1) {
+        why = "has " + std::to_string(info.st_nlink) + " hard links";
+    } else if (info.st_mode & othersMayNot) {
+        why = info.st_mode & othersMayNot & othersWrite ? "writable by group or others" : "readable by group or others";
+        if (info.st_uid == geteuid()) return Status(EPERM, why + "; chmod 600 it", true);
+    } else {
+        return {};
     }
-    const PrivateUmask privately;
-    return openAt(dir, name, flags | O_NOFOLLOW | O_NONBLOCK, file);
+    return Status(EPERM, why + "; remove it, or move the directory aside", true);
 }
 
-Status readFile(int dir, const char* name, std::string& out, std::size_t limit) {
+// The signals that would end the process were they let in: held, and left to
+// their default action, which for these is to end it (not so for a signal
+// set to be ignored, as a background job's SIGINT or nohup's SIGHUP).
+sigset_t endingSignals() {
+    constexpr int stopOrIgnored[] = {SIGCHLD, SIGCONT, SIGURG, SIGWINCH, SIGTSTP, SIGTTIN, SIGTTOU};
+    sigset_t held, ending;
+    sigprocmask(SIG_BLOCK, nullptr, &held);
+    sigemptyset(&ending);
+    for (int number = 1; number < NSIG; ++number) {
+        struct sigaction action {};
+        if (sigismember(&held, number) == 1 &&
+            std::count(std::begin(stopOrIgnored), std::end(stopOrIgnored), number) == 0 &&
+            sigaction(number, nullptr, &action) == 0 && action.sa_handler == SIG_DFL) {
+            sigaddset(&ending, number);
+        }
+    }
+    return ending;
+}
+
+bool passed(const timespec& deadline) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec);
+}
+
+}  // namespace
+
+Status openFile(int dir, const char* name, int flags, Fd& file, mode_t othersMayNot) {
+    // A look first: what is not a regular file is never opened, since opening
+    // a device may act on it. Should one take a file's place after this look,
+    // O_NONBLOCK still keeps a FIFO from hanging the command, and what was
+    // opened is judged again.
+    struct stat info {};
+    if (fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(info.st_mode)) return judge(info, 0);
+    const PrivateUmask privately;
+    if (Status opened = openAt(dir, name, flags | O_NOFOLLOW | O_NONBLOCK, file); !opened.ok()) return opened;
+    Status status = fstat(file.get(), &info) == 0 ? judge(info, othersMayNot) : Status(errno);
+    if (!status.ok()) file = Fd();
+    return status;
+}
+
+Status readFile(int dir, const char* name, std::string& out, std::size_t limit, mode_t othersMayNot) {
     out.clear();
     Fd file;
-    if (const Status opened = openFile(dir, name, O_RDONLY, file); !opened.ok()) {
+    if (const Status opened = openFile(dir, name, O_RDONLY, file, othersMayNot); !opened.ok()) {
         return opened.error() == ENOENT ? Status() : opened;
     }
     struct stat info {};
@@ -71,6 +127,22 @@ Status lockExclusive(int fd) {
         if (errno != EINTR) return Status(errno);
     }
     return {};
+}
+
+Status lockBefore(int fd, const timespec& deadline) {
+    // A held signal never interrupts a blocking flock: the lock is tried, and
+    // the signals looked for between tries.
+    const sigset_t ending = endingSignals();
+    for (;;) {
+        if (flock(fd, LOCK_EX | LOCK_NB) == 0) return {};
+        if (errno != EWOULDBLOCK && errno != EINTR) return Status(errno);
+        if (passed(deadline)) return Status(EWOULDBLOCK);
+        const timespec pause{0, 10000000};  // 10 ms
+        if (const int number = sigtimedwait(&ending, nullptr, &pause); number > 0) {
+            raise(number);
+            return failure(EINTR, "cancelled by signal %d", number);
+        }
+    }
 }
 
 }  // namespace board

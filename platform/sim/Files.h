@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstddef>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -55,19 +56,33 @@ private:
 // openat(dir, name, flags), never inherited by another program.
 Status openAt(int dir, const char* name, int flags, Fd& fd);
 
+// What others may not do to a file the board trusts: write it, or, for one
+// that holds secrets, read or write it.
+constexpr mode_t othersWrite = S_IWGRP | S_IWOTH;
+constexpr mode_t othersReadWrite = othersWrite | S_IRGRP | S_IROTH;
+
 // name in dir, opened with flags (O_RDONLY, O_RDWR, O_WRONLY | O_APPEND, each
 // with O_CREAT and O_EXCL as wanted): never through a symbolic link, never
-// waiting on a FIFO, and only a regular file. A file it creates has mode 0600.
-Status openFile(int dir, const char* name, int flags, Fd& file);
+// waiting on a FIFO, and a file it creates has mode 0600. It is used only
+// when what was opened is a regular file of the effective user's or root's,
+// with one link (another name may be another user's), that others may not
+// do othersMayNot to; else EPERM, with what to do after the reason.
+Status openFile(int dir, const char* name, int flags, Fd& file, mode_t othersMayNot = othersWrite);
 
-// The whole file name in dir into out; a missing file reads as empty. Refused
-// with EFBIG when it holds more than limit bytes.
-Status readFile(int dir, const char* name, std::string& out, std::size_t limit);
+// The whole file name in dir, opened as openFile does, into out; a missing
+// file reads as empty. Refused with EFBIG when it holds more than limit bytes.
+Status readFile(int dir, const char* name, std::string& out, std::size_t limit, mode_t othersMayNot = othersWrite);
 
 // All of data, through short writes and EINTR.
 Status writeAll(int fd, std::string_view data);
 
 // flock(LOCK_EX), through EINTR.
 Status lockExclusive(int fd);
+
+// flock(LOCK_EX), tried until deadline (CLOCK_MONOTONIC): EWOULDBLOCK once
+// it has passed. The wait can be cancelled: a held signal that would end the
+// process, arriving meanwhile, ends it with EINTR ("cancelled by signal N")
+// and is raised again, to end the process once its mask comes back.
+Status lockBefore(int fd, const timespec& deadline);
 
 }  // namespace board

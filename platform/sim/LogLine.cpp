@@ -1,12 +1,15 @@
 #include "LogLine.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <utility>
 
 #include "Files.h"
 #include "StateDir.h"
@@ -18,7 +21,15 @@ namespace board {
 
 namespace {
 
-constexpr std::size_t maxTraceText = 255;
+// The longest line the board writes to each log: the stamp, the head, the
+// fields with every byte escaped to four and the tabs between them, and the
+// line feed. An event has a kind and four fields.
+constexpr std::size_t stampLength = 24;
+constexpr std::size_t longestField = 4 * maxFieldLength;
+constexpr std::size_t longestTraceLine = stampLength + sizeof " userctl[2147483647]: " - 1 + longestField + 1;
+constexpr std::size_t longestEventLine = stampLength + sizeof "\t18446744073709551615" - 1 + 4 * (1 + longestField) + 1;
+
+bool syncing = false;
 
 // 2026-12-06T12:00:00.123Z
 void appendTimestamp(std::string& line) {
@@ -38,11 +49,35 @@ Status appendWhole(int file, std::string_view line) {
     if (Status locked = lockExclusive(file); !locked.ok()) return locked;
     const off_t end = lseek(file, 0, SEEK_END);
     if (end < 0) return Status(errno);
-    const Status written = writeAll(file, line);
+    Status written = writeAll(file, line);
+    if (written.ok() && syncing && fdatasync(file) != 0) written = Status(errno);
     if (!written.ok() && ftruncate(file, end) != 0) {
         // the part written stays: nothing more can be done about it
     }
     return written;
+}
+
+Status openLog(const char* name, Fd& file) {
+    const Status opened = openFile(stateDir().dir.get(), name, O_WRONLY | O_APPEND | O_CREAT, file);
+    return opened.ok() ? opened : opened.within(statePath(name) + ": cannot write");
+}
+
+// Room for bytes more at the end of file, within the file-size limit (which
+// fallocate does not check) and on the file system.
+Status reserve(int file, std::size_t bytes) {
+    struct stat info {};
+    rlimit limit{};
+    if (fstat(file, &info) != 0 || getrlimit(RLIMIT_FSIZE, &limit) != 0) return Status(errno);
+    const auto end = static_cast<std::uint64_t>(info.st_size);
+    if (limit.rlim_cur != RLIM_INFINITY && end + bytes > limit.rlim_cur) {
+        return Status(EFBIG, "no room for the add's line within the file-size limit; raise it (ulimit -f)");
+    }
+    if (fallocate(file, FALLOC_FL_KEEP_SIZE, info.st_size, static_cast<off_t>(bytes)) == 0) return {};
+    if (errno != EOPNOTSUPP) return Status(errno);
+    // A file system that cannot reserve: its free space, where it counts any.
+    struct statvfs fs {};
+    if (fstatvfs(file, &fs) != 0) return Status(errno);
+    return fs.f_blocks == 0 || std::uint64_t{fs.f_bavail} * fs.f_frsize >= bytes ? Status() : Status(ENOSPC);
 }
 
 }  // namespace
@@ -61,7 +96,7 @@ Status appendLogLine(const char* fileName, std::string_view head,
         }
         line += '\n';
         Fd file;
-        Status status = openFile(stateDir().dir.get(), fileName, O_WRONLY | O_APPEND | O_CREAT, file);
+        Status status = openLog(fileName, file);
         if (status.ok()) status = appendWhole(file.get(), line);
         if (status.ok()) status = file.close();
         return status;
@@ -72,17 +107,30 @@ Status appendLogLine(const char* fileName, std::string_view head,
 
 void trace(std::string_view text) noexcept {
     if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
-    text = text.substr(0, maxTraceText);
+    text = text.substr(0, maxFieldLength);
     char head[40];
     std::snprintf(head, sizeof head, " userctl[%ld]: ", static_cast<long>(getpid()));
-    (void)appendLogLine("trace.log", head, {text});
+    if (const Status written = appendLogLine("trace.log", head, {text}); written.forConsole()) tell(written);
 }
 
 void report(const Status& status) noexcept {
     if (status.forConsole()) tell(status);
-    char text[maxTraceText + 1];
+    char text[maxFieldLength + 1];
     std::snprintf(text, sizeof text, "board: %s", status.reason().c_str());
     trace(text);
 }
+
+Status reserveAddLines() {
+    for (const auto& [name, longest] : {std::pair("trace.log", longestTraceLine), {"event.log", longestEventLine}}) {
+        Fd file;
+        Status status = openLog(name, file);
+        if (status.ok()) status = reserve(file.get(), longest).within(statePath(name) + ": cannot write");
+        // An add refused for its record is the administrator's to mend.
+        if (!status.ok()) return Status(status.error(), status.reason(), true);
+    }
+    return {};
+}
+
+void syncLines() noexcept { syncing = true; }
 
 }  // namespace board

@@ -3,12 +3,16 @@
 // The lines of the board's logs, trace.log and event.log, and the board's own
 // reasons among them.
 
+#include <cstddef>
 #include <initializer_list>
 #include <string_view>
 
 #include "Status.h"
 
 namespace board {
+
+// The most bytes of one trace text or event field that reach a log.
+constexpr std::size_t maxFieldLength = 255;
 
 // Appends one line to fileName in the state directory: the UTC timestamp,
 // head as given, then the fields escaped and separated by tabs. The line is
@@ -17,11 +21,20 @@ Status appendLogLine(const char* fileName, std::string_view head,
                      std::initializer_list<std::string_view> fields) noexcept;
 
 // One trace.log line, as HalmTrace::putLog writes it; lost when it cannot be
-// written.
+// written, and a trace log the board does not trust is said on the console.
 void trace(std::string_view text) noexcept;
 
 // Says why the board failed or refused: a trace line "board: reason", and
 // the reason on the console too when it asks for that.
 void report(const Status& status) noexcept;
+
+// Makes sure that an add's two lines can be written once its account is
+// stored: each log trusted, the file-size limit leaving room for the longest
+// line the board writes to it, and that room reserved on the file system.
+Status reserveAddLines();
+
+// From now on every line is synced as written, as the store is: the lines
+// that record a stored account.
+void syncLines() noexcept;
 
 }  // namespace board

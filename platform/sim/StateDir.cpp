@@ -44,14 +44,23 @@ std::string findStateDir() {
     return home + "/.local/state/userctl/board";
 }
 
+// A name still to walk, and the link whose text gave it. Only a name of the
+// path itself is made when missing, never one that a link points to: a link
+// to nothing (to a directory since removed, to one not yet made) would
+// otherwise have the board make a directory wherever its text says.
+struct Name {
+    std::string text;
+    std::string link;  // empty for a name of the path
+};
+
 // Puts the names of path on pending, a stack whose next name is last. ""
 // (of "//" or a trailing "/") and "." name no step and are left out.
-void pushNames(std::vector<std::string>& pending, std::string_view path) {
+void pushNames(std::vector<Name>& pending, std::string_view path, const std::string& link) {
     for (std::size_t end = path.size(); end > 0;) {
         const std::size_t slash = path.rfind('/', end - 1);
         const std::size_t begin = slash == std::string_view::npos ? 0 : slash + 1;
         if (const std::string_view name = path.substr(begin, end - begin); !name.empty() && name != ".") {
-            pending.emplace_back(name);
+            pending.push_back({std::string(name), link});
         }
         end = slash == std::string_view::npos ? 0 : slash;
     }
@@ -82,8 +91,8 @@ Status judgeStateDir(const struct stat& info) {
     if (info.st_uid != geteuid()) {
         return Status(EPERM,
                       "owned by uid " + std::to_string(info.st_uid) + ", not by uid " + std::to_string(geteuid()) +
-                          " that runs the command; chown it to uid " + std::to_string(geteuid()) +
-                          ", or set USERCTL_BOARD_DIR to a directory of your own",
+                          " that runs the command; set USERCTL_BOARD_DIR to a directory of your own, or move it "
+                          "aside (the board makes a new one)",
                       true);
     }
     if (info.st_mode & (S_IWGRP | S_IWOTH)) return Status(EPERM, "writable by group or others; chmod 700 it", true);
@@ -117,11 +126,11 @@ Status openRoot(Fd& root) {
 // judged by what was opened, never by the path's text, so that nothing
 // another user swaps in on the way is used unseen.
 struct Walk {
-    std::string path;                  // the state directory's, for messages
-    std::vector<std::string> pending;  // the names still to walk, the next one last
-    Fd here;                           // the directory reached
-    std::string at = "/";              // its path, for messages
-    int links = 0;                     // followed so far
+    std::string path;           // the state directory's, for messages
+    std::vector<Name> pending;  // the names still to walk, the next one last
+    Fd here;                    // the directory reached
+    std::string at = "/";       // its path, for messages
+    int links = 0;              // followed so far
 };
 
 // An error the system gave on the way: where, and where else to look.
@@ -152,17 +161,21 @@ Status follow(Walk& walk, const Fd& link, const struct stat& info, const std::st
         if (Status root = openRoot(walk.here); !root.ok()) return failedStep(walk, step, root);
         walk.at = "/";
     }
-    pushNames(walk.pending, std::string_view(target, static_cast<std::size_t>(size)));
+    pushNames(walk.pending, std::string_view(target, static_cast<std::size_t>(size)), step);
     return {};
 }
 
-// One name down from the directory reached: a directory, made when missing,
-// or a link.
-Status stepDown(Walk& walk, const std::string& name) {
-    const std::string step = joined(walk.at, name);
+// One name down from the directory reached: a directory, made when the path
+// names it and it is missing, or a link.
+Status stepDown(Walk& walk, const Name& name) {
+    const std::string step = joined(walk.at, name.text);
     Fd next;
-    Status opened = openAt(walk.here.get(), name.c_str(), O_PATH | O_NOFOLLOW, next);
-    if (opened.error() == ENOENT) opened = makeDirectory(walk.here.get(), name, next);
+    Status opened = openAt(walk.here.get(), name.text.c_str(), O_PATH | O_NOFOLLOW, next);
+    if (opened.error() == ENOENT && !name.link.empty()) {
+        return Status(ENOENT, name.link + ", on its path, leads nowhere; set USERCTL_BOARD_DIR to the directory itself",
+                      true);
+    }
+    if (opened.error() == ENOENT) opened = makeDirectory(walk.here.get(), name.text, next);
     struct stat info {};
     if (opened.ok() && fstat(next.get(), &info) != 0) opened = Status(errno);
     if (!opened.ok()) return failedStep(walk, step, opened);
@@ -202,15 +215,15 @@ Status openLast(const Walk& walk, Fd& dir) {
 Status walkTo(const std::string& path, Fd& dir) {
     Walk walk;
     walk.path = path;
-    pushNames(walk.pending, path);
+    pushNames(walk.pending, path, "");
     if (Status root = openRoot(walk.here); !root.ok()) return failedStep(walk, "/", root);
     while (!walk.pending.empty()) {
         struct stat info {};
         if (fstat(walk.here.get(), &info) != 0) return failedStep(walk, walk.at, Status(errno));
         if (Status safe = judgeOnPath(info, walk.at); !safe.ok()) return safe;
-        const std::string name = std::move(walk.pending.back());
+        const Name name = std::move(walk.pending.back());
         walk.pending.pop_back();
-        if (Status stepped = name == ".." ? stepUp(walk) : stepDown(walk, name); !stepped.ok()) return stepped;
+        if (Status stepped = name.text == ".." ? stepUp(walk) : stepDown(walk, name); !stepped.ok()) return stepped;
     }
     return openLast(walk, dir);
 }

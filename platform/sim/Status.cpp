@@ -22,26 +22,51 @@ Status failure(int error, const char* format, ...) {
     return Status(error, std::move(text));
 }
 
+namespace {
+
+void appendHex(std::string& line, unsigned char byte) {
+    char hex[5];
+    std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+    line += hex;
+}
+
+}  // namespace
+
 void appendEscaped(std::string& line, std::string_view text) {
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        const unsigned char next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
+        switch (byte) {
         case '\n': line += "\\n"; break;
         case '\t': line += "\\t"; break;
         case '\r': line += "\\r"; break;
         case '\\': line += "\\\\"; break;
         default:
-            if (byte < 0x20 || byte == 0x7F) {
-                char hex[5];
-                std::snprintf(hex, sizeof hex, "\\x%02x", byte);
-                line += hex;
+            if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {  // U+0080 to U+009F: CSI among them
+                appendHex(line, byte);
+                appendHex(line, next);
+                ++i;
+            } else if (byte < 0x20 || byte == 0x7F) {
+                appendHex(line, byte);
             } else {
-                line += c;
+                line += static_cast<char>(byte);
             }
         }
     }
 }
 
-void tell(const Status& status) noexcept { dprintf(STDERR_FILENO, "board: %s\n", status.reason().c_str()); }
+void tell(const Status& status) noexcept {
+    try {
+        static std::string told = "\n";  // every line told, each after a line feed
+        std::string line = "board: ";
+        appendEscaped(line, status.reason());
+        line += '\n';
+        if (told.find("\n" + line) != std::string::npos) return;
+        told += line;
+        (void)!write(STDERR_FILENO, line.data(), line.size());
+    } catch (...) {
+        // out of memory: there is no one left to tell
+    }
+}
 
 }  // namespace board

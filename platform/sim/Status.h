@@ -25,8 +25,8 @@ public:
     int error() const { return code; }
     const std::string& reason() const { return text; }
     bool forConsole() const { return console; }
-    // "what: reason".
-    Status within(const std::string& what) const { return Status(code, what + ": " + text, console); }
+    // "what: reason"; ok stays ok.
+    Status within(const std::string& what) const { return ok() ? *this : Status(code, what + ": " + text, console); }
 
 private:
     int code = 0;
@@ -37,13 +37,15 @@ private:
 // A failure whose reason is printed from format.
 Status failure(int error, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-// Appends text to line with control characters (and DEL) and the backslash
-// escaped, so that no text can end a line early or forge one, and an escape
-// always means the byte it names. Bytes from 0x80 up are kept: UTF-8 stays
+// Appends text to line with control characters (C0, DEL, and the C1
+// controls as UTF-8 writes them) and the backslash escaped, so that no text
+// can end a line early, forge one or drive a terminal, and an escape always
+// means the byte it names. Other bytes from 0x80 up are kept: UTF-8 stays
 // readable.
 void appendEscaped(std::string& line, std::string_view text);
 
-// Writes "board: " and the reason as one line on standard error.
+// Writes "board: " and the reason, escaped, as one line on standard error;
+// a reason already told is not told again.
 void tell(const Status& status) noexcept;
 
 }  // namespace board

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <unordered_set>
 
@@ -86,7 +87,7 @@ bool printable(std::string_view text) {
 Status readStore(Store& store) {
     store.accounts.clear();
     const std::string path = statePath("users");
-    if (Status read = readFile(stateDir().dir.get(), "users", store.bytes, maxStoreSize); !read.ok()) {
+    if (Status read = readFile(stateDir().dir.get(), "users", store.bytes, maxStoreSize, othersReadWrite); !read.ok()) {
         return read.within(path + ": cannot read");
     }
     return parseStore(path, store.bytes, store.accounts);
@@ -113,14 +114,22 @@ Status makeVerifier(const char* password, std::string& verifier) {
 #endif
 }
 
-Status lockStore(StoreLock& lock) {
+Status lockStore(StoreLock& lock, std::uint32_t wait) {
     const int dir = stateDir().dir.get();
+    timespec deadline{};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += wait;
     Status status = openFile(dir, "users.lock", O_RDWR | O_CREAT, lock.file);
-    if (status.ok()) status = lockExclusive(lock.file.get());
+    if (status.ok()) status = lockBefore(lock.file.get(), deadline);
     // A description of its own, whose lock ends when it is closed.
     if (status.ok()) status = openAt(dir, ".", O_RDONLY | O_DIRECTORY, lock.dir);
-    if (status.ok()) status = lockExclusive(lock.dir.get());
-    return status.ok() ? status : status.within(statePath("users.lock") + ": cannot lock");
+    if (status.ok()) status = lockBefore(lock.dir.get(), deadline);
+    switch (status.error()) {
+    case 0: return status;
+    case EINTR: return Status(EINTR, "add " + status.reason() + " while waiting for the store");
+    case EWOULDBLOCK: return Status(EWOULDBLOCK, "the store is busy: another process holds its lock; try again", true);
+    default: return status.within(statePath("users.lock") + ": cannot lock");
+    }
 }
 
 std::string storeLine(const Account& account, std::string_view verifier) {
@@ -144,7 +153,7 @@ Status writeStore(int dir, std::string_view old, std::string_view added) {
     // a fresh 0600 file of our own.
     if (unlinkat(dir, temp, 0) != 0 && errno != ENOENT) return Status(errno);
     Fd file;
-    Status status = openFile(dir, temp, O_WRONLY | O_CREAT | O_EXCL, file);
+    Status status = openFile(dir, temp, O_WRONLY | O_CREAT | O_EXCL, file, othersReadWrite);
     if (status.ok()) status = writeAll(file.get(), old);
     if (status.ok()) status = writeAll(file.get(), added);
     if (status.ok() && fsync(file.get()) != 0) status = Status(errno);

@@ -50,10 +50,12 @@ Status makeVerifier(const char* password, std::string& verifier);
 // directory itself. A lock file can be removed or replaced while it is held,
 // and the next writer would lock a fresh one; the directory cannot be, so two
 // writers never hold the store at once, whatever happens to the file.
+// An add waits for it at most wait seconds for both, and a signal that
+// would end the process cancels the wait.
 struct StoreLock {
     Fd file, dir;
 };
-Status lockStore(StoreLock& lock);
+Status lockStore(StoreLock& lock, std::uint32_t wait);
 
 // The store's line for account.
 std::string storeLine(const Account& account, std::string_view verifier);

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -90,6 +91,11 @@ std::string fieldText(const char (&field)[N]) {
     return std::string(field, strnlen(field, N));
 }
 
+// Whether the session of an entry is still there, as who(1) judges it: a
+// crashed session leaves its entry, and the next one on the same line would
+// be taken for its user.
+bool alive(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
+
 }  // namespace
 
 int UtmpUtil::getUserInfo(std::string& origin, std::string& login) {
@@ -105,7 +111,7 @@ int UtmpUtil::getUserInfo(std::string& origin, std::string& login) {
         // entries anyone could write.
         setutxent();
         while (const utmpx* entry = getutxent()) {
-            if (entry->ut_type != USER_PROCESS || fieldText(entry->ut_line) != line) continue;
+            if (entry->ut_type != USER_PROCESS || fieldText(entry->ut_line) != line || !alive(entry->ut_pid)) continue;
             login = fieldText(entry->ut_user);
             host = fieldText(entry->ut_host);
             break;

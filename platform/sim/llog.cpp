@@ -8,9 +8,7 @@
 
 namespace {
 
-constexpr std::size_t maxField = 255;
-
-std::string_view field(const char* text, std::size_t limit = maxField) {
+std::string_view field(const char* text, std::size_t limit = board::maxFieldLength) {
     return text ? std::string_view(text, strnlen(text, limit)) : std::string_view();
 }
 
@@ -23,11 +21,12 @@ int llog_putHalmLog(long length, const char* text, unsigned long kind, const cha
                     const char* code) {
     // The text is read up to length bytes and never past its NUL.
     const std::size_t textLimit =
-        length > 0 ? std::min<unsigned long>(static_cast<unsigned long>(length), maxField) : 0;
+        length > 0 ? std::min<unsigned long>(static_cast<unsigned long>(length), board::maxFieldLength) : 0;
     char kindText[24];
     std::snprintf(kindText, sizeof kindText, "%lu", kind);
     const board::Status written = board::appendLogLine(
         "event.log", "\t", {kindText, field(login), field(origin), field(code), field(text, textLimit)});
+    if (written.forConsole()) board::report(written);  // an event log the board does not trust
     return written.ok() ? 0 : -1;
 }
 

@@ -128,6 +128,30 @@ def mkdir(name):
     return lambda board: os.mkdir(os.path.join(board, name))
 
 
+def planted(name, make=lambda path: os.close(os.open(path, os.O_CREAT | os.O_WRONLY, 0o600))):
+    # name in the state directory, made (an empty file by default) and given to uid 65534.
+    return lambda board: (make(os.path.join(board, name)), os.lchown(os.path.join(board, name), 65534, -1))
+
+
+def distrusted(words, name, why, doing="cannot read", **columns):
+    # A board file that the board does not trust: every operation refused, the reason on the console and traced.
+    line, failure = f"board: @DIR@/{name}: {doing}: {why}", SHOW_THROWN if words == SHOW else failed(words, 20019, 1537)
+    return fails(words, line, failure, err=line + "\n" + (FAILED if words == SHOW else ADD_FAILED), **columns)
+
+
+def unrecorded(name, why, *trace, traced=False, **columns):
+    # An add refused before it stores anything, since its record could not be written to the log name after; the
+    # reason traced too where trace.log can take it. trace: what trace.log holds otherwise.
+    line = f"board: @DIR@/{name}: cannot write: {why}"
+    trace = [line, failed(CE)] if traced else trace
+    return fails(CE, *trace, err=line + "\n" + ADD_FAILED, **columns)
+
+
+def with_mode(mode, name="board.conf"):
+    # show user_list with the board file name given mode, then 0600 again.
+    return f"chmod {mode} {name}; userctl show user_list; s=$?; chmod 600 {name}; exit $s"
+
+
 def big():
     # A store 10 bytes short of 32 MiB, the most the board reads back.
     return "".join(f"big_{i:05d}:3:0:{'v' * (524273 - 10 * (i == 63))}\n" for i in range(64))
@@ -155,7 +179,8 @@ def victim(plant):
 # Two adds answered through one pipe, n then y: the first reads its own line only.
 BATCH = "userctl add user carol_123 Secret#12 Secret#12 user; userctl " + " ".join(add("operator"))
 CAROL_Q = "Are you sure you want to add carol_123 ? [Y/N]: "
-TYPED = dict(stdin="y\r", out=Q + "y\r\n", events=[event(N, "@TTY@")])  # Y and Enter at a terminal
+AT_TTY = [event(N, "@TTY@")]
+TYPED = dict(stdin="y\r", out=Q + "y\r\n", events=AT_TTY)  # Y and Enter at a terminal
 ORDER = "zeta_user:3:0:!\nalice_123:1:0:!\n"
 ORDER_SHOWN = ("zeta_user                        User               \n"
                "alice_123                        Admin              \n")
@@ -177,10 +202,32 @@ BIG_LOG = (f"umask 077; truncate -s 2200M trace.log; {RUN_CE}; tail -c 200 trace
 LIMITED = "ulimit -f 10; " + RUN_CE  # files of at most 5120 bytes
 # trace.log of 100 lines of 51 bytes, each with the text "x" * 13, before the command: 20 bytes short of the limit.
 FILL = "umask 077; yes '2026-12-06T00:00:00.000Z userctl[1]: xxxxxxxxxxxxx' | head -n 100 >trace.log; " + LIMITED
+NO_ROOM = "no room for the add's line within the file-size limit; raise it (ulimit -f)"
+REMOVE, CHMOD = "; remove it, or move the directory aside", "; chmod 600 it"
+# A file system with room for the store but not for its record (a 64 KiB tmpfs with one page free), in a mount
+# namespace of its own: what the add left there is shown before it goes.
+FULL_FS = ("mkdir fs; unshare -m sh -c 'mount -t tmpfs -o size=64k,mode=700 full fs && cd fs && head -c 61440 /dev/zero"
+           f" >filler && USERCTL_BOARD_DIR=$PWD $LAUNCH \"$USERCTL_BIN\" {' '.join(CE)}; echo $?; ls; cut -d\" \" -f3-"
+           " trace.log'; rmdir fs")
+NO_SPACE = "board: @DIR@/fs/event.log: cannot write: No space left on device"
+FULL_FS_LEFT = f"3\nevent.log\nfiller\ntrace.log\nusers.lock\n{NO_SPACE}\n{failed(CE)}\n"
+TWIN = f"umask 077; : >event.log; ln event.log twin; {RUN_CE}; s=$?; rm twin; exit $s"  # event.log of two names
+NULL = lambda board: os.mknod(board + "/event.log", 0o20600, os.makedev(1, 3))  # as /dev/null
+FIVE = "max_users = 5\n"
+NOT_TRACED = "board: @DIR@/trace.log: cannot write: owned by uid 65534" + REMOVE + "\n"
+# In the background at a terminal set to stop a background writer; killed if stopped.
+TOSTOP = f"stty tostop; timeout -s KILL 20 $LAUNCH \"$USERCTL_BIN\" {' '.join(CE)} 2>&1; echo $?"
+TTY_ADDED = "User addition was completed.\r\n0\r\n"
 ATTACK = "chown 65534 .; chmod 777 .; ln -s $v/rc trace.log; ln -s $v/new users.lock"
 REFUSED, UNDO = "board: {}: not used as the state directory: {}\n", "find . -type l -delete; chown 0:0 .; chmod 700 ."
-ATTACKED = REFUSED.format("@DIR@", "owned by uid 65534, not by uid 0 that runs the command; chown it to uid 0, or set"
-                          " USERCTL_BOARD_DIR to a directory of your own") + ADD_FAILED
+ATTACKED = REFUSED.format("@DIR@", "owned by uid 65534, not by uid 0 that runs the command; set USERCTL_BOARD_DIR to a"
+                          " directory of your own, or move it aside (the board makes a new one)") + ADD_FAILED
+NOWHERE_LINK = "@DIR@/link, on its path, leads nowhere; set USERCTL_BOARD_DIR to the directory itself"
+# A state directory named to forge a line on the console and drive the terminal: the name is shown escaped.
+FORGED = ("d=$(printf 'x\\nUser addition was completed.\\033[1m\\302\\233'); mkdir -m 777 \"$d\";"
+          " USERCTL_BOARD_DIR=$PWD/$d userctl show user_list; s=$?; rmdir \"$d\"; exit $s")
+FORGED_SHOWN = REFUSED.format("@DIR@/x\\nUser addition was completed.\\x1b[1m\\xc2\\x9b",
+                              "writable by group or others; chmod 700 it") + FAILED
 OTHERS = "@DIR@/{}, on its path, belongs to uid 65534; set USERCTL_BOARD_DIR to a path not through it"
 # A state directory its user cannot make: the system's reason, and where to look instead.
 CANNOT_MAKE = "chmod 500 .; USERCTL_BOARD_DIR=$PWD/new userctl show user_list; s=$?; chmod 700 .; exit $s"
@@ -194,19 +241,28 @@ NO_DIR = ("board: no state directory: USERCTL_BOARD_DIR is unset, XDG_STATE_HOME
 UMASK = f"umask 277; USERCTL_BOARD_DIR=$PWD/new {RUN_CE}; cd new; stat -c '%a %n' . *; cd ..; rm -r new"
 TOO_BIG = STORE + ": one more account would pass the 33554432 bytes a store may hold"
 SEVEN_KB = "".join(f"user_{i:05d}:3:0:$y${'v' * 100}\n" for i in range(60))  # more than 5120 bytes, within max_users
-# The add started while the test holds users.lock, sent SIGTERM once it waits there, then the lock released.
-# (Or sent it once the add has ended, not waited for ever.)
-HELD = ('umask 077; exec 3>>users.lock; flock 3; $LAUNCH "$USERCTL_BIN" ' + " ".join(CE) + ' 3>&- & until grep -q'
-        ' -- "-> FLOCK *ADVISORY *WRITE $! " /proc/locks || ! kill -0 $!; do sleep 0.01; done; kill -TERM $!;'
-        ' exec 3>&-; wait $! 2>/dev/null; echo $?')
+
+
+def waiting(signal, before=""):
+    # The test holds the store's lock; the add, started in the background, is sent signal once it has users.lock open
+    # (or once it has ended, not waited for ever); then the lock is released, and the add's status shown.
+    return (f"umask 077; {before}exec 3>>users.lock; flock 3; $LAUNCH \"$USERCTL_BIN\" {' '.join(CE)} 3>&- & until"
+            f" ls -l /proc/$!/fd 2>/dev/null | grep -q users.lock || ! kill -0 $!; do sleep 0.01; done; kill -{signal}"
+            " $!; exec 3>&-; wait $! 2>/dev/null; echo $?")
+
+
+CANCELLED = "board: add cancelled by signal 15 while waiting for the store"
+BUSY = "board: the store is busy: another process holds its lock; try again"
+HELD = f"umask 077; exec 3>>users.lock; flock 3; {RUN_CE}"  # and never released while the add runs
 # The question asked where it cannot be written, the reply "y": declined, the reply left unread.
 UNWRITABLE = (DEAD + "printf 'y\\nleft\\n' | { timeout 20 $LAUNCH \"$USERCTL_BIN\" " + " ".join(add("ce"))
               + " >&5; echo $?; cat; }")
 # The question to a full pipe left non-blocking, which is read from a second later.
 FULL_PIPE = ("{ python3 -c 'import os; os.set_blocking(1, False); os.write(1, b\"x\" * 65536)';"
              " printf 'y\\n' | userctl " + " ".join(add("operator")) + "; } | { sleep 1; tr -d x; }")
-LOGGED_IN = "[7] [00001] [ts/0] [{}] [{}] [{}] [] [2026-12-06T12:00:00,000000+00:00]\n"  # user, terminal, host
-ANN = [LOGGED_IN.format("eve", "pts/999", "10.9.9.9"), LOGGED_IN.format("ann", "@TTY@", "10.1.2.3")]  # eve elsewhere
+LOGGED_IN = "[7] [{:05}] [ts/0] [{}] [{}] [{}] [] [2026-12-06T12:00:00,000000+00:00]\n"  # pid, user, terminal, host
+ANN = [LOGGED_IN.format(1, "eve", "pts/999", "10.9.9.9"), LOGGED_IN.format(1, "ann", "@TTY@", "10.1.2.3")]
+GONE = [LOGGED_IN.format(2147483647, "ann", "@TTY@", "10.1.2.3")]  # a crashed session's entry: its process gone
 # With every descriptor elsewhere, run as a command whose name would read as fields of its own in /proc/self/stat.
 HIDDEN = ('c=") R 1 1 1 1"; ln -s "$USERCTL_BIN" "$c"; USERCTL_BIN=$PWD/$c; '
           f'{RUN_CE} </dev/null >/dev/null 2>&1; s=$?; rm "$c"; exit $s')
@@ -330,7 +386,7 @@ CASES = {
         bad_store(SHOW, "alice_123:1:0:!:x\n", ":1: too many fields"),
         bad_store(SHOW, "alice_123:5:18446744073709551617:!\n", ":1: partition mask is not a 32-bit decimal number"),
         bad_store(CAROL, TWO + "alice_123:1:0:!\n", ":3: repeated name"),
-        fails(CE, STORE + ".lock: cannot lock: Is a directory", failed(CE), setup=mkdir("users.lock")),
+        distrusted(CE, "users.lock", "not a regular file" + REMOVE, "cannot lock", setup=mkdir("users.lock")),
         c([], sh=XDG, status=0, out=XDG_SEEN),  # the state directory from XDG_STATE_HOME, else HOME
         ok(CE, "alice_123:4:0", sh=RUN_CE + " <&-"),  # standard input closed
     ],
@@ -338,7 +394,7 @@ CASES = {
         # A console or log that cannot be written fails that write alone; a log line is whole or absent.
         ok(CE, "alice_123:4:0", sh=DEAD + RUN_CE + " 2>&5", err=""),
         ok(CE, "alice_123:4:0", sh=BIG_LOG, out=done(CE) + "\n", trace=[]),  # trace.log past 2 GiB
-        ok(CE, "alice_123:4:0", sh=FILL, trace=["x" * 13] * 100),
+        unrecorded("trace.log", NO_ROOM, *["x" * 13] * 100, sh=FILL),
         # Not dumpable: no core file, no memory readable by its own user. A non-blocking input waited on.
         c(add("operator"), tty=True, uid=65534, stdin=SIGQUIT, status=-SIGQUIT, out=Q),
         ok(add("operator"), "alice_123:2:0", tty="nonblocking", **TYPED),
@@ -360,22 +416,40 @@ CASES = {
         untrusted("mkdir -p o/d; chown 65534 o; ln -s o/d link", OTHERS.format("o"), "rm -r o link", "/link/d"),
         # Another user's link in a sticky directory, dangling: as if made there between a look and a mkdir.
         untrusted("mkdir -m 1777 s; ln -s $PWD/x s/d; chown -h 65534 s/d", OTHERS.format("s/d"), "rm -r s", "/s/d/d"),
+        untrusted("ln -s $PWD/missing link", NOWHERE_LINK, "rm link", "/link"),  # nothing made where it points
+        fails(SHOW, sh=FORGED, err=FORGED_SHOWN),
         fails(SHOW, sh="USERCTL_BOARD_DIR=. userctl show user_list", err=RELATIVE + FAILED),
         fails(SHOW, sh=NOWHERE, uid=NOBODY, err=NO_DIR + FAILED),
         fails(SHOW, sh=RELATIVE_HOME, uid=NOBODY, err=NO_DIR + FAILED),
         # The login is the controlling terminal's, whatever descriptors 0-2 are; not one a process only holds open.
         ok(CE, "alice_123:4:0", tty=True, utmp=ANN, sh=HIDDEN, err="", events=[event(N, "10.1.2.3", "ann")]),
         ok(add("operator"), "alice_123:2:0", tty="not controlling", stdin="y\r", out=Q + "y\r\n"),
+        ok(add("operator"), "alice_123:2:0", tty=True, utmp=GONE, **TYPED),
         fails(CE, sh=victim(ATTACK), out="rc\n# rc\n", err=ATTACKED),
-        ok(CE, "alice_123:4:0", sh=victim("ln -s $v/rc trace.log"), out="rc\n# rc\n", trace=[]),
-        fails(SHOW, STORE + ": cannot read: not a regular file", LIST_FAILED, setup=lambda d: os.mkfifo(d + "/users")),
-        fails(SHOW, STORE + ": cannot read: a symbolic link", LIST_FAILED, setup=lambda d: os.symlink("x", d + "/users")),
+        unrecorded("trace.log", "a symbolic link" + REMOVE, sh=victim("ln -s $v/rc trace.log"), out="rc\n# rc\n"),
+        # Only files of root's or the user's, with one link, that others may not write (nor read, the store's).
+        distrusted(SHOW, "users", "not a regular file" + REMOVE, setup=lambda d: os.mkfifo(d + "/users")),
+        distrusted(SHOW, "users", "a symbolic link" + REMOVE, setup=lambda d: os.symlink("x", d + "/users")),
+        distrusted(SHOW, "users", "owned by uid 65534" + REMOVE, users=TWO, setup=planted("users")),
+        distrusted(SHOW, "users", "readable by group or others" + CHMOD, users=TWO, sh=with_mode(640, "users")),
+        distrusted(SHOW, "board.conf", "writable by group or others" + CHMOD, conf=FIVE, sh=with_mode(602)),
+        c(SHOW, conf=FIVE, sh=with_mode(644), status=0, out=HEADER, trace=[SHOWN]),  # an editor's mode
+        fails(SHOW, faults="list=fail", setup=planted("trace.log"), err=NOT_TRACED + FAILED),  # 2 lines lost, told once
+        # No account stored without its record: the logs judged, room for both lines made sure of before.
+        unrecorded("event.log", "has 2 hard links" + REMOVE, traced=True, sh=TWIN),
+        unrecorded("trace.log", "not a regular file" + REMOVE, setup=lambda d: os.mkfifo(d + "/trace.log")),
+        unrecorded("event.log", "not a regular file" + REMOVE, traced=True, setup=NULL),
+        c(CE, sh=FULL_FS, status=0, out=FULL_FS_LEFT, err=NO_SPACE + "\n" + ADD_FAILED),
+        ok(CE, "alice_123:4:0", tty=True, sh=TOSTOP, out=TTY_ADDED, err="", events=AT_TTY),
         c([], sh=UMASK, status=0, err=ADDED, out="700 .\n600 event.log\n600 trace.log\n600 users\n600 users.lock\n"),
         # The store holds no more than the board reads back; a failed write names its file.
         c(CE, users=big, status=46, err=FULL, trace=[TOO_BIG, failed(CE)]),
         fails(CE, STORE + ".tmp: cannot write: File too large", failed(CE), users=SEVEN_KB, sh=LIMITED),
         fails(CE, f"board: login lookup failed: no login name for uid {NOBODY}", no_login(CE), uid=NOBODY),
-        ok(CE, "alice_123:4:0", sh=HELD, out="143\n"),  # SIGTERM while it waits for the store: recorded, then ended
+        # The wait for the store: cancelled by a signal that would end the command (not by an ignored one), bounded.
+        c(CE, sh=waiting("TERM"), status=0, out="143\n", err=ADD_FAILED, trace=[CANCELLED, failed(CE)]),
+        ok(CE, "alice_123:4:0", sh=waiting("HUP", "trap '' HUP; "), out="0\n"),
+        fails(CE, BUSY, failed(CE), conf="lock_wait = 1\n", sh=HELD, err=BUSY + "\n" + ADD_FAILED),
         c(add("ce"), sh=UNWRITABLE, status=0, out="0\ny\nleft\n"),
         ok(add("operator"), "alice_123:2:0", sh=FULL_PIPE, out=Q),
     ],

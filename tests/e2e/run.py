@@ -184,7 +184,8 @@ def run(row, board):
     users = read(board, "users").splitlines()
     added, made = sorted(set(users) - set(before[0].splitlines())), adds(row)
     at = lambda text: text.replace("@DIR@", board).replace("@TTY@", tty)  # the run's state directory and terminal
-    expected = dict(vars(row), err=at(row.err), trace=list(map(at, row.trace)), events=list(map(at, row.events)))
+    expected = dict(vars(row), out=at(row.out), err=at(row.err), trace=list(map(at, row.trace)),
+                    events=list(map(at, row.events)))
     everything = out + err + cmdline + "".join(read(board, name) for name in BOARD_FILES)
     seen = {"status": status, "out": out, "err": err, "trace": log(board, "trace.log", TRACE),
             "events": log(board, "event.log", EVENT),

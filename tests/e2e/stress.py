@@ -4,6 +4,7 @@
 # unrecorded. And while the store is held, its lock file removed: no other add writes the store
 # meanwhile. (Adds started together are rows of cases.py.) A failure names the seed of its run;
 # USERCTL_STRESS_SEED=N runs with that seed again.
+import contextlib
 import fcntl
 import os
 import random
@@ -39,11 +40,17 @@ def accounts(board, leftover={"users.tmp"}):
 
 
 def flocks(path):
-    # The pids holding a flock on path (which may not exist), and those waiting for one.
+    # The pids holding a flock on path (which may not exist).
     inode = str(os.stat(path).st_ino) if os.path.exists(path) else None
-    locks = [line.replace(" -> ", " ").split() + [" -> " in line] for line in open("/proc/locks")]
-    mine = [lock for lock in locks if lock[1] == "FLOCK" and lock[5].rsplit(":", 1)[1] == inode]
-    return {int(lock[4]) for lock in mine if not lock[-1]}, {int(lock[4]) for lock in mine if lock[-1]}
+    locks = [line.split() for line in open("/proc/locks") if " -> " not in line]
+    return {int(lock[4]) for lock in locks if lock[1] == "FLOCK" and lock[5].rsplit(":", 1)[1] == inode}
+
+
+def has_open(proc, path):
+    # Whether proc has path open: an add that waits for a lock tries it again and again, and shows as no waiter.
+    with contextlib.suppress(OSError):
+        return any(os.readlink(f"/proc/{proc.pid}/fd/{fd}") == path for fd in os.listdir(f"/proc/{proc.pid}/fd"))
+    return False
 
 
 def until(condition, deadline):
@@ -54,7 +61,7 @@ def until(condition, deadline):
 
 def lock_holder(board, procs, deadline):
     # The one of procs holding the store's lock file, or None.
-    held = lambda: [p for p in procs if p.poll() is None and p.pid in flocks(f"{board}/users.lock")[0]]
+    held = lambda: [p for p in procs if p.poll() is None and p.pid in flocks(f"{board}/users.lock")]
     return next(iter(until(held, deadline)), None)
 
 
@@ -114,12 +121,12 @@ def removed_lock(board):
     lock, directory = open(path, "w"), os.open(board, os.O_RDONLY)
     fcntl.flock(lock, fcntl.LOCK_EX), fcntl.flock(directory, fcntl.LOCK_EX)
     procs = start(board, ["waiting_add"])
-    until(lambda: procs[0].poll() is not None or procs[0].pid in flocks(path)[1], deadline)
-    assert procs[0].pid in flocks(path)[1], "the add does not wait on users.lock"
+    until(lambda: procs[0].poll() is not None or has_open(procs[0], path), deadline)
+    assert has_open(procs[0], path), "the add does not wait on users.lock"
     os.unlink(path)
     procs += start(board, ["after_removal"])
-    until(lambda: procs[1].poll() is not None or procs[1].pid in flocks(board)[1], deadline)
-    assert procs[1].pid in flocks(board)[1], "the next add does not wait on the state directory's lock"
+    until(lambda: procs[1].poll() is not None or procs[1].pid in flocks(path), deadline)
+    assert procs[1].pid in flocks(path), "the next add does not take the new users.lock and wait on the directory"
     assert read(board, "users") == stored, "an add wrote the store while it was held"
     lock.close(), os.close(directory)
     assert [proc.wait(TIMEOUT) for proc in procs] == [0, 0]
