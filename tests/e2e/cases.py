@@ -190,6 +190,8 @@ MORE = MANY + "user_65535:3:0:!\n"
 MANY_SHOWN = "".join(f"user_{i:05d}                       User               \n" for i in range(65535))
 CAROL, CE = add("user", "quiet", name="carol_123"), add("ce", "quiet")
 RUN_CE = "userctl " + " ".join(CE)
+SAME_PW = f"{RUN_CE}; userctl {' '.join(CAROL)}"  # two accounts, one password: two verifiers
+BOTH_DONE, BOTH_EVENTS = [done(CE), done(CAROL)], [event(N), event("carol_123")]
 COUNT, THROWN = CONF + ":1: partitions must be a number from 1 to 32", "Failed to execute add command."
 XDG = ("d=$USERCTL_BOARD_DIR; unset USERCTL_BOARD_DIR; XDG_STATE_HOME=$d/x userctl show user_list;"
        " XDG_STATE_HOME=x HOME=$d/h userctl show user_list; cd $d; set x/userctl/board h/.local/state/userctl/board;"
@@ -201,7 +203,7 @@ BIG_LOG = (f"umask 077; truncate -s 2200M trace.log; {RUN_CE}; tail -c 200 trace
            " : >trace.log")
 LIMITED = "ulimit -f 10; " + RUN_CE  # files of at most 5120 bytes
 # trace.log of 100 lines of 51 bytes, each with the text "x" * 13, before the command: 20 bytes short of the limit.
-FILL = "umask 077; yes '2026-12-06T00:00:00.000Z userctl[1]: xxxxxxxxxxxxx' | head -n 100 >trace.log; " + LIMITED
+FILL = 'umask 077; yes "$(date -u +%FT%T.000Z) userctl[1]: xxxxxxxxxxxxx" | head -n 100 >trace.log; ' + LIMITED
 NO_ROOM = "no room for the add's line within the file-size limit; raise it (ulimit -f)"
 REMOVE, CHMOD = "; remove it, or move the directory aside", "; chmod 600 it"
 # A file system with room for the store but not for its record (a 64 KiB tmpfs with one page free), in a mount
@@ -252,6 +254,16 @@ def waiting(signal, before=""):
 
 
 CANCELLED = "board: add cancelled by signal 15 while waiting for the store"
+
+
+def recording(signal):
+    # The test holds the trace log's lock; the add, started in the background with signal's default action (a
+    # background job ignores SIGINT), is sent signal once it waits there, its account stored; then the lock released.
+    return (f"umask 077; : >trace.log; exec 3>>trace.log; flock 3; env --default-signal={signal} $LAUNCH"
+            f" \"$USERCTL_BIN\" {' '.join(CE)} 3>&- & until grep -q -- \"-> FLOCK *ADVISORY *WRITE $! \" /proc/locks ||"
+            f" ! kill -0 $!; do sleep 0.01; done; kill -{signal} $!; exec 3>&-; wait $! 2>/dev/null; echo $?")
+
+
 BUSY = "board: the store is busy: another process holds its lock; try again"
 HELD = f"umask 077; exec 3>>users.lock; flock 3; {RUN_CE}"  # and never released while the add runs
 # The question asked where it cannot be written, the reply "y": declined, the reply left unread.
@@ -260,9 +272,11 @@ UNWRITABLE = (DEAD + "printf 'y\\nleft\\n' | { timeout 20 $LAUNCH \"$USERCTL_BIN
 # The question to a full pipe left non-blocking, which is read from a second later.
 FULL_PIPE = ("{ python3 -c 'import os; os.set_blocking(1, False); os.write(1, b\"x\" * 65536)';"
              " printf 'y\\n' | userctl " + " ".join(add("operator")) + "; } | { sleep 1; tr -d x; }")
-LOGGED_IN = "[7] [{:05}] [ts/0] [{}] [{}] [{}] [] [2026-12-06T12:00:00,000000+00:00]\n"  # pid, user, terminal, host
-ANN = [LOGGED_IN.format(1, "eve", "pts/999", "10.9.9.9"), LOGGED_IN.format(1, "ann", "@TTY@", "10.1.2.3")]
-GONE = [LOGGED_IN.format(2147483647, "ann", "@TTY@", "10.1.2.3")]  # a crashed session's entry: its process gone
+# A utmp entry: its type (7 a live login, 8 an ended one), pid, user, terminal and host.
+LOGGED_IN = "[{}] [{:05}] [ts/0] [{}] [{}] [{}] [] [2026-12-06T12:00:00,000000+00:00]\n"
+ANN = [LOGGED_IN.format(7, 1, "eve", "pts/999", "10.9.9.9"), LOGGED_IN.format(7, 1, "ann", "@TTY@", "10.1.2.3")]
+GONE = [LOGGED_IN.format(7, 2147483647, "ann", "@TTY@", "10.1.2.3")]  # a crashed session's entry: its process gone
+ENDED = [LOGGED_IN.format(8, 1, "ann", "@TTY@", "10.1.2.3")]  # a session that ended on the terminal
 # With every descriptor elsewhere, run as a command whose name would read as fields of its own in /proc/self/stat.
 HIDDEN = ('c=") R 1 1 1 1"; ln -s "$USERCTL_BIN" "$c"; USERCTL_BIN=$PWD/$c; '
           f'{RUN_CE} </dev/null >/dev/null 2>&1; s=$?; rm "$c"; exit $s')
@@ -314,11 +328,16 @@ CASES = {
         refused(add("admin", name="a" * 33), CLI + "Username is too long. [aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa] "),
         refused(add("admin", name="b" * 200), CLI + "Username is too long. [" + "b" * 128 + "] "),
         refused(add("admin", name="1alice_23"), BAD_TOP.format("1alice_23")),
+        refused(add("admin", name="_alice_12"), BAD_TOP.format("_alice_12")),
+        refused(add("admin", name="alice\x1b[1m\x7f"), BAD_NAME.format("alice\\x1b[1m\\x7f")),  # no terminal driven
         refused(add("admin", name="alice_12\nforged"), BAD_NAME.format("alice_12\\nforged")),
         refused(add("admin", name="alice\\123"), BAD_NAME.format("alice\\\\123")),
         refused(add("admin", pw="Secr#12"), CLI + "Password is too short."),
         refused(add("admin", pw="S" * 33), CLI + "Password is too long."),
         refused(add("admin", pw="Secret 12"), CLI + "Invalid character is included in Password."),
+        refused(add("admin", pw="Secret\t12"), CLI + "Invalid character is included in Password."),
+        refused(add("admin", pw="Secret\x0112"), CLI + "Invalid character is included in Password."),
+        refused(add("admin", pw="Secr\u00e9t12"), CLI + "Invalid character is included in Password."),
         refused(add("admin", again="Secr#12"), CLI + "Password is too short."),
         refused(add("admin", again="secret#12"), ADD + "The specified password is invalid."),
         refused(add("Admin"), CLI + "privilege [Admin] is not supported."),
@@ -343,6 +362,7 @@ CASES = {
         c(CE, users=TWO, status=47, err="Same name already exists. User addition failed.\n", trace=[failed(CE)]),
         c(CAROL, conf="max_users = 1\n", users="bob_12345:3:0:!\n", status=46, err=FULL, trace=[failed(CAROL)]),
         ok(CAROL, "alice_123:1:0", "bob_12345:3:0", "carol_123:3:0", conf="max_users = 3\n", users=TWO),
+        ok(CE, "alice_123:4:0", "carol_123:3:0", sh=SAME_PW, err=ADDED * 2, trace=BOTH_DONE, events=BOTH_EVENTS),
         fails(CE, "board: add-user request refused with 5 (injected fault)", failed(CE), faults="add=5"),
         fails(CE, failed(CE, 20019, 1537), faults="add=throw"),
         fails(CE, TOKEN.format("nonsense"), failed(CE, 20019, 1537), faults="nonsense"),
@@ -374,6 +394,7 @@ CASES = {
     "board": [
         bad_conf("partitions 8\n", ':1: expected "key = value"'),
         bad_conf("max_users = 5\n# x\nmax_users = 5\n", ":3: max_users given twice"),
+        bad_conf("partitions = 4\npartitions = 4\n", ":2: partitions given twice"),
         fails(SHOW, COUNT, SHOW_THROWN, conf="partitions = 33\n"),
         bad_conf("max_users=65536\n", ":1: max_users must be a number from 1 to 65535"),
         bad_conf("colour = red\n", ":1: unknown setting"),
@@ -383,6 +404,8 @@ CASES = {
         bad_store(SHOW, "n" * 37 + ":1:0:!\n", ":1: name too long"),
         bad_store(SHOW, "alice_123:x:0:!\n", ":1: privilege is not a decimal number"),
         bad_store(SHOW, "alice_123:6:0:!\n", ":1: unknown privilege"),
+        bad_store(SHOW, "alice_123:0:0:!\n", ":1: unknown privilege"),
+        bad_store(SHOW, "alice_123:1:0:\n", ":1: bad verifier"),
         bad_store(SHOW, "alice_123:1:0:!:x\n", ":1: too many fields"),
         bad_store(SHOW, "alice_123:5:18446744073709551617:!\n", ":1: partition mask is not a 32-bit decimal number"),
         bad_store(CAROL, TWO + "alice_123:1:0:!\n", ":3: repeated name"),
@@ -425,6 +448,7 @@ CASES = {
         ok(CE, "alice_123:4:0", tty=True, utmp=ANN, sh=HIDDEN, err="", events=[event(N, "10.1.2.3", "ann")]),
         ok(add("operator"), "alice_123:2:0", tty="not controlling", stdin="y\r", out=Q + "y\r\n"),
         ok(add("operator"), "alice_123:2:0", tty=True, utmp=GONE, **TYPED),
+        ok(add("operator"), "alice_123:2:0", tty=True, utmp=ENDED, **TYPED),
         fails(CE, sh=victim(ATTACK), out="rc\n# rc\n", err=ATTACKED),
         unrecorded("trace.log", "a symbolic link" + REMOVE, sh=victim("ln -s $v/rc trace.log"), out="rc\n# rc\n"),
         # Only files of root's or the user's, with one link, that others may not write (nor read, the store's).
@@ -449,6 +473,10 @@ CASES = {
         # The wait for the store: cancelled by a signal that would end the command (not by an ignored one), bounded.
         c(CE, sh=waiting("TERM"), status=0, out="143\n", err=ADD_FAILED, trace=[CANCELLED, failed(CE)]),
         ok(CE, "alice_123:4:0", sh=waiting("HUP", "trap '' HUP; "), out="0\n"),
+        # Once the store's lock is taken, a signal ends the add only when its outcome is recorded.
+        ok(CE, "alice_123:4:0", sh=recording("TERM"), out="143\n"),
+        ok(CE, "alice_123:4:0", sh=recording("HUP"), out="129\n"),
+        ok(CE, "alice_123:4:0", sh=recording("INT"), out="130\n"),
         fails(CE, BUSY, failed(CE), conf="lock_wait = 1\n", sh=HELD, err=BUSY + "\n" + ADD_FAILED),
         c(add("ce"), sh=UNWRITABLE, status=0, out="0\ny\nleft\n"),
         ok(add("operator"), "alice_123:2:0", sh=FULL_PIPE, out=Q),

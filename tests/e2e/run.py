@@ -6,6 +6,8 @@
 # "!" in place of every verifier (1 when unset).
 # Usage: run.py [SECTION...]   (every section by default)
 
+import calendar
+import collections
 import contextlib
 import ctypes
 import fcntl
@@ -32,11 +34,15 @@ BOARD_FILES = {"board.conf", "users", "users.lock", "trace.log", "event.log"}
 TRACE = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z userctl\[\d+\]: (.*)")
 EVENT = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z\t(.*)")
 ADD_WORDS = re.compile(r"add user (\S+) (\S+) (\S+)")  # an add in a script: its name and passwords
+STAMP = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z")
+SESSIONS = None  # where the runner names each row's session to its reaper
 
 
 def env(board, faults=None):
     variables = {k: v for k, v in os.environ.items() if not k.startswith("USERCTL")}
-    return dict(variables, USERCTL_BOARD_DIR=board, **({} if faults is None else {"USERCTL_BOARD_FAULT": faults}))
+    # Local time, should it be used, is not UTC here: a stamp must be UTC, yet marked Z.
+    return dict(variables, TZ="XYZ-5:45", USERCTL_BOARD_DIR=board,
+                **({} if faults is None else {"USERCTL_BOARD_FAULT": faults}))
 
 
 def command(words):
@@ -76,6 +82,19 @@ PASSWORDS = {pw for table in cases.CASES.values() for row in table for pair in a
              if len(pw) > 4}
 
 
+def off_time(board, began, ended):
+    # The logs' stamps that are no UTC time of the run.
+    stamps = [line[:24] for name in ("trace.log", "event.log") for line in read(board, name).splitlines()]
+    at = lambda stamp: calendar.timegm(time.strptime(stamp[:19], "%Y-%m-%dT%H:%M:%S")) + int(stamp[20:23]) / 1000
+    return [stamp for stamp in stamps if STAMP.fullmatch(stamp) and not began - 1 <= at(stamp) <= ended + 1]
+
+
+def repeated(users, added):
+    # The new accounts whose verifier another account has too: each is made with a salt of its own.
+    counts = collections.Counter(user.split(":")[3] for user in users if user.count(":") == 3)
+    return [user.split(":")[0] for user in added if user.split(":")[3] != "!" and counts[user.split(":")[3]] > 1]
+
+
 def verifies(password, verifier):
     if HASHING == "0":  # a board built without password hashing stores "!", which no password matches
         return verifier == "!"
@@ -91,8 +110,43 @@ def default_signals():
         signal.signal(number, signal.SIG_DFL)
 
 
-def state(pid):
-    return open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()[0]
+def state(pid, field=0):
+    return open(f"/proc/{pid}/stat").read().rsplit(")", 1)[1].split()[field]
+
+
+def session(pid):
+    # The session of a live process (not a zombie), or None.
+    with contextlib.suppress(OSError, ValueError):
+        return None if state(pid) == "Z" else int(state(pid, 3))
+
+
+def end(sessions):
+    # Every process of the sessions killed, until none is left.
+    while alive := [pid for pid in map(int, filter(str.isdigit, os.listdir("/proc"))) if session(pid) in sessions]:
+        for pid in alive:
+            with contextlib.suppress(OSError):
+                os.kill(pid, signal.SIGKILL)
+        time.sleep(0.01)
+
+
+def reaper():
+    # A process of its own, out of ctest's reach, that ends what the rows started once the runner ends, however it
+    # ends (ctest's timeout kills it outright): the runner names each row's session on the pipe it returns.
+    read_end, write_end = os.pipe()
+    if os.fork() == 0:
+        os.setsid()
+        os.close(write_end)
+        for fd in (0, 1, 2):
+            os.dup2(os.open(os.devnull, os.O_RDWR), fd)
+        end(set(map(int, os.fdopen(read_end).read().split())))  # the read ends with the runner
+        os._exit(0)
+    os.close(read_end)
+    return write_end
+
+
+def started(proc):
+    os.write(SESSIONS, f"{proc.pid}\n".encode())
+    return proc
 
 
 def at_terminal(row, argv, variables, child):
@@ -111,8 +165,8 @@ def at_terminal(row, argv, variables, child):
         if row.tty != "not controlling":
             fcntl.ioctl(0, termios.TIOCSCTTY)
 
-    proc = subprocess.Popen(argv, stdin=slave, stdout=slave, stderr=subprocess.PIPE, env=variables,
-                            **dict(child, preexec_fn=controlling))
+    proc = started(subprocess.Popen(argv, stdin=slave, stdout=slave, stderr=subprocess.PIPE, env=variables,
+                                    **dict(child, preexec_fn=controlling)))
     os.close(slave)
     asks = row.stdin is not None
     while asks and not out.endswith(b": ") and (chunk := terminal(master, deadline)):
@@ -129,7 +183,7 @@ def at_terminal(row, argv, variables, child):
     try:
         err = proc.communicate(timeout=max(1, deadline - time.monotonic()))[1]
     except subprocess.TimeoutExpired:  # asked again and again, or waits for ever
-        proc.kill()
+        end({proc.pid})
         err, problems = proc.communicate()[1], problems + [f"not ended within {TIMEOUT} s"]
     while chunk := terminal(master, 0):  # what the terminal still holds: the answer's echo
         out += chunk
@@ -148,12 +202,12 @@ def terminal(master, deadline):
 
 def piped(argv, stdin, variables, child):
     # Runs argv with stdin (None: no input): out, err, status, what went wrong.
-    proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL if stdin is None else subprocess.PIPE,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=variables, **child)
+    proc = started(subprocess.Popen(argv, stdin=subprocess.DEVNULL if stdin is None else subprocess.PIPE,
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=variables, **child))
     try:
         return (*proc.communicate(stdin, timeout=TIMEOUT), proc.returncode, [])
     except subprocess.TimeoutExpired:
-        os.killpg(proc.pid, signal.SIGKILL)  # a script's other processes too
+        end({proc.pid})  # a script's other processes too
         return (*proc.communicate(), proc.returncode, [f"not ended within {TIMEOUT} s"])
 
 
@@ -174,6 +228,7 @@ def run(row, board):
     if row.sh:  # a script that calls userctl, for pipes and redirections
         argv = ["sh", "-c", 'userctl() { $LAUNCH "$USERCTL_BIN" "$@"; }; ' + row.sh]
         variables.update(LAUNCH=" ".join(LAUNCH), USERCTL_BIN=USERCTL)
+    began = time.time()
     if row.tty:
         out, err, status, tty, cmdline, readable, problems = at_terminal(row, argv, variables, child)
     else:
@@ -197,6 +252,8 @@ def run(row, board):
             "passwords shown": [p for p in sorted(PASSWORDS) if p in everything and p not in row.words[:3]],
             "verifiers failing": [a for a in added if not verifies(made.get(a.split(":")[0], [""])[0],
                                                                    a.split(":")[3])],
+            "verifiers repeated": repeated(users, added),
+            "stamps off the run's time": off_time(board, began, time.time()),
             "readable by its user": readable}
     if row.utmp and "qemu" in " ".join(LAUNCH):  # qemu-user hides the controlling terminal, which alone tells the login
         del seen["events"]
@@ -206,7 +263,8 @@ def run(row, board):
 
 
 def main(sections):
-    global USERCTL
+    global USERCTL, SESSIONS
+    SESSIONS = reaper()
     resource.setrlimit(resource.RLIMIT_CORE, (resource.RLIM_INFINITY,) * 2)  # a core file is never lost
     if not os.path.isfile(USERCTL):
         sys.exit(f"USERCTL={USERCTL!r} does not name the userctl binary")

@@ -16,6 +16,7 @@ import tempfile
 import time
 import traceback
 
+import run
 from run import BOARD_FILES, EVENT, LAUNCH, TIMEOUT, TRACE, command, env, log, read, write
 
 ACCOUNT = re.compile(r"([A-Za-z][A-Za-z0-9_-]{7,31}):[1-5]:(0|[1-9]\d*):[!-9;-~]+")
@@ -25,7 +26,8 @@ SEED = int(os.environ.get("USERCTL_STRESS_SEED", random.randrange(1 << 32)))
 
 def start(board, names):
     words = lambda name: command(["add", "user", name, "Secret#12", "Secret#12", "user", "quiet"])
-    return [subprocess.Popen(words(name), env=env(board), stderr=subprocess.DEVNULL) for name in names]
+    add = lambda name: subprocess.Popen(words(name), env=env(board), stderr=subprocess.DEVNULL, start_new_session=True)
+    return [run.started(add(name)) for name in names]
 
 
 def accounts(board, leftover={"users.tmp"}):
@@ -134,6 +136,7 @@ def removed_lock(board):
 
 
 if __name__ == "__main__":
+    run.SESSIONS = run.reaper()  # no add outlives this run
     for test in (killed, signalled, removed_lock):
         with tempfile.TemporaryDirectory(prefix="userctl-stress-") as board:
             try:
