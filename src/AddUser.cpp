@@ -26,6 +26,19 @@ const char* const addFailed = "Failed to execute add user command.\n";
 
 bool isPasswordWord(int index) { return index == passwordWord || index == passwordAgainWord; }
 
+// Once read, the passwords are wiped from the process's own argument vector,
+// on every way out of the parse, so that ps and /proc/PID/cmdline do not show
+// them while the question waits, the request runs or a failure is reported.
+struct PasswordWordsWiper {
+    int count;
+    char** words;
+    ~PasswordWordsWiper() {
+        for (int i = 0; i < count; ++i) {
+            if (isPasswordWord(i)) std::memset(words[i], 'x', std::strlen(words[i]));
+        }
+    }
+};
+
 // Holds, while it lives, the signals that would end or stop the process: an
 // account must not be stored without the lines that record it. One that
 // arrives meanwhile ends or stops the process as it would have, once the old
@@ -99,14 +112,8 @@ bool AddUser::parseCommand(int count, char** words) {
         if (isPasswordWord(i)) shown[i] = mask;
     }
     getCmdString(cmdString, count, shown.data());
-    const bool parsed = judgeWords(count, words);
-    // Once copied, the passwords are wiped from the process's own argument
-    // vector, so that ps and /proc/PID/cmdline do not show them while the
-    // question waits or the request runs.
-    for (int i = 0; i < count; ++i) {
-        if (isPasswordWord(i)) std::memset(words[i], 'x', std::strlen(words[i]));
-    }
-    return parsed;
+    const PasswordWordsWiper wiper{count, words};
+    return judgeWords(count, words);
 }
 
 bool AddUser::judgeWords(int count, char** words) {

@@ -131,6 +131,7 @@ Status judgeStore() {
 Loaded learnConfig() {
     Loaded loaded;
     loaded.status = readSettings(loaded.config.settings);
+    if (loaded.status.ok()) setLogWait(loaded.config.settings.lockWait);
     if (loaded.status.ok()) loaded.status = judgeStore();
     if (loaded.status.ok()) loaded.status = readFaults(loaded.config.faults);
     if (!loaded.status.ok()) report(loaded.status);
@@ -151,6 +152,7 @@ Config load() {
 void forgetState() {
     forgetStateDir();
     learned.value.reset();
+    syncLines(false);
 }
 
 bool parseDecimal(std::string_view digits, std::uint32_t max, std::uint32_t& value) {

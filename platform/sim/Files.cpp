@@ -122,17 +122,19 @@ Status writeAll(int fd, std::string_view data) {
     return {};
 }
 
-Status lockExclusive(int fd) {
-    while (flock(fd, LOCK_EX) != 0) {
-        if (errno != EINTR) return Status(errno);
-    }
-    return {};
+timespec deadlineIn(std::uint32_t seconds) {
+    timespec deadline{};
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
+    deadline.tv_sec += seconds;
+    return deadline;
 }
 
-Status lockBefore(int fd, const timespec& deadline) {
+Status lockBefore(int fd, const timespec& deadline, bool cancellable) {
     // A held signal never interrupts a blocking flock: the lock is tried, and
     // the signals looked for between tries.
-    const sigset_t ending = endingSignals();
+    sigset_t ending;
+    sigemptyset(&ending);
+    if (cancellable) ending = endingSignals();
     for (;;) {
         if (flock(fd, LOCK_EX | LOCK_NB) == 0) return {};
         if (errno != EWOULDBLOCK && errno != EINTR) return Status(errno);

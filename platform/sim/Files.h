@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -76,13 +77,13 @@ Status readFile(int dir, const char* name, std::string& out, std::size_t limit, 
 // All of data, through short writes and EINTR.
 Status writeAll(int fd, std::string_view data);
 
-// flock(LOCK_EX), through EINTR.
-Status lockExclusive(int fd);
+// The CLOCK_MONOTONIC time seconds from now.
+timespec deadlineIn(std::uint32_t seconds);
 
-// flock(LOCK_EX), tried until deadline (CLOCK_MONOTONIC): EWOULDBLOCK once
-// it has passed. The wait can be cancelled: a held signal that would end the
-// process, arriving meanwhile, ends it with EINTR ("cancelled by signal N")
-// and is raised again, to end the process once its mask comes back.
-Status lockBefore(int fd, const timespec& deadline);
+// flock(LOCK_EX), tried until deadline: EWOULDBLOCK once it has passed. A
+// cancellable wait ends with EINTR ("cancelled by signal N") when a held
+// signal that would end the process arrives meanwhile, the signal raised
+// again, to end the process once its mask comes back.
+Status lockBefore(int fd, const timespec& deadline, bool cancellable);
 
 }  // namespace board

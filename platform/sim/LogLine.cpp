@@ -29,6 +29,7 @@ constexpr std::size_t longestField = 4 * maxFieldLength;
 constexpr std::size_t longestTraceLine = stampLength + sizeof " userctl[2147483647]: " - 1 + longestField + 1;
 constexpr std::size_t longestEventLine = stampLength + sizeof "\t18446744073709551615" - 1 + 4 * (1 + longestField) + 1;
 
+std::uint32_t logWait = 15;
 bool syncing = false;
 
 // 2026-12-06T12:00:00.123Z
@@ -46,7 +47,9 @@ void appendTimestamp(std::string& line) {
 // Writers take turns, so that a line cut short by a full disk or a file-size
 // limit is taken back before anyone appends after it.
 Status appendWhole(int file, std::string_view line) {
-    if (Status locked = lockExclusive(file); !locked.ok()) return locked;
+    if (Status locked = lockBefore(file, deadlineIn(logWait), !syncing); !locked.ok()) {
+        return locked.error() == EWOULDBLOCK ? Status(EWOULDBLOCK, "another process holds its lock", true) : locked;
+    }
     const off_t end = lseek(file, 0, SEEK_END);
     if (end < 0) return Status(errno);
     Status written = writeAll(file, line);
@@ -58,8 +61,7 @@ Status appendWhole(int file, std::string_view line) {
 }
 
 Status openLog(const char* name, Fd& file) {
-    const Status opened = openFile(stateDir().dir.get(), name, O_WRONLY | O_APPEND | O_CREAT, file);
-    return opened.ok() ? opened : opened.within(statePath(name) + ": cannot write");
+    return openFile(stateDir().dir.get(), name, O_WRONLY | O_APPEND | O_CREAT, file);
 }
 
 // Room for bytes more at the end of file, within the file-size limit (which
@@ -73,7 +75,7 @@ Status reserve(int file, std::size_t bytes) {
         return Status(EFBIG, "no room for the add's line within the file-size limit; raise it (ulimit -f)");
     }
     if (fallocate(file, FALLOC_FL_KEEP_SIZE, info.st_size, static_cast<off_t>(bytes)) == 0) return {};
-    if (errno != EOPNOTSUPP) return Status(errno);
+    if (errno != EOPNOTSUPP && errno != ENOSYS) return Status(errno);
     // A file system that cannot reserve: its free space, where it counts any.
     struct statvfs fs {};
     if (fstatvfs(file, &fs) != 0) return Status(errno);
@@ -99,7 +101,7 @@ Status appendLogLine(const char* fileName, std::string_view head,
         Status status = openLog(fileName, file);
         if (status.ok()) status = appendWhole(file.get(), line);
         if (status.ok()) status = file.close();
-        return status;
+        return status.within(statePath(fileName) + ": cannot write");
     } catch (...) {
         return Status(ENOMEM);  // the line is lost, never the command
     }
@@ -124,13 +126,16 @@ Status reserveAddLines() {
     for (const auto& [name, longest] : {std::pair("trace.log", longestTraceLine), {"event.log", longestEventLine}}) {
         Fd file;
         Status status = openLog(name, file);
-        if (status.ok()) status = reserve(file.get(), longest).within(statePath(name) + ": cannot write");
+        if (status.ok()) status = reserve(file.get(), longest);
+        status = status.within(statePath(name) + ": cannot write");
         // An add refused for its record is the administrator's to mend.
         if (!status.ok()) return Status(status.error(), status.reason(), true);
     }
     return {};
 }
 
-void syncLines() noexcept { syncing = true; }
+void setLogWait(std::uint32_t seconds) noexcept { logWait = seconds; }
+
+void syncLines(bool on) noexcept { syncing = on; }
 
 }  // namespace board

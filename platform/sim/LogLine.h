@@ -4,6 +4,7 @@
 // reasons among them.
 
 #include <cstddef>
+#include <cstdint>
 #include <initializer_list>
 #include <string_view>
 
@@ -33,8 +34,12 @@ void report(const Status& status) noexcept;
 // line the board writes to it, and that room reserved on the file system.
 Status reserveAddLines();
 
-// From now on every line is synced as written, as the store is: the lines
-// that record a stored account.
-void syncLines() noexcept;
+// How long a line waits for its log's lock while another process holds it:
+// lock_wait, once the settings are learned (15 seconds before).
+void setLogWait(std::uint32_t seconds) noexcept;
+
+// From now on (on) the lines record a stored account: each is synced as
+// written, as the store is, and no signal cancels its wait for the log's lock.
+void syncLines(bool on = true) noexcept;
 
 }  // namespace board

@@ -8,8 +8,8 @@
 namespace board {
 
 // The outcome of every operation inside the board: ok, or failed with the
-// errno value that says why (EINVAL where no call failed, as for a malformed
-// line) and the reason in words, as the board's lines show it. The caller
+// errno value that says why, never 0 (EINVAL where no call failed, as for a
+// malformed line), and the reason in words, as the board's lines show it. The caller
 // that knows what was being done puts that in front (within); the board's
 // entry points say the reason once (report, LogLine.h). A reason that asks the
 // administrator to act is said on the console too.
@@ -21,7 +21,7 @@ public:
     Status(int error, std::string reason, bool console = false)
         : code(error), text(std::move(reason)), console(console) {}
 
-    bool ok() const { return text.empty(); }
+    bool ok() const { return code == 0; }
     int error() const { return code; }
     const std::string& reason() const { return text; }
     bool forConsole() const { return console; }

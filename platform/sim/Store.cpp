@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <unordered_set>
 
@@ -61,7 +60,8 @@ Status parseAccount(std::string_view line, Account& account) {
 }
 
 Status parseStore(const std::string& path, std::string_view bytes, std::vector<Account>& accounts) {
-    const auto lines = static_cast<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'));
+    // No more are reserved than a list can carry, whatever a corrupt store holds.
+    const auto lines = std::min<std::size_t>(std::count(bytes.begin(), bytes.end(), '\n'), 65536);
     accounts.reserve(lines);
     std::unordered_set<std::string_view> names;
     names.reserve(lines);
@@ -98,7 +98,7 @@ Status makeVerifier(const char* password, std::string& verifier) {
     char salt[CRYPT_GENSALT_OUTPUT_SIZE];
     if (!crypt_gensalt_rn("$y$", 0, nullptr, 0, salt, sizeof salt) &&
         !crypt_gensalt_rn(nullptr, 0, nullptr, 0, salt, sizeof salt)) {
-        return Status(errno);
+        return Status(errno ? errno : EINVAL);
     }
     const auto data = std::make_unique<crypt_data>();  // tens of KiB: kept off the stack
     const char* hash = crypt_rn(password, salt, data.get(), sizeof *data);
@@ -116,14 +116,12 @@ Status makeVerifier(const char* password, std::string& verifier) {
 
 Status lockStore(StoreLock& lock, std::uint32_t wait) {
     const int dir = stateDir().dir.get();
-    timespec deadline{};
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += wait;
+    const timespec deadline = deadlineIn(wait);
     Status status = openFile(dir, "users.lock", O_RDWR | O_CREAT, lock.file);
-    if (status.ok()) status = lockBefore(lock.file.get(), deadline);
+    if (status.ok()) status = lockBefore(lock.file.get(), deadline, true);
     // A description of its own, whose lock ends when it is closed.
     if (status.ok()) status = openAt(dir, ".", O_RDONLY | O_DIRECTORY, lock.dir);
-    if (status.ok()) status = lockBefore(lock.dir.get(), deadline);
+    if (status.ok()) status = lockBefore(lock.dir.get(), deadline, true);
     switch (status.error()) {
     case 0: return status;
     case EINTR: return Status(EINTR, "add " + status.reason() + " while waiting for the store");

@@ -258,14 +258,16 @@ CANCELLED = "board: add cancelled by signal 15 while waiting for the store"
 
 def recording(signal):
     # The test holds the trace log's lock; the add, started in the background with signal's default action (a
-    # background job ignores SIGINT), is sent signal once it waits there, its account stored; then the lock released.
+    # background job ignores SIGINT), is sent signal once it has stored the account and said so, as it waits there.
     return (f"umask 077; : >trace.log; exec 3>>trace.log; flock 3; env --default-signal={signal} $LAUNCH"
-            f" \"$USERCTL_BIN\" {' '.join(CE)} 3>&- & until grep -q -- \"-> FLOCK *ADVISORY *WRITE $! \" /proc/locks ||"
-            f" ! kill -0 $!; do sleep 0.01; done; kill -{signal} $!; exec 3>&-; wait $! 2>/dev/null; echo $?")
+            f" \"$USERCTL_BIN\" {' '.join(CE)} 3>&- 2>said & until grep -q completed said || ! kill -0 $!; do sleep"
+            f" 0.01; done; kill -{signal} $!; exec 3>&-; wait $! 2>/dev/null; echo $?; cat said >&2; rm said")
 
 
 BUSY = "board: the store is busy: another process holds its lock; try again"
 HELD = f"umask 077; exec 3>>users.lock; flock 3; {RUN_CE}"  # and never released while the add runs
+LOG_HELD = "umask 077; exec 3>>trace.log; flock 3; userctl show user_list 3>&-"  # likewise the trace log's lock
+LOG_BUSY = "board: @DIR@/trace.log: cannot write: another process holds its lock\n"
 # The question asked where it cannot be written, the reply "y": declined, the reply left unread.
 UNWRITABLE = (DEAD + "printf 'y\\nleft\\n' | { timeout 20 $LAUNCH \"$USERCTL_BIN\" " + " ".join(add("ce"))
               + " >&5; echo $?; cat; }")
@@ -478,6 +480,7 @@ CASES = {
         ok(CE, "alice_123:4:0", sh=recording("HUP"), out="129\n"),
         ok(CE, "alice_123:4:0", sh=recording("INT"), out="130\n"),
         fails(CE, BUSY, failed(CE), conf="lock_wait = 1\n", sh=HELD, err=BUSY + "\n" + ADD_FAILED),
+        c(SHOW, conf="lock_wait = 1\n", sh=LOG_HELD, status=0, out=HEADER, err=LOG_BUSY),  # and a log's, its line lost
         c(add("ce"), sh=UNWRITABLE, status=0, out="0\ny\nleft\n"),
         ok(add("operator"), "alice_123:2:0", sh=FULL_PIPE, out=Q),
     ],
