@@ -259,7 +259,7 @@ CANCELLED = "board: add cancelled by signal 15 while waiting for the store"
 def recording(signal):
     # The test holds the trace log's lock; the add, started in the background with signal's default action (a
     # background job ignores SIGINT), is sent signal once it has stored the account and said so, as it waits there.
-    return (f"umask 077; : >trace.log; exec 3>>trace.log; flock 3; env --default-signal={signal} $LAUNCH"
+    return (f"umask 077; : >trace.log; : >said; exec 3>>trace.log; flock 3; env --default-signal={signal} $LAUNCH"
             f" \"$USERCTL_BIN\" {' '.join(CE)} 3>&- 2>said & until grep -q completed said || ! kill -0 $!; do sleep"
             f" 0.01; done; kill -{signal} $!; exec 3>&-; wait $! 2>/dev/null; echo $?; cat said >&2; rm said")
 
