@@ -1,25 +1,21 @@
-// What no command reaches: the record's bytes, the list's bounds and
-// serialized form, masks beyond 32 partitions, an empty argument vector, and
-// the simulated board's answer to a client that breaks the contract, a
+// What no command reaches: the record's bytes, the list's serialized form and
+// bounds, the platform exception's serialized form, an empty argument vector,
+// and the simulated board's answer to a client that breaks the contract, a
 // trace text too long among them.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "CGIRequester.h"
 #include "CGI_USER_INFO.h"
-#include "CommonUtil.h"
 #include "Config.h"
 #include "Files.h"
 #include "HalmTrace.h"
 #include "PException.h"
-#include "PartitionOperatorInfo.h"
 #include "PrimitiveTypeArray.h"
 #include "StateDir.h"
 #include "UserCtrlCmd.h"
@@ -29,16 +25,15 @@ using Users = HalmLib::HalmUi::PrimitiveTypeArray<CGI_USER_INFO>;
 
 namespace {
 
-// A list announcing count records in size bytes; record i is "user<i>" with privilege i + 1.
-Bytes payload(unsigned int count, unsigned int size) {
-    Bytes bytes(size, 0);
-    for (unsigned int i = 0; 2 + (i + 1) * 212 <= size && i < count; ++i) {
+// A list of three records, serialized; record i is "user<i>" with privilege i + 1.
+Bytes threeRecords() {
+    Bytes bytes(2 + 3 * 212, 0);
+    bytes[1] = 3;
+    for (unsigned int i = 0; i < 3; ++i) {
         const std::string name = "user" + std::to_string(i);
         std::memcpy(&bytes[2 + i * 212], name.c_str(), name.size());
         bytes[2 + i * 212 + 143] = static_cast<unsigned char>(i + 1);
     }
-    std::copy_n(Bytes{static_cast<unsigned char>(count >> 8), static_cast<unsigned char>(count)}.begin(),
-                std::min(size, 2u), bytes.begin());
     return bytes;
 }
 
@@ -74,45 +69,21 @@ TEST(Record, IntegersAreBigEndianAtTheirOffsets) {
     EXPECT_EQ(user.getOperablePartition(), 0x80000003ul);
 }
 
-TEST(PrimitiveTypeArray, SetSerializedAppendsWholePayloadsOnly) {
-    const struct {
-        unsigned int count, size, held;
-        bool accepted;
-    } rows[] = {
-        {0, 1, 2, false},    // no room for the count
-        {3, 637, 2, false},  // a record one byte short
-        {3, 638, 5, true},
-        {3, 700, 5, true},  // bytes past the records
-    };
-    const char* names[] = {"user0", "user1", "user0", "user1", "user2"};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::to_string(row.count) + " records in " + std::to_string(row.size) + " bytes");
-        Users users;
-        const Bytes two = payload(2, 426), bytes = payload(row.count, row.size);
-        ASSERT_TRUE(users.setSerialized(two.data(), 426));
-        EXPECT_EQ(users.setSerialized(bytes.data(), row.size), row.accepted);
-        ASSERT_EQ(users.size(), row.held);
-        for (unsigned int i = 0; i < row.held; ++i) EXPECT_STREQ(users[i].user_name, names[i]);
-        EXPECT_EQ(users[row.held - 1].getPrivilege(), row.held == 5 ? 3u : 2u);
-        EXPECT_EQ(raised([&] { users[row.held]; }), thrown + "Out of range");
-    }
-}
-
 TEST(PrimitiveTypeArray, GetSerializedWritesAllOrNothing) {
     const struct {
-        unsigned int count, buffer;
+        unsigned int buffer;
         std::string refusal;
     } rows[] = {
-        {3, 637, thrown + "Insufficient buffer size"},
-        {3, 638, ""},
-        {3, 639, ""},
+        {637, thrown + "Insufficient buffer size"},
+        {638, ""},
     };
+    Users users;
+    const Bytes in = threeRecords();
+    ASSERT_TRUE(users.setSerialized(in.data(), static_cast<unsigned int>(in.size())));
+    EXPECT_EQ(users.getSerializedSize(), in.size());
+    EXPECT_EQ(raised([&] { users[3]; }), thrown + "Out of range");
     for (const auto& row : rows) {
-        SCOPED_TRACE(std::to_string(row.count) + " records into " + std::to_string(row.buffer) + " bytes");
-        Users users;
-        const Bytes in = payload(row.count, 2 + row.count * 212);
-        ASSERT_TRUE(users.setSerialized(in.data(), static_cast<unsigned int>(in.size())));
-        EXPECT_EQ(users.getSerializedSize(), in.size());
+        SCOPED_TRACE(std::to_string(row.buffer) + " bytes");
         Bytes out(row.buffer, 0xEE), expected(row.buffer, 0xEE);
         unsigned int written = 0;
         EXPECT_EQ(raised([&] { written = users.getSerialized(out.data(), row.buffer); }), row.refusal);
@@ -132,41 +103,16 @@ TEST(PException, TakesBackItsSerializedForm) {
     EXPECT_EQ(raised([&] { throw copy; }), "16797235 1537 " + head + std::string(127, 'x'));
 }
 
-TEST(PartitionOperatorInfo, PartitionsBeyondTheMaskAreNeverSetNorReported) {
-    const HalmLib::HalmUi::PartitionOperatorInfo info;
-    for (const int partition : {-1, 32, 64}) {
-        EXPECT_EQ(info.setOperablePartition(5, partition), 5u) << partition;
-        EXPECT_EQ(info.isOperablePartition(~0ul, partition), 0) << partition;
-    }
-}
-
 TEST(UserCtrlCmd, AnEmptyArgumentVectorSelectsNothing) {
     char* argv[] = {nullptr};
     EXPECT_EQ(UserCtrlCmd().execute(0, argv), 1);
 }
 
-// Sets an environment variable for its lifetime; the value it had, or its
-// absence, comes back after.
-struct ScopedVariable {
-    const char* name;
-    std::optional<std::string> before;
-    ScopedVariable(const char* name, const char* value) : name(name) {
-        if (const char* old = std::getenv(name)) before = old;
-        setenv(name, value, 1);
-    }
-    ~ScopedVariable() { before ? (void)setenv(name, before->c_str(), 1) : (void)unsetenv(name); }
-};
-
 TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
     std::string dir = std::filesystem::temp_directory_path() / "userctl-unit-XXXXXX";
     ASSERT_TRUE(mkdtemp(dir.data()));
-    const ScopedVariable boardDir("USERCTL_BOARD_DIR", dir.c_str());
-    board::forgetState();  // whatever another test read
-    {
-        const ScopedVariable faults("USERCTL_BOARD_FAULT", "bogus");
-        EXPECT_EQ(raised([] { CommonUtil::getMaxPartitionNum(); }), thrown + "Board settings or faults are malformed");
-    }
-    board::forgetState();
+    setenv("USERCTL_BOARD_DIR", dir.c_str(), 1);
+    board::forgetState();  // whatever another test learned
     const std::string refused = "add-user request refused: ";
     // A good record with count bytes from offset set to byte.
     const struct {
@@ -204,5 +150,6 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
         EXPECT_TRUE(row.trace.empty() || lastTrace() == "board: " + row.trace + "\n") << lastTrace();
     }
     board::forgetState();  // nothing of this board left for another test
+    unsetenv("USERCTL_BOARD_DIR");
     std::filesystem::remove_all(dir);
 }
