@@ -35,7 +35,7 @@ TRACE = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z userctl\[\d+\]: (.*)
 EVENT = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z\t(.*)")
 ADD_WORDS = re.compile(r"add user (\S+) (\S+) (\S+)")  # an add in a script: its name and passwords
 STAMP = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z")
-SESSIONS = None  # where the runner names each row's session to its reaper
+SESSIONS = None  # where the runner tells its reaper of each row's session, begun (+) and ended (-)
 
 
 def env(board, faults=None):
@@ -130,22 +130,27 @@ def end(sessions):
 
 
 def reaper():
-    # A process of its own, out of ctest's reach, that ends what the rows started once the runner ends, however it
-    # ends (ctest's timeout kills it outright): the runner names each row's session on the pipe it returns.
+    # A process of its own, out of ctest's reach (it kills the runner and its process group outright at its timeout),
+    # that ends the sessions of the rows still running once the runner ends, however it ends. The runner tells it of
+    # each row's session on the pipe this returns; one that has ended is forgotten, since its number may be reused.
     read_end, write_end = os.pipe()
     if os.fork() == 0:
         os.setsid()
         os.close(write_end)
         for fd in (0, 1, 2):
             os.dup2(os.open(os.devnull, os.O_RDWR), fd)
-        end(set(map(int, os.fdopen(read_end).read().split())))  # the read ends with the runner
+        sessions = set()
+        for line in os.fdopen(read_end):  # until the runner's end closes
+            (sessions.add if line[0] == "+" else sessions.discard)(int(line[1:]))
+        end(sessions)
         os._exit(0)
     os.close(read_end)
     return write_end
 
 
-def started(proc):
-    os.write(SESSIONS, f"{proc.pid}\n".encode())
+def register(proc, sign="+"):
+    # Tells the reaper of proc's session, begun (+) or ended (-).
+    os.write(SESSIONS, f"{sign}{proc.pid}\n".encode())
     return proc
 
 
@@ -165,8 +170,8 @@ def at_terminal(row, argv, variables, child):
         if row.tty != "not controlling":
             fcntl.ioctl(0, termios.TIOCSCTTY)
 
-    proc = started(subprocess.Popen(argv, stdin=slave, stdout=slave, stderr=subprocess.PIPE, env=variables,
-                                    **dict(child, preexec_fn=controlling)))
+    proc = register(subprocess.Popen(argv, stdin=slave, stdout=slave, stderr=subprocess.PIPE, env=variables,
+                                     **dict(child, preexec_fn=controlling)))
     os.close(slave)
     asks = row.stdin is not None
     while asks and not out.endswith(b": ") and (chunk := terminal(master, deadline)):
@@ -188,6 +193,7 @@ def at_terminal(row, argv, variables, child):
     while chunk := terminal(master, 0):  # what the terminal still holds: the answer's echo
         out += chunk
     os.close(master)
+    register(proc, "-")
     return out, err, proc.returncode, tty, cmdline, readable, problems
 
 
@@ -202,13 +208,15 @@ def terminal(master, deadline):
 
 def piped(argv, stdin, variables, child):
     # Runs argv with stdin (None: no input): out, err, status, what went wrong.
-    proc = started(subprocess.Popen(argv, stdin=subprocess.DEVNULL if stdin is None else subprocess.PIPE,
-                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=variables, **child))
+    proc = register(subprocess.Popen(argv, stdin=subprocess.DEVNULL if stdin is None else subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=variables, **child))
     try:
         return (*proc.communicate(stdin, timeout=TIMEOUT), proc.returncode, [])
     except subprocess.TimeoutExpired:
         end({proc.pid})  # a script's other processes too
         return (*proc.communicate(), proc.returncode, [f"not ended within {TIMEOUT} s"])
+    finally:
+        register(proc, "-")
 
 
 def run(row, board):

@@ -16,7 +16,6 @@ import tempfile
 import time
 import traceback
 
-import run
 from run import BOARD_FILES, EVENT, LAUNCH, TIMEOUT, TRACE, command, env, log, read, write
 
 ACCOUNT = re.compile(r"([A-Za-z][A-Za-z0-9_-]{7,31}):[1-5]:(0|[1-9]\d*):[!-9;-~]+")
@@ -26,8 +25,7 @@ SEED = int(os.environ.get("USERCTL_STRESS_SEED", random.randrange(1 << 32)))
 
 def start(board, names):
     words = lambda name: command(["add", "user", name, "Secret#12", "Secret#12", "user", "quiet"])
-    add = lambda name: subprocess.Popen(words(name), env=env(board), stderr=subprocess.DEVNULL, start_new_session=True)
-    return [run.started(add(name)) for name in names]
+    return [subprocess.Popen(words(name), env=env(board), stderr=subprocess.DEVNULL) for name in names]
 
 
 def accounts(board, leftover={"users.tmp"}):
@@ -114,7 +112,6 @@ def removed_lock(board):
 
 
 if __name__ == "__main__":
-    run.SESSIONS = run.reaper()  # no add outlives this run
     for test in (killed, removed_lock):
         with tempfile.TemporaryDirectory(prefix="userctl-stress-") as board:
             try:
