@@ -85,21 +85,6 @@ Status judgeOnPath(const struct stat& info, const std::string& at) {
     return {};
 }
 
-// Whether the state directory itself can be trusted: no one else may write
-// it (to plant a file or a link) or read it (to hold its lock).
-Status judgeStateDir(const struct stat& info) {
-    if (info.st_uid != geteuid()) {
-        return Status(EPERM,
-                      "owned by uid " + std::to_string(info.st_uid) + ", not by uid " + std::to_string(geteuid()) +
-                          " that runs the command; set USERCTL_BOARD_DIR to a directory of your own, or move it "
-                          "aside (the board makes a new one)",
-                      true);
-    }
-    if (info.st_mode & (S_IWGRP | S_IWOTH)) return Status(EPERM, "writable by group or others; chmod 700 it", true);
-    if (info.st_mode & (S_IRGRP | S_IROTH)) return Status(EPERM, "readable by group or others; chmod 700 it", true);
-    return {};
-}
-
 // Whether dir is its own parent: the process's root directory, and no other.
 bool isRoot(int dir) {
     Fd up;
@@ -107,6 +92,27 @@ bool isRoot(int dir) {
     }, above{};
     return openAt(dir, "..", O_PATH | O_DIRECTORY, up).ok() && fstat(dir, &here) == 0 && fstat(up.get(), &above) == 0 &&
            here.st_dev == above.st_dev && here.st_ino == above.st_ino;
+}
+
+// Whether the state directory itself can be trusted: no one else may write
+// it (to plant a file or a link) or read it (to hold its lock). A directory
+// that every user shares, the root or a sticky one open to all as /tmp is,
+// is never to be made private: the remedy is a directory of one's own.
+Status judgeStateDir(int dir, const struct stat& info) {
+    const char* const own = "; set USERCTL_BOARD_DIR to a directory of your own";
+    if (isRoot(dir)) return Status(EPERM, std::string("the root directory") + own, true);
+    if ((info.st_mode & S_ISVTX) && (info.st_mode & S_IWOTH)) {
+        return Status(EPERM, std::string("shared by every user (sticky)") + own, true);
+    }
+    if (info.st_uid != geteuid()) {
+        return Status(EPERM,
+                      "owned by uid " + std::to_string(info.st_uid) + ", not by uid " + std::to_string(geteuid()) +
+                          " that runs the command" + own + ", or move it aside (the board makes a new one)",
+                      true);
+    }
+    if (info.st_mode & (S_IWGRP | S_IWOTH)) return Status(EPERM, "writable by group or others; chmod 700 it", true);
+    if (info.st_mode & (S_IRGRP | S_IROTH)) return Status(EPERM, "readable by group or others; chmod 700 it", true);
+    return {};
 }
 
 // The root directory. An emulator that runs the board over a system root of
@@ -206,7 +212,7 @@ Status openLast(const Walk& walk, Fd& dir) {
     Status status = openAt(walk.here.get(), ".", O_RDONLY | O_DIRECTORY, opened);
     if (status.ok() && fstat(opened.get(), &info) != 0) status = Status(errno);
     if (!status.ok()) return failedStep(walk, walk.at, status);
-    if (status = judgeStateDir(info); status.ok()) dir = std::move(opened);
+    if (status = judgeStateDir(opened.get(), info); status.ok()) dir = std::move(opened);
     return status;
 }
 

@@ -202,12 +202,21 @@ LIMITED = "ulimit -f 10; " + RUN_CE  # files of at most 5120 bytes
 FILL = 'umask 077; yes "$(date -u +%FT%T.000Z) userctl[1]: xxxxxxxxxxxxx" | head -n 100 >trace.log; ' + LIMITED
 NO_ROOM = "no room for the add's line within the file-size limit; raise it (ulimit -f)"
 REMOVE, CHMOD = "; remove it, or move the directory aside", "; chmod 600 it"
-# A file system with room for the store but not for its record (a 64 KiB tmpfs with one page free), in a mount
-# namespace of its own: what the add left there is shown before it goes.
-FULL_FS = ("mkdir fs; unshare -m sh -c 'mount -t tmpfs -o size=64k,mode=700 full fs && cd fs && head -c 61440 /dev/zero"
-           f" >filler && USERCTL_BOARD_DIR=$PWD $LAUNCH \"$USERCTL_BIN\" {' '.join(CE)}; echo $?; ls; cut -d\" \" -f3-"
-           " trace.log'; rmdir fs")
+
+
+def mounted(fs, fill=""):
+    # The add on a file system of its own (mount's type and options), in a mount namespace of its own, fill done there
+    # first: its status, and what it left there (the files, the trace texts), shown before the file system goes.
+    return (f"mkdir fs; unshare -m sh -c 'mount -t {fs} fs fs && cd fs && {fill} USERCTL_BOARD_DIR=$PWD $LAUNCH"
+            f" \"$USERCTL_BIN\" {' '.join(CE)}; echo $?; ls; cut -d\" \" -f3- trace.log'; rmdir fs")
+
+
+FULL_FS = mounted("tmpfs -o size=64k,mode=700", "head -c 61440 /dev/zero >filler &&")  # room for the store alone
 NO_SPACE = "board: @DIR@/fs/event.log: cannot write: No space left on device"
+RAMFS = mounted("ramfs -o mode=700")  # no block counts, no reservation
+RAMFS_LEFT = f"0\nevent.log\ntrace.log\nusers\nusers.lock\n{done(CE)}\n"
+# A state directory its user may not write: no lock for the store; the trace log, of uid 65534's, takes the reason.
+READ_ONLY, OWN_LOG = f"chmod 500 .; {RUN_CE}; s=$?; chmod 700 .; exit $s", planted("trace.log")
 FULL_FS_LEFT = f"3\nevent.log\nfiller\ntrace.log\nusers.lock\n{NO_SPACE}\n{failed(CE)}\n"
 TWIN = f"umask 077; : >event.log; ln event.log twin; {RUN_CE}; s=$?; rm twin; exit $s"  # event.log of two names
 NULL = lambda board: os.mknod(board + "/event.log", 0o20600, os.makedev(1, 3))  # as /dev/null
@@ -220,6 +229,8 @@ ATTACK = "chown 65534 .; chmod 777 .; ln -s $v/rc trace.log; ln -s $v/new users.
 REFUSED, UNDO = "board: {}: not used as the state directory: {}\n", "find . -type l -delete; chown 0:0 .; chmod 700 ."
 ATTACKED = REFUSED.format("@DIR@", "owned by uid 65534, not by uid 0 that runs the command; set USERCTL_BOARD_DIR to a"
                           " directory of your own, or move it aside (the board makes a new one)") + ADD_FAILED
+OWN = "; set USERCTL_BOARD_DIR to a directory of your own"
+ROOT_DIR = REFUSED.format("/", "the root directory" + OWN) + FAILED
 NOWHERE_LINK = "@DIR@/link, on its path, leads nowhere; set USERCTL_BOARD_DIR to the directory itself"
 # A state directory named to forge a line on the console and drive the terminal: the name is shown escaped.
 FORGED = ("d=$(printf 'x\\nUser addition was completed.\\033[1m\\302\\233'); mkdir -m 777 \"$d\";"
@@ -312,6 +323,7 @@ CASES = {
         refused(add("partition_operator", "0," * 100), PART.format("0," * 64)),
         refused(add("partition_operator", "quiet"), PART.format("quiet")),
         refused("add user alice_123 Secret#12 Secret#12", ADD + "This command need parameters at least 4 ."),
+        refused("add user alice_123", ADD + "This command need parameters at least 4 ."),
         refused(add("admin", name="abcdefg"), CLI + "Username is too short. [abcdefg] "),
         refused(add("admin", name="a" * 33), CLI + "Username is too long. [aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa] "),
         refused(add("admin", name="b" * 200), CLI + "Username is too long. [" + "b" * 128 + "] "),
@@ -426,6 +438,8 @@ CASES = {
         untrusted("ln -s $PWD/missing link", NOWHERE_LINK, "rm link", "/link"),  # nothing made where it points
         fails(SHOW, sh=FORGED, err=FORGED_SHOWN),
         fails(SHOW, sh="USERCTL_BOARD_DIR=. userctl show user_list", err=RELATIVE + FAILED),
+        fails(SHOW, sh="USERCTL_BOARD_DIR=// userctl show user_list", err=ROOT_DIR),
+        untrusted("chmod 1777 .", "shared by every user (sticky)" + OWN, "chmod 700 ."),  # never made private
         fails(SHOW, sh=NOWHERE, uid=NOBODY, err=NO_DIR + FAILED),
         fails(SHOW, sh=RELATIVE_HOME, uid=NOBODY, err=NO_DIR + FAILED),
         # The login is the controlling terminal's, whatever descriptors 0-2 are; not one a process only holds open.
@@ -447,12 +461,14 @@ CASES = {
         unrecorded("event.log", "has 2 hard links" + REMOVE, traced=True, sh=TWIN),
         unrecorded("event.log", "not a regular file" + REMOVE, traced=True, setup=NULL),
         c(CE, sh=FULL_FS, status=0, out=FULL_FS_LEFT, err=NO_SPACE + "\n" + ADD_FAILED),
+        c(CE, sh=RAMFS, status=0, out=RAMFS_LEFT, err=ADDED),
         ok(CE, "alice_123:4:0", tty=True, sh=TOSTOP, out=TTY_ADDED, err="", events=AT_TTY),
         c([], sh=UMASK, status=0, err=ADDED, out="700 .\n600 event.log\n600 trace.log\n600 users\n600 users.lock\n"),
         # The store holds no more than the board reads back; a failed write names its file.
         c(CE, users=big, status=46, err=FULL, trace=[TOO_BIG, failed(CE)]),
         fails(CE, STORE + ".tmp: cannot write: File too large", failed(CE), users=SEVEN_KB, sh=LIMITED),
         fails(CE, f"board: login lookup failed: no login name for uid {NOBODY}", no_login(CE), uid=NOBODY),
+        fails(CE, STORE + ".lock: cannot lock: Permission denied", failed(CE), uid=65534, sh=READ_ONLY, setup=OWN_LOG),
         # The wait for the store: cancelled by a signal that would end the command (not by an ignored one), bounded.
         c(CE, sh=WAIT_TERM, status=0, out="143\n", err=ADD_FAILED, trace=[CANCELLED, failed(CE)]),
         ok(CE, "alice_123:4:0", sh=signalled("users.lock", "HUP", WAITING, "nohup"), out="0\n"),

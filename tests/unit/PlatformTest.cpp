@@ -19,6 +19,7 @@
 #include "PrimitiveTypeArray.h"
 #include "StateDir.h"
 #include "UserCtrlCmd.h"
+#include "llog.h"
 
 using Bytes = std::vector<unsigned char>;
 using Users = HalmLib::HalmUi::PrimitiveTypeArray<CGI_USER_INFO>;
@@ -96,11 +97,11 @@ TEST(PrimitiveTypeArray, GetSerializedWritesAllOrNothing) {
 TEST(PException, TakesBackItsSerializedForm) {
     HalmLib::PException copy(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
     // Every byte of the detail set, and a text one longer than it holds.
-    const std::string head("\x01\x50\x5B\x00\x01\x06\x01\x01\x00\x4E\x33", 11), form = head + std::string(128, 'x');
+    const std::string head("\x01\x50\x5B\x00\x01\x06\x01\x01\x02\x4E\x33", 11), form = head + std::string(128, 'x');
     const auto* bytes = reinterpret_cast<const unsigned char*>(form.data());
     for (const unsigned int cut : {10u, 11u + 128}) EXPECT_FALSE(copy.setSerialized(bytes, cut));
     ASSERT_TRUE(copy.setSerialized(bytes, 11 + 127));
-    EXPECT_EQ(raised([&] { throw copy; }), "16797235 1537 " + head + std::string(127, 'x'));
+    EXPECT_EQ(raised([&] { throw copy; }), "16928307 1537 " + head + std::string(127, 'x'));
 }
 
 TEST(UserCtrlCmd, AnEmptyArgumentVectorSelectsNothing) {
@@ -149,6 +150,9 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
         EXPECT_EQ(stored.substr(0, 15), row.trace.empty() ? "alice_123:5:15:" : "");
         EXPECT_TRUE(row.trace.empty() || lastTrace() == "board: " + row.trace + "\n") << lastTrace();
     }
+    std::filesystem::remove(dir + "/event.log");
+    std::filesystem::create_directory(dir + "/event.log");  // an event log that cannot be written
+    EXPECT_EQ(HalmLib::Report::llog_putHalmLog(4, "text", 1, "login", "origin", "0xFF"), -1);
     board::forgetState();  // nothing of this board left for another test
     unsetenv("USERCTL_BOARD_DIR");
     std::filesystem::remove_all(dir);
