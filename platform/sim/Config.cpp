@@ -87,7 +87,8 @@ bool parseFaultToken(std::string_view token, Faults& faults) {
     if (token == "login") return !std::exchange(faults.login, true);
     if (token == "add=throw") return std::exchange(faults.add, Faults::Add::raise) == Faults::Add::none;
     std::uint32_t code = 0;
-    if (token.substr(0, 4) == "add=" && parseDecimal(token.substr(4), 0x7FFFFFFF, code)) {
+    // An error code of 0 would read as the account stored.
+    if (token.substr(0, 4) == "add=" && parseDecimal(token.substr(4), 0x7FFFFFFF, code) && code != 0) {
         faults.addCode = static_cast<std::int32_t>(code);
         return std::exchange(faults.add, Faults::Add::refuse) == Faults::Add::none;
     }
