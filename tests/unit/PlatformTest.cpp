@@ -123,6 +123,7 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
         {0x020100EC, 212, 0, 0, 0, "unknown request 0x020100ec"},
         {0x020100EB, 211, 0, 0, 0, "add-user request of 211 bytes refused"},
         {0x020100EB, 212, 3, 1, ':', refused + "an empty name or one with a byte outside printable ASCII or ':'"},
+        {0x020100EB, 212, 0, 36, 0, refused + "an empty name or one with a byte outside printable ASCII or ':'"},
         {0x020100EB, 212, 35, 1, 'x', refused + "a text field not padded with NUL bytes"},
         {0x020100EB, 212, 143, 1, 6, refused + "an unknown privilege"},
         {0x020100EB, 212, 211, 1, 0x13, refused + "a partition outside the machine"},
