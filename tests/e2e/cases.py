@@ -261,7 +261,8 @@ def signalled(lock, signal, ready, wrapper=""):
             f" kill -{signal} $!; exec 3>&-; wait $! 2>/dev/null; echo $?; cat said >&2; rm said")
 
 
-WAITING = "ls -l /proc/$!/fd 2>/dev/null | grep -q users.lock"  # the add waits for the store's lock
+# The add waits for the store's lock, which the board opens read-write (the test's, on 3 until exec, is write-only).
+WAITING = "ls -l /proc/$!/fd 2>/dev/null | grep -q 'rwx.*/users.lock$'"
 STORED = "grep -q completed said"  # the add has stored its account, and waits for the trace log's lock
 CANCELLED = "board: add cancelled by signal 15 while waiting for the store"
 WAIT_TERM = signalled("users.lock", "TERM", WAITING)
