@@ -252,20 +252,22 @@ TOO_BIG = STORE + ": one more account would pass the 33554432 bytes a store may 
 SEVEN_KB = "".join(f"user_{i:05d}:3:0:$y${'v' * 100}\n" for i in range(60))  # more than 5120 bytes, within max_users
 
 
-def signalled(lock, signal, ready, wrapper=""):
+def signalled(lock, signal, ready, wrapper="", ends=False):
     # The test holds lock's flock; the add, started in the background with signal's default action (a background job
     # ignores SIGINT), and with wrapper, is sent signal once ready (or once it has ended, not waited for ever); then
-    # the lock is released and the add's status shown.
+    # the lock is released and the add's status shown. When the signal is to end the add, the lock is released only
+    # once it has: released at once, it could be taken before the add looked for the signal.
+    status, release = "wait $! 2>/dev/null; echo $?", "exec 3>&-"
     return (f"umask 077; : >said; exec 3>>{lock}; flock 3; env --default-signal={signal} {wrapper} $LAUNCH"
             f" \"$USERCTL_BIN\" {' '.join(CE)} 3>&- 2>said & until {ready} || ! kill -0 $!; do sleep 0.01; done;"
-            f" kill -{signal} $!; exec 3>&-; wait $! 2>/dev/null; echo $?; cat said >&2; rm said")
+            f" kill -{signal} $!; {'; '.join([status, release] if ends else [release, status])}; cat said >&2; rm said")
 
 
 # The add waits for the store's lock, which the board opens read-write (the test's, on 3 until exec, is write-only).
 WAITING = "ls -l /proc/$!/fd 2>/dev/null | grep -q 'rwx.*/users.lock$'"
 STORED = "grep -q completed said"  # the add has stored its account, and waits for the trace log's lock
 CANCELLED = "board: add cancelled by signal 15 while waiting for the store"
-WAIT_TERM = signalled("users.lock", "TERM", WAITING)
+WAIT_TERM = signalled("users.lock", "TERM", WAITING, ends=True)
 BUSY = "board: the store is busy: another process holds its lock; try again"
 HELD = f"umask 077; exec 3>>users.lock; flock 3; {RUN_CE}"  # and never released while the add runs
 LOG_HELD = "umask 077; exec 3>>trace.log; flock 3; userctl show user_list 3>&-"  # likewise the trace log's lock
