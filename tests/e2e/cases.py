@@ -232,10 +232,11 @@ ATTACKED = REFUSED.format("@DIR@", "owned by uid 65534, not by uid 0 that runs t
 OWN = "; set USERCTL_BOARD_DIR to a directory of your own"
 ROOT_DIR = REFUSED.format("/", "the root directory" + OWN) + FAILED
 NOWHERE_LINK = "@DIR@/link, on its path, leads nowhere; set USERCTL_BOARD_DIR to the directory itself"
-# A state directory named to forge a line on the console and drive the terminal: the name is shown escaped.
-FORGED = ("d=$(printf 'x\\nUser addition was completed.\\033[1m\\302\\233'); mkdir -m 777 \"$d\";"
-          " USERCTL_BOARD_DIR=$PWD/$d userctl show user_list; s=$?; rmdir \"$d\"; exit $s")
-FORGED_SHOWN = REFUSED.format("@DIR@/x\\nUser addition was completed.\\x1b[1m\\xc2\\x9b",
+# A state directory named to forge a line on the console and drive the terminal: the name is shown escaped, the C1
+# controls (U+0080 to U+009F) too, not the character after them (U+00A0).
+FORGED = ("d=$(printf 'x\\nUser addition was completed.\\033[1m\\302\\233\\302\\200\\302\\237\\302\\240');"
+          " mkdir -m 777 \"$d\"; USERCTL_BOARD_DIR=$PWD/$d userctl show user_list; s=$?; rmdir \"$d\"; exit $s")
+FORGED_SHOWN = REFUSED.format("@DIR@/x\\nUser addition was completed.\\x1b[1m\\xc2\\x9b\\xc2\\x80\\xc2\\x9f\u00a0",
                               "writable by group or others; chmod 700 it") + FAILED
 OTHERS = "@DIR@/{}, on its path, belongs to uid 65534; set USERCTL_BOARD_DIR to a path not through it"
 # A state directory its user cannot make: the system's reason, and where to look instead.

@@ -101,7 +101,8 @@ def verifies(password, verifier):
     crypt = ctypes.CDLL("libcrypt.so.1").crypt
     crypt.restype, crypt.argtypes = ctypes.c_char_p, [ctypes.c_char_p, ctypes.c_char_p]
     hashed = lambda word: (crypt(word.encode(), verifier.encode()) or b"").decode()
-    return hashed(password) == verifier != hashed(password + "x")
+    # yescrypt at libxcrypt's default cost (j9T): a lower one would still verify.
+    return verifier.startswith("$y$j9T$") and hashed(password) == verifier != hashed(password + "x")
 
 
 def default_signals():
