@@ -410,6 +410,7 @@ CASES = {
         bad_store(SHOW, "alice_123:1:0:\n", ":1: bad verifier"),
         bad_store(SHOW, "alice_123:1:0:!:x\n", ":1: too many fields"),
         bad_store(SHOW, "alice_123:5:18446744073709551617:!\n", ":1: partition mask is not a 32-bit decimal number"),
+        bad_store(SHOW, "alice_123:5::!\n", ":1: partition mask is not a 32-bit decimal number"),
         bad_store(CAROL, TWO + "alice_123:1:0:!\n", ":3: repeated name"),
         distrusted(CE, "users.lock", "not a regular file" + REMOVE, "cannot lock", sh="mkdir users.lock; " + RUN_CE),
         c([], sh=XDG, status=0, out=XDG_SEEN),  # the state directory from XDG_STATE_HOME, else HOME
