@@ -416,6 +416,17 @@ CASES = {
         c([], sh=XDG, status=0, out=XDG_SEEN),  # the state directory from XDG_STATE_HOME, else HOME
         ok(CE, "alice_123:4:0", sh=RUN_CE + " <&-"),  # standard input closed
     ],
+    "locks": [
+        # The wait for the store: cancelled by a signal that would end the command (not by an ignored one), bounded.
+        c(CE, sh=WAIT_TERM, status=0, out="143\n", err=ADD_FAILED, trace=[CANCELLED, failed(CE)]),
+        ok(CE, "alice_123:4:0", sh=signalled("users.lock", "HUP", WAITING, "nohup"), out="0\n"),
+        # Once the store's lock is taken, a signal ends the add only when its outcome is recorded.
+        ok(CE, "alice_123:4:0", sh=signalled("trace.log", "TERM", STORED), out="143\n"),
+        ok(CE, "alice_123:4:0", sh=signalled("trace.log", "HUP", STORED), out="129\n"),
+        ok(CE, "alice_123:4:0", sh=signalled("trace.log", "INT", STORED), out="130\n"),
+        fails(CE, BUSY, failed(CE), conf="lock_wait = 1\n", sh=HELD, err=BUSY + "\n" + ADD_FAILED),
+        c(SHOW, conf="lock_wait = 1\n", sh=LOG_HELD, status=0, out=HEADER, err=LOG_BUSY),  # and a log's, its line lost
+    ],
     "hostile": [
         # A console or log that cannot be written fails that write alone; a log line is whole or absent.
         ok(CE, "alice_123:4:0", sh=DEAD + RUN_CE + " 2>&5", err=""),
@@ -475,15 +486,6 @@ CASES = {
         fails(CE, STORE + ".tmp: cannot write: File too large", failed(CE), users=SEVEN_KB, sh=LIMITED),
         fails(CE, f"board: login lookup failed: no login name for uid {NOBODY}", no_login(CE), uid=NOBODY),
         fails(CE, STORE + ".lock: cannot lock: Permission denied", failed(CE), uid=65534, sh=READ_ONLY, setup=OWN_LOG),
-        # The wait for the store: cancelled by a signal that would end the command (not by an ignored one), bounded.
-        c(CE, sh=WAIT_TERM, status=0, out="143\n", err=ADD_FAILED, trace=[CANCELLED, failed(CE)]),
-        ok(CE, "alice_123:4:0", sh=signalled("users.lock", "HUP", WAITING, "nohup"), out="0\n"),
-        # Once the store's lock is taken, a signal ends the add only when its outcome is recorded.
-        ok(CE, "alice_123:4:0", sh=signalled("trace.log", "TERM", STORED), out="143\n"),
-        ok(CE, "alice_123:4:0", sh=signalled("trace.log", "HUP", STORED), out="129\n"),
-        ok(CE, "alice_123:4:0", sh=signalled("trace.log", "INT", STORED), out="130\n"),
-        fails(CE, BUSY, failed(CE), conf="lock_wait = 1\n", sh=HELD, err=BUSY + "\n" + ADD_FAILED),
-        c(SHOW, conf="lock_wait = 1\n", sh=LOG_HELD, status=0, out=HEADER, err=LOG_BUSY),  # and a log's, its line lost
         c(add("ce"), sh=UNWRITABLE, status=0, out="0\ny\nleft\n"),
         ok(add("operator"), "alice_123:2:0", sh=FULL_PIPE, out=Q),
     ],
