@@ -408,6 +408,8 @@ CASES = {
         bad_store(SHOW, "alice_123:6:0:!\n", ":1: unknown privilege"),
         bad_store(SHOW, "alice_123:0:0:!\n", ":1: unknown privilege"),
         bad_store(SHOW, "alice_123:1:0:\n", ":1: bad verifier"),
+        bad_store(SHOW, "alice_123:1:0:$y$\x01\n", ":1: bad verifier"),
+        bad_store(SHOW, lambda: "x" * 33554433, ": cannot read: File too large"),  # a byte past what the board reads
         bad_store(SHOW, "alice_123:1:0:!:x\n", ":1: too many fields"),
         bad_store(SHOW, "alice_123:5:18446744073709551617:!\n", ":1: partition mask is not a 32-bit decimal number"),
         bad_store(SHOW, "alice_123:5::!\n", ":1: partition mask is not a 32-bit decimal number"),
