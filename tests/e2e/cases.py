@@ -153,6 +153,10 @@ def big():
     return "".join(f"big_{i:05d}:3:0:{'v' * (524273 - 10 * (i == 63))}\n" for i in range(64))
 
 
+def past_limit(board):
+    os.truncate(board + "/users", 33554433)  # a byte past what the board reads back, sparse: nothing written
+
+
 def untrusted(how, why, undo, at=""):
     # The state directory (or what at names below it) made untrustworthy by how, then undone: refused, its reason on
     # the console.
@@ -409,7 +413,7 @@ CASES = {
         bad_store(SHOW, "alice_123:0:0:!\n", ":1: unknown privilege"),
         bad_store(SHOW, "alice_123:1:0:\n", ":1: bad verifier"),
         bad_store(SHOW, "alice_123:1:0:$y$\x01\n", ":1: bad verifier"),
-        bad_store(SHOW, lambda: "x" * 33554433, ": cannot read: File too large"),  # a byte past what the board reads
+        fails(SHOW, STORE + ": cannot read: File too large", LIST_FAILED, users="", setup=past_limit),
         bad_store(SHOW, "alice_123:1:0:!:x\n", ":1: too many fields"),
         bad_store(SHOW, "alice_123:5:18446744073709551617:!\n", ":1: partition mask is not a 32-bit decimal number"),
         bad_store(SHOW, "alice_123:5::!\n", ":1: partition mask is not a 32-bit decimal number"),
