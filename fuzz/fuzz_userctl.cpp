@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "Config.h"
 #include "PException.h"
+#include "Process.h"
 #include "StateDir.h"
 #include "Store.h"
 #include "UserCtrlCmd.h"

@@ -34,6 +34,11 @@ public:
 
     // Sends size bytes of data with request. Returns nonzero when the service
     // carried the request out; after 0, errorCode holds the service's code.
+    // An add-user request that returns nonzero opens the account's record:
+    // the trace lines that follow and the next event line (llog.h) are one
+    // with the account, and that event line ends the record. A record that
+    // cannot be written takes the account back; so does a requester
+    // destroyed before its record has ended.
     int setInfo(unsigned int request, unsigned int size, const void* data);
 
     // The service's error code for the last refused request; 0 before any.

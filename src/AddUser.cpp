@@ -175,11 +175,15 @@ int AddUser::reportOutcome(const HalmLib::Gui::CGIRequester& requester, bool add
         default: printConsole("%s", addFailed); return exitStatus::failed;
         }
     }
-    printConsole("User addition was completed.\n");
+    // The account is stored: its record first, which the board takes as one
+    // with the account (a PException if it cannot be written, the account
+    // then taken back), and only then the console, which a stopped terminal
+    // may hold up.
     trace.putLog(0, lmsg_getmsg(lmsgNumber::commandCompleted, message, cmdString.c_str()));
     lmsg_getmsg(lmsgNumber::accountEvent, message, description.c_str(), "Add");
     HalmLib::Report::llog_putHalmLog(static_cast<long>(std::strlen(message)), message, 1, login.c_str(), origin.c_str(),
                                      "0xFF");
+    printConsole("User addition was completed.\n");
     return exitStatus::success;
 }
 

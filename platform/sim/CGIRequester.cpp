@@ -14,6 +14,7 @@
 #include "PrimitiveTypeArray.h"
 #include "StateDir.h"
 #include "Store.h"
+#include "Transaction.h"
 
 namespace {
 
@@ -86,12 +87,14 @@ Status buildUserList(std::vector<unsigned char>& payload) {
 }
 
 // The account appended to the store under its lock, unless the service
-// refuses it: 0, or the service's error code. An account is stored only when
-// the lines that record it can be written after, and those are synced.
+// refuses it: 0, or the service's error code. The add is then open: its
+// record is written through the logs it holds (Transaction.h).
 std::int32_t storeAccount(const board::Account& account, std::string_view verifier, const board::Settings& settings) {
+    // One wait for every lock the add takes, the store's first.
+    const timespec deadline = board::deadlineIn(settings.lockWait);
     board::StoreLock lock;
     board::Store store;
-    Status status = board::lockStore(lock, settings.lockWait);
+    Status status = board::lockStore(lock, deadline);
     if (status.ok()) status = board::readStore(store);
     if (!status.ok()) return refused(errorMalformed, status);
     const auto named = [&](const board::Account& held) { return held.name == account.name; };
@@ -103,11 +106,8 @@ std::int32_t storeAccount(const board::Account& account, std::string_view verifi
                        failure(EFBIG, "%s: one more account would pass the %zu bytes a store may hold",
                                board::statePath("users").c_str(), board::maxStoreSize));
     }
-    status = board::reserveAddLines();
-    if (status.ok()) status = board::replaceStore(store.bytes, line);
-    if (!status.ok()) return refused(errorMalformed, status);
-    board::syncLines();
-    return 0;
+    status = board::commitAdd(std::move(lock), deadline, store.bytes, line, account.name);
+    return status.ok() ? 0 : refused(errorMalformed, status);
 }
 
 // The service's answer to an add-user request: 0 when the account was
@@ -145,7 +145,10 @@ namespace HalmLib {
 namespace Gui {
 
 CGIRequester::CGIRequester() : errorCode(0) {}
-CGIRequester::~CGIRequester() = default;
+// An add whose record the caller never wrote is taken back.
+CGIRequester::~CGIRequester() {
+    if (board::addOpen()) (void)board::undoAdd(failure(ECANCELED, "add undone: its record was never written").aloud());
+}
 
 int CGIRequester::getInfo(unsigned int request, SerializableObject& result) {
     const board::Config config = board::load();

@@ -12,6 +12,7 @@
 #include "LogLine.h"
 #include "PException.h"
 #include "PartitionOperatorInfo.h"
+#include "Process.h"
 #include "StateDir.h"
 
 namespace board {
@@ -112,16 +113,11 @@ Status readFaults(Faults& faults) {
     }
 }
 
-struct Loaded {
-    Config config;
-    Status status;
-};
-
 // The store and its lock are judged before any operation: one that another
 // user may have made or changed refuses them all.
 Status judgeStore() {
     for (const auto& [name, othersMayNot, doing] : {std::tuple("users", othersReadWrite, ": cannot read"),
-                                                    std::tuple("users.lock", othersWrite, ": cannot lock")}) {
+                                                    std::tuple("users.lock", othersReadWrite, ": cannot lock")}) {
         Fd file;
         const Status opened = openFile(stateDir().dir.get(), name, O_RDONLY, file, othersMayNot);
         if (!opened.ok() && opened.error() != ENOENT) return opened.within(statePath(name) + doing);
@@ -129,31 +125,23 @@ Status judgeStore() {
     return {};
 }
 
-Loaded learnConfig() {
-    Loaded loaded;
+Learned learnConfig() {
+    Learned loaded;
     loaded.status = readSettings(loaded.config.settings);
-    if (loaded.status.ok()) setLogWait(loaded.config.settings.lockWait);
     if (loaded.status.ok()) loaded.status = judgeStore();
     if (loaded.status.ok()) loaded.status = readFaults(loaded.config.faults);
     if (!loaded.status.ok()) report(loaded.status);
     return loaded;
 }
 
-Learned<Loaded> learned{learnConfig, {}};
-
 }  // namespace
 
 Config load() {
     if (!stateDir().status.ok()) HalmLib::throwFailure("Board state directory is unusable");
-    const Loaded& loaded = learned.get();
+    std::optional<Learned>& learned = process().config;
+    const Learned& loaded = learned ? *learned : learned.emplace(learnConfig());
     if (!loaded.status.ok()) HalmLib::throwFailure("Board settings or faults are malformed");
     return loaded.config;
-}
-
-void forgetState() {
-    forgetStateDir();
-    learned.value.reset();
-    syncLines(false);
 }
 
 bool parseDecimal(std::string_view digits, std::uint32_t max, std::uint32_t& value) {

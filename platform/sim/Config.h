@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "Status.h"
+
 namespace board {
 
 struct Settings {
@@ -28,16 +30,17 @@ struct Config {
     Faults faults;
 };
 
+// The configuration as learned, or why it could not be.
+struct Learned {
+    Config config;
+    Status status;
+};
+
 // The settings and the faults, learned once per process, or a platform
 // failure (PException) when the state directory is unusable, either is
 // malformed, or the store or its lock is a file the board does not trust;
 // the reason was reported when it was learned.
 Config load();
-
-// Forgets the state directory, settings and faults learned so far, so that
-// the next call learns them anew (the fuzz harness, which runs many commands
-// in one process).
-void forgetState();
 
 // Digits only, no sign, at most max. False otherwise (and on overflow).
 bool parseDecimal(std::string_view digits, std::uint32_t max, std::uint32_t& value);

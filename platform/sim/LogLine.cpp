@@ -6,12 +6,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
-#include <ctime>
-#include <string>
-#include <utility>
 
-#include "Files.h"
+#include "Process.h"
 #include "StateDir.h"
 
 static_assert(sizeof(off_t) == 8 && sizeof(time_t) == 8,
@@ -21,60 +19,58 @@ namespace board {
 
 namespace {
 
+const char* const logName[] = {"trace.log", "event.log"};
+
 // The longest line the board writes to each log: the stamp, the head, the
 // fields with every byte escaped to four and the tabs between them, and the
 // line feed. An event has a kind and four fields.
 constexpr std::size_t stampLength = 24;
 constexpr std::size_t longestField = 4 * maxFieldLength;
-constexpr std::size_t longestTraceLine = stampLength + sizeof " userctl[2147483647]: " - 1 + longestField + 1;
-constexpr std::size_t longestEventLine = stampLength + sizeof "\t18446744073709551615" - 1 + 4 * (1 + longestField) + 1;
+constexpr std::size_t longestLine[] = {
+    stampLength + sizeof " userctl[2147483647]: " - 1 + longestField + 1,
+    stampLength + sizeof "\t18446744073709551615" - 1 + 4 * (1 + longestField) + 1,
+};
 
-std::uint32_t logWait = 15;
-bool syncing = false;
-
-// 2026-12-06T12:00:00.123Z
-void appendTimestamp(std::string& line) {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    tm utc{};
-    gmtime_r(&now.tv_sec, &utc);
-    char stamp[64];  // room for any int the compiler can imagine
-    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%03ldZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<long>(now.tv_nsec / 1000000));
-    line += stamp;
+Status openLog(Log log, Fd& file) {
+    // Whoever can open a log can lock it: no one else may read it either.
+    return openFile(stateDir().dir.get(), logName[log], O_WRONLY | O_APPEND | O_CREAT, file, othersReadWrite);
 }
+
+Status cannotWrite(Log log, const Status& status) { return status.within(statePath(logName[log]) + ": cannot write"); }
 
 // Writers take turns, so that a line cut short by a full disk or a file-size
-// limit is taken back before anyone appends after it.
-Status appendWhole(int file, std::string_view line) {
-    if (Status locked = lockBefore(file, deadlineIn(logWait), !syncing); !locked.ok()) {
-        return locked.error() == EWOULDBLOCK ? Status(EWOULDBLOCK, "another process holds its lock", true) : locked;
+// limit is taken back before anyone appends after it. A log whose lock was
+// waited for in vain once is tried, not waited for, again: a command must not
+// wait lock_wait seconds for every line it loses.
+Status appendByName(Log log, std::string_view line) {
+    const std::optional<Learned>& config = process().config;
+    const std::uint32_t wait = config && config->status.ok() ? config->config.settings.lockWait : Settings().lockWait;
+    bool& busy = process().logs.busy[log];
+    Fd file;
+    Status status = openLog(log, file);
+    if (status.ok()) status = lockBefore(file.get(), deadlineIn(busy ? 0 : wait), true);
+    if (status.error() == EWOULDBLOCK) {
+        busy = true;
+        return Status(EWOULDBLOCK, "another process holds its lock", true);
     }
-    const off_t end = lseek(file, 0, SEEK_END);
+    if (!status.ok()) return status;
+    const off_t end = lseek(file.get(), 0, SEEK_END);
     if (end < 0) return Status(errno);
-    Status written = writeAll(file, line);
-    if (written.ok() && syncing && fdatasync(file) != 0) written = Status(errno);
-    if (!written.ok() && ftruncate(file, end) != 0) {
-        // the part written stays: nothing more can be done about it
-    }
-    return written;
+    status = writeAll(file.get(), line);
+    if (!status.ok()) (void)ftruncate(file.get(), end);  // the part written stays when this fails: nothing more to do
+    if (status.ok()) status = file.close();
+    return status;
 }
 
-Status openLog(const char* name, Fd& file) {
-    return openFile(stateDir().dir.get(), name, O_WRONLY | O_APPEND | O_CREAT, file);
-}
-
-// Room for bytes more at the end of file, within the file-size limit (which
-// fallocate does not check) and on the file system.
-Status reserve(int file, std::size_t bytes) {
-    struct stat info {};
+// Room for bytes more after end, within the file-size limit (which fallocate
+// does not check) and on the file system.
+Status reserve(int file, off_t end, std::size_t bytes) {
     rlimit limit{};
-    if (fstat(file, &info) != 0 || getrlimit(RLIMIT_FSIZE, &limit) != 0) return Status(errno);
-    const auto end = static_cast<std::uint64_t>(info.st_size);
-    if (limit.rlim_cur != RLIM_INFINITY && end + bytes > limit.rlim_cur) {
+    if (getrlimit(RLIMIT_FSIZE, &limit) != 0) return Status(errno);
+    if (limit.rlim_cur != RLIM_INFINITY && static_cast<std::uint64_t>(end) + bytes > limit.rlim_cur) {
         return Status(EFBIG, "no room for the add's line within the file-size limit; raise it (ulimit -f)");
     }
-    if (fallocate(file, FALLOC_FL_KEEP_SIZE, info.st_size, static_cast<off_t>(bytes)) == 0) return {};
+    if (fallocate(file, FALLOC_FL_KEEP_SIZE, end, static_cast<off_t>(bytes)) == 0) return {};
     if (errno != EOPNOTSUPP && errno != ENOSYS) return Status(errno);
     // A file system that cannot reserve: its free space, where it counts any.
     struct statvfs fs {};
@@ -82,13 +78,34 @@ Status reserve(int file, std::size_t bytes) {
     return fs.f_blocks == 0 || std::uint64_t{fs.f_bavail} * fs.f_frsize >= bytes ? Status() : Status(ENOSPC);
 }
 
+Status holdLog(Log log, const timespec& deadline) {
+    Logs& logs = process().logs;
+    Fd& file = logs.held[log];
+    Status status = openLog(log, file);
+    if (status.ok()) status = lockBefore(file.get(), deadline, true);
+    if (status.error() == EINTR) {
+        return Status(EINTR, "add " + status.reason() + " while waiting for " + statePath(logName[log]));
+    }
+    if (status.error() == EWOULDBLOCK) status = Status(EWOULDBLOCK, "another process holds its lock");
+    struct stat info {};
+    if (status.ok()) status = fstat(file.get(), &info) == 0 ? Status() : Status(errno);
+    if (status.ok()) status = reserve(file.get(), info.st_size, longestLine[log]);
+    logs.end[log] = info.st_size;
+    // An add refused for its record is the administrator's to mend.
+    return cannotWrite(log, status).aloud();
+}
+
 }  // namespace
 
-Status appendLogLine(const char* fileName, std::string_view head,
-                     std::initializer_list<std::string_view> fields) noexcept {
+Status appendLogLine(Log log, std::string_view head, std::initializer_list<std::string_view> fields) noexcept {
+    Logs& logs = process().logs;
+    const bool held = logs.held[log].get() >= 0;
+    Status status;
     try {
         std::string line;
-        appendTimestamp(line);
+        timespec now{};
+        clock_gettime(CLOCK_REALTIME, &now);
+        appendTimestamp(line, now);
         line += head;
         bool first = true;
         for (const std::string_view field : fields) {
@@ -97,14 +114,14 @@ Status appendLogLine(const char* fileName, std::string_view head,
             appendEscaped(line, field);
         }
         line += '\n';
-        Fd file;
-        Status status = openLog(fileName, file);
-        if (status.ok()) status = appendWhole(file.get(), line);
-        if (status.ok()) status = file.close();
-        return status.within(statePath(fileName) + ": cannot write");
+        // A held log is locked by this process already, through its own
+        // opening: another opening would wait for it.
+        status = cannotWrite(log, held ? writeAll(logs.held[log].get(), line) : appendByName(log, line));
     } catch (...) {
-        return Status(ENOMEM);  // the line is lost, never the command
+        status = Status(ENOMEM);  // the line is lost, never the command
     }
+    if (held && !status.ok() && logs.failed.ok()) logs.failed = status;
+    return status;
 }
 
 void trace(std::string_view text) noexcept {
@@ -112,7 +129,7 @@ void trace(std::string_view text) noexcept {
     text = text.substr(0, maxFieldLength);
     char head[40];
     std::snprintf(head, sizeof head, " userctl[%ld]: ", static_cast<long>(getpid()));
-    if (const Status written = appendLogLine("trace.log", head, {text}); written.forConsole()) tell(written);
+    if (const Status written = appendLogLine(traceLog, head, {text}); written.forConsole()) tell(written);
 }
 
 void report(const Status& status) noexcept {
@@ -122,20 +139,63 @@ void report(const Status& status) noexcept {
     trace(text);
 }
 
-Status reserveAddLines() {
-    for (const auto& [name, longest] : {std::pair("trace.log", longestTraceLine), {"event.log", longestEventLine}}) {
-        Fd file;
-        Status status = openLog(name, file);
-        if (status.ok()) status = reserve(file.get(), longest);
-        status = status.within(statePath(name) + ": cannot write");
-        // An add refused for its record is the administrator's to mend.
-        if (!status.ok()) return Status(status.error(), status.reason(), true);
+Status holdLogs(const timespec& deadline) {
+    for (const Log log : {traceLog, eventLog}) {
+        if (Status held = holdLog(log, deadline); !held.ok()) {
+            releaseLogs();
+            return held;
+        }
     }
     return {};
 }
 
-void setLogWait(std::uint32_t seconds) noexcept { logWait = seconds; }
+Status syncLogs() {
+    Logs& logs = process().logs;
+    for (const Log log : {traceLog, eventLog}) {
+        if (fdatasync(logs.held[log].get()) != 0) return cannotWrite(log, Status(errno));
+    }
+    return {};
+}
 
-void syncLines(bool on) noexcept { syncing = on; }
+Status cutBackLogs() {
+    Logs& logs = process().logs;
+    Status status;
+    for (const Log log : {traceLog, eventLog}) {
+        if (ftruncate(logs.held[log].get(), logs.end[log]) != 0 && status.ok()) {
+            status = Status(errno).within(statePath(logName[log]) + ": cannot cut back");
+        }
+    }
+    return status;
+}
+
+void releaseLogs() {
+    Logs& logs = process().logs;
+    for (Fd& file : logs.held) file = Fd();
+    logs.failed = {};
+}
+
+void appendTimestamp(std::string& line, const timespec& time) {
+    // The date from the count of days alone: the C library's calendar reads
+    // the time zone's files the first time it is asked, even for UTC, and
+    // nothing may wait on a file once an add has stored its account. Days
+    // since 1970-01-01 (the clock is past it) to a date of the Gregorian
+    // calendar, counted in eras of 400 years from 0000-03-01, so that a leap
+    // day ends its year.
+    const std::int64_t days = time.tv_sec / 86400, inDay = time.tv_sec % 86400;
+    const std::int64_t shifted = days + 719468;
+    const std::int64_t era = shifted / 146097;
+    const std::int64_t ofEra = shifted - era * 146097;
+    const std::int64_t yearOfEra = (ofEra - ofEra / 1460 + ofEra / 36524 - ofEra / 146096) / 365;
+    const std::int64_t ofYear = ofEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const std::int64_t fromMarch = (5 * ofYear + 2) / 153;
+    const std::int64_t month = fromMarch < 10 ? fromMarch + 3 : fromMarch - 9;
+    const std::int64_t year = yearOfEra + era * 400 + (month <= 2);
+    const auto number = [](std::int64_t value) { return static_cast<int>(value); };  // a year of the clock fits
+    char stamp[64];  // room for any int the compiler can imagine
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", number(year), number(month),
+                  number(ofYear - (153 * fromMarch + 2) / 5 + 1), number(inDay / 3600), number(inDay / 60 % 60),
+                  number(inDay % 60), number(time.tv_nsec / 1000000));
+    line += stamp;
+}
 
 }  // namespace board

@@ -3,11 +3,16 @@
 // The lines of the board's logs, trace.log and event.log, and the board's own
 // reasons among them.
 
+#include <sys/types.h>
+
+#include <array>
 #include <cstddef>
-#include <cstdint>
+#include <ctime>
 #include <initializer_list>
+#include <string>
 #include <string_view>
 
+#include "Files.h"
 #include "Status.h"
 
 namespace board {
@@ -15,11 +20,25 @@ namespace board {
 // The most bytes of one trace text or event field that reach a log.
 constexpr std::size_t maxFieldLength = 255;
 
-// Appends one line to fileName in the state directory: the UTC timestamp,
-// head as given, then the fields escaped and separated by tabs. The line is
-// written whole or not at all. Never throws.
-Status appendLogLine(const char* fileName, std::string_view head,
-                     std::initializer_list<std::string_view> fields) noexcept;
+enum Log { traceLog, eventLog };
+
+// The logs as this process holds them.
+struct Logs {
+    // An add's record: each log opened, judged, locked and with room for the
+    // add's line, from before the store is replaced until the record is
+    // written, and where each ended when taken.
+    Fd held[2];
+    off_t end[2] = {};
+    Status failed;      // the first line of the record that could not be written
+    bool busy[2] = {};  // a log whose lock was waited for in vain: tried once, not waited for, again
+};
+
+// Appends one line to log: the UTC timestamp, head as given, then the fields
+// escaped and separated by tabs. A held log takes it at once; any other is
+// opened by name and its lock waited for (lock_wait seconds at most, 15 before
+// the settings are learned), and the line is written whole or not at all.
+// Never throws.
+Status appendLogLine(Log log, std::string_view head, std::initializer_list<std::string_view> fields) noexcept;
 
 // One trace.log line, as HalmTrace::putLog writes it; lost when it cannot be
 // written, and a trace log the board does not trust is said on the console.
@@ -29,17 +48,18 @@ void trace(std::string_view text) noexcept;
 // the reason on the console too when it asks for that.
 void report(const Status& status) noexcept;
 
-// Makes sure that an add's two lines can be written once its account is
-// stored: each log trusted, the file-size limit leaving room for the longest
-// line the board writes to it, and that room reserved on the file system.
-Status reserveAddLines();
+// Holds both logs for an add's record, waiting for their locks until
+// deadline: each opened and judged, locked, and with room for the longest
+// line the board writes to it, within the file-size limit and on the file
+// system. Nothing is held after a failure.
+Status holdLogs(const timespec& deadline);
+// The held logs' lines made durable.
+Status syncLogs();
+// Each held log cut back to where it ended when taken.
+Status cutBackLogs();
+void releaseLogs();
 
-// How long a line waits for its log's lock while another process holds it:
-// lock_wait, once the settings are learned (15 seconds before).
-void setLogWait(std::uint32_t seconds) noexcept;
-
-// From now on (on) the lines record a stored account: each is synced as
-// written, as the store is, and no signal cancels its wait for the log's lock.
-void syncLines(bool on = true) noexcept;
+// line followed by time as 2026-12-06T12:00:00.123Z.
+void appendTimestamp(std::string& line, const timespec& time);
 
 }  // namespace board

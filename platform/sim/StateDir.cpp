@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "Process.h"
+
 namespace board {
 
 namespace {
@@ -259,14 +261,13 @@ StateDir learnStateDir() {
     return state;
 }
 
-Learned<StateDir> learned{learnStateDir, {}};
-
 }  // namespace
 
-const StateDir& stateDir() { return learned.get(); }
+const StateDir& stateDir() {
+    std::optional<StateDir>& learned = process().stateDir;
+    return learned ? *learned : learned.emplace(learnStateDir());
+}
 
 std::string statePath(const char* name) { return stateDir().path + "/" + name; }
-
-void forgetStateDir() { learned.value.reset(); }
 
 }  // namespace board

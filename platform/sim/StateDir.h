@@ -2,23 +2,12 @@
 
 // Where the board's files live, and whether to trust them.
 
-#include <optional>
 #include <string>
 
 #include "Files.h"
 #include "Status.h"
 
 namespace board {
-
-// What the board learns once per process: the environment does not change
-// under a command, and one process runs one command. Resetting value makes the
-// next use learn it anew (the fuzz harness runs many commands in one process).
-template <typename T>
-struct Learned {
-    T (*learn)();
-    std::optional<T> value;
-    T& get() { return value ? *value : value.emplace(learn()); }
-};
 
 // The state directory: reached from "/" one name at a time, each directory on
 // the way created (0700) when missing and judged by what was opened, a link
@@ -33,8 +22,8 @@ struct StateDir {
     Fd dir;            // opened for reading; none when not trusted
     Status status;
 };
+// Learned once per process, the first time the board needs it.
 const StateDir& stateDir();
 std::string statePath(const char* name);
-void forgetStateDir();
 
 }  // namespace board

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "Process.h"
+
 namespace board {
 
 Status::Status(int error) : code(error), text(std::strerror(error)) {}
@@ -57,7 +59,7 @@ void appendEscaped(std::string& line, std::string_view text) {
 
 void tell(const Status& status) noexcept {
     try {
-        static std::string told = "\n";  // every line told, each after a line feed
+        std::string& told = process().told;
         std::string line = "board: ";
         appendEscaped(line, status.reason());
         line += '\n';

@@ -25,6 +25,8 @@ public:
     int error() const { return code; }
     const std::string& reason() const { return text; }
     bool forConsole() const { return console; }
+    // The same, said on the console too.
+    Status aloud() const { return Status(code, text, true); }
     // "what: reason"; ok stays ok.
     Status within(const std::string& what) const { return ok() ? *this : Status(code, what + ": " + text, console); }
 

@@ -114,10 +114,10 @@ Status makeVerifier(const char* password, std::string& verifier) {
 #endif
 }
 
-Status lockStore(StoreLock& lock, std::uint32_t wait) {
+Status lockStore(StoreLock& lock, const timespec& deadline) {
     const int dir = stateDir().dir.get();
-    const timespec deadline = deadlineIn(wait);
-    Status status = openFile(dir, "users.lock", O_RDWR | O_CREAT, lock.file);
+    // Whoever can open the lock file can hold it: no one else may read it either.
+    Status status = openFile(dir, "users.lock", O_RDWR | O_CREAT, lock.file, othersReadWrite);
     if (status.ok()) status = lockBefore(lock.file.get(), deadline, true);
     // A description of its own, whose lock ends when it is closed.
     if (status.ok()) status = openAt(dir, ".", O_RDONLY | O_DIRECTORY, lock.dir);
@@ -143,10 +143,10 @@ std::string storeLine(const Account& account, std::string_view verifier) {
 
 namespace {
 
-// Writes old followed by added to users.tmp and renames it over the store,
-// so that a reader sees the old store or the new, never a mix.
-Status writeStore(int dir, std::string_view old, std::string_view added) {
-    const char* const temp = "users.tmp";
+const char* const temp = "users.tmp";
+
+// Writes old followed by added to users.tmp and exchanges it with the store.
+Status writeStore(int dir, std::string_view old, std::string_view added, bool& replaced) {
     // A leftover of a killed writer is removed first; O_EXCL then guarantees
     // a fresh 0600 file of our own.
     if (unlinkat(dir, temp, 0) != 0 && errno != ENOENT) return Status(errno);
@@ -156,23 +156,42 @@ Status writeStore(int dir, std::string_view old, std::string_view added) {
     if (status.ok()) status = writeAll(file.get(), added);
     if (status.ok() && fsync(file.get()) != 0) status = Status(errno);
     if (const Status closed = file.close(); status.ok()) status = closed;
-    if (status.ok() && renameat(dir, temp, dir, "users") != 0) status = Status(errno);
+    // Exchanged, the old store is kept whole, so that undoing writes no byte;
+    // where there is none yet, the new one is the first.
+    replaced = status.ok() && renameat2(dir, temp, dir, "users", RENAME_EXCHANGE) == 0;
+    if (status.ok() && !replaced && (errno != ENOENT || renameat2(dir, temp, dir, "users", RENAME_NOREPLACE) != 0)) {
+        status = Status(errno);
+    }
     if (!status.ok()) unlinkat(dir, temp, 0);
     return status;
 }
 
+// A directory's entries made durable; a failure only leaves them less so.
+void syncDirectory() {
+    if (fsync(stateDir().dir.get()) != 0) report(Status(errno).within(stateDir().path + ": cannot sync the directory"));
+}
+
 }  // namespace
 
-Status replaceStore(std::string_view old, std::string_view added) {
-    const int dir = stateDir().dir.get();
-    if (Status written = writeStore(dir, old, added); !written.ok()) {
+Status replaceStore(std::string_view old, std::string_view added, bool& replaced) {
+    if (Status written = writeStore(stateDir().dir.get(), old, added, replaced); !written.ok()) {
         // The file named is the one that could not be written or put in place.
-        return written.within(statePath("users.tmp") + ": cannot write");
+        return written.within(statePath(temp) + ": cannot write");
     }
-    // The account is in the store from the rename on; a failed directory sync
-    // only leaves the rename less durable: it is traced, and the add stands.
-    if (fsync(dir) != 0) report(Status(errno).within(stateDir().path + ": cannot sync the directory"));
+    syncDirectory();
     return {};
 }
+
+Status restoreStore(bool replaced) {
+    const int dir = stateDir().dir.get();
+    if (replaced ? renameat2(dir, temp, dir, "users", RENAME_EXCHANGE) != 0 : unlinkat(dir, "users", 0) != 0) {
+        return Status(errno).within(statePath("users") + ": cannot restore");
+    }
+    dropOldStore();  // now the new one; a leftover the next add removes
+    syncDirectory();
+    return {};
+}
+
+void dropOldStore() { unlinkat(stateDir().dir.get(), temp, 0); }
 
 }  // namespace board

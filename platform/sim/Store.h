@@ -4,6 +4,7 @@
 // "name:privilege:mask:verifier" per account, in the order of adding.
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,18 +51,23 @@ Status makeVerifier(const char* password, std::string& verifier);
 // directory itself. A lock file can be removed or replaced while it is held,
 // and the next writer would lock a fresh one; the directory cannot be, so two
 // writers never hold the store at once, whatever happens to the file.
-// An add waits for it at most wait seconds for both, and a signal that
-// would end the process cancels the wait.
+// An add waits for both until deadline, and a signal that would end the
+// process cancels the wait.
 struct StoreLock {
     Fd file, dir;
 };
-Status lockStore(StoreLock& lock, std::uint32_t wait);
+Status lockStore(StoreLock& lock, const timespec& deadline);
 
 // The store's line for account.
 std::string storeLine(const Account& account, std::string_view verifier);
 
-// Replaces the store, under its lock, with old followed by added: whole, or
-// left as it was.
-Status replaceStore(std::string_view old, std::string_view added);
+// Replaces the store, under its lock, with old followed by added: written
+// whole to users.tmp and synced, then exchanged with users, so that readers
+// see the old store or the new, and the old one stays, as users.tmp, until
+// the change stands (dropOldStore) or is undone (restoreStore). replaced
+// tells whether there was a store to exchange (else users is new).
+Status replaceStore(std::string_view old, std::string_view added, bool& replaced);
+Status restoreStore(bool replaced);
+void dropOldStore();
 
 }  // namespace board

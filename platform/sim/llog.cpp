@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "LogLine.h"
+#include "PException.h"
+#include "Transaction.h"
 
 namespace {
 
@@ -25,7 +27,12 @@ int llog_putHalmLog(long length, const char* text, unsigned long kind, const cha
     char kindText[24];
     std::snprintf(kindText, sizeof kindText, "%lu", kind);
     const board::Status written = board::appendLogLine(
-        "event.log", "\t", {kindText, field(login), field(origin), field(code), field(text, textLimit)});
+        board::eventLog, "\t", {kindText, field(login), field(origin), field(code), field(text, textLimit)});
+    // The event of an add whose account is stored ends its record.
+    if (board::addOpen()) {
+        if (!board::endAdd().ok()) HalmLib::throwFailure("Account record not written");
+        return 0;
+    }
     if (written.forConsole()) board::report(written);  // an event log the board does not trust
     return written.ok() ? 0 : -1;
 }

@@ -143,9 +143,9 @@ def unrecorded(name, why, *trace, traced=False, **columns):
     return fails(CE, *trace, err=line + "\n" + ADD_FAILED, **columns)
 
 
-def with_mode(mode, name="board.conf"):
-    # show user_list with the board file name given mode, then 0600 again.
-    return f"chmod {mode} {name}; userctl show user_list; s=$?; chmod 600 {name}; exit $s"
+def with_mode(mode, name="board.conf", words=SHOW):
+    # userctl with words, the board file name given mode, then 0600 again.
+    return f"chmod {mode} {name}; userctl {' '.join(words)}; s=$?; chmod 600 {name}; exit $s"
 
 
 def big():
@@ -190,6 +190,8 @@ MORE = MANY + "user_65535:3:0:!\n"
 MANY_SHOWN = "".join(f"user_{i:05d}                       User               \n" for i in range(65535))
 CAROL, CE = add("user", "quiet", name="carol_123"), add("ce", "quiet")
 RUN_CE = "userctl " + " ".join(CE)
+INSIDE = '$LAUNCH "$USERCTL_BIN" ' + " ".join(CE)  # CE run by another command
+TRACED = "ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace"  # LeakSanitizer cannot work under a tracer
 SAME_PW = f"{RUN_CE}; userctl {' '.join(CAROL)}"  # two accounts, one password: two verifiers
 BOTH_DONE, BOTH_EVENTS = [done(CE), done(CAROL)], [event(N), event("carol_123")]
 COUNT, THROWN = CONF + ":1: partitions must be a number from 1 to 32", "Failed to execute add command."
@@ -206,6 +208,7 @@ LIMITED = "ulimit -f 10; " + RUN_CE  # files of at most 5120 bytes
 FILL = 'umask 077; yes "$(date -u +%FT%T.000Z) userctl[1]: xxxxxxxxxxxxx" | head -n 100 >trace.log; ' + LIMITED
 NO_ROOM = "no room for the add's line within the file-size limit; raise it (ulimit -f)"
 REMOVE, CHMOD = "; remove it, or move the directory aside", "; chmod 600 it"
+OTHERS_READ = "readable by group or others" + CHMOD
 
 
 def mounted(fs, fill=""):
@@ -268,15 +271,42 @@ def signalled(lock, signal, ready, wrapper="", ends=False):
             f" kill -{signal} $!; {'; '.join([status, release] if ends else [release, status])}; cat said >&2; rm said")
 
 
+def window(action, default=""):
+    # CE under strace, which holds up each of its renames 2 s: action runs once the account shows in the store, the add
+    # then between its change and its record (a background job ignores INT: default gives it its default action back);
+    # then the add's status.
+    strace = f"{TRACED} -D -o /dev/null -e trace=renameat,renameat2 -e inject=renameat,renameat2:delay_exit=2000000"
+    return (f"{'env --default-signal=' + default if default else ''} {strace} {INSIDE} &"
+            f" until grep -qs {N} users || ! kill -0 $!; do sleep 0.01; done; {action}; wait $! 2>/dev/null; echo $?")
+
+
+def injected(faults):
+    # CE under strace, injecting faults into its system calls.
+    return f"{TRACED} -f -o /dev/null {faults} {INSIDE}"
+
+
 # The add waits for the store's lock, which the board opens read-write (the test's, on 3 until exec, is write-only).
 WAITING = "ls -l /proc/$!/fd 2>/dev/null | grep -q 'rwx.*/users.lock$'"
-STORED = "grep -q completed said"  # the add has stored its account, and waits for the trace log's lock
 CANCELLED = "board: add cancelled by signal 15 while waiting for the store"
 WAIT_TERM = signalled("users.lock", "TERM", WAITING, ends=True)
 BUSY = "board: the store is busy: another process holds its lock; try again"
 HELD = f"umask 077; exec 3>>users.lock; flock 3; {RUN_CE}"  # and never released while the add runs
 LOG_HELD = "umask 077; exec 3>>trace.log; flock 3; userctl show user_list 3>&-"  # likewise the trace log's lock
+EVENT_HELD = f"umask 077; exec 3>>event.log; flock 3; {RUN_CE} 3>&-"
 LOG_BUSY = "board: @DIR@/trace.log: cannot write: another process holds its lock\n"
+# The add at a terminal whose output is stopped (Ctrl-S), killed once its event is written, then output resumed.
+STOPPED = ("python3 -c 'import termios; termios.tcflow(1, termios.TCOOFF)'; " + INSIDE + " 2>&1 & for i in $(seq 2000);"
+           " do grep -qs Add event.log && break; sleep 0.01; done; kill -9 $!; wait $! 2>/dev/null; s=$?;"
+           " python3 -c 'import termios; termios.tcflow(1, termios.TCOON)'; echo $s")
+EVENT_BUSY = "board: @DIR@/event.log: cannot write: another process holds its lock"
+BOB = "bob_12345:3:0:!\n"
+EIO = "board: @DIR@/trace.log: cannot write: Input/output error\n"
+FSIZE = "board: @DIR@/trace.log: cannot write: File too large\n"
+# The record cannot be made durable, nor the store put back: the account stays, with what there is of its record.
+UNDO_FAILS = "-e inject=fdatasync:error=EIO -e inject=renameat2:error=EIO:when=2"
+NOT_UNDONE = ("board: account alice_123 stored without its record: cannot undo the add: @DIR@/users: cannot restore:"
+              " Input/output error\n" + EIO + ADD_FAILED)
+SYNC_FAILED = [done(CE), EIO.strip(), failed(CE, 20019, 1537)]
 # The question asked where it cannot be written, the reply "y": declined, the reply left unread.
 UNWRITABLE = (DEAD + "printf 'y\\nleft\\n' | { timeout 20 $LAUNCH \"$USERCTL_BIN\" " + " ".join(add("ce"))
               + " >&5; echo $?; cat; }")
@@ -427,11 +457,25 @@ CASES = {
         c(CE, sh=WAIT_TERM, status=0, out="143\n", err=ADD_FAILED, trace=[CANCELLED, failed(CE)]),
         ok(CE, "alice_123:4:0", sh=signalled("users.lock", "HUP", WAITING, "nohup"), out="0\n"),
         # Once the store's lock is taken, a signal ends the add only when its outcome is recorded.
-        ok(CE, "alice_123:4:0", sh=signalled("trace.log", "TERM", STORED), out="143\n"),
-        ok(CE, "alice_123:4:0", sh=signalled("trace.log", "HUP", STORED), out="129\n"),
-        ok(CE, "alice_123:4:0", sh=signalled("trace.log", "INT", STORED), out="130\n"),
+        ok(CE, "alice_123:4:0", sh=window("kill -TERM $!"), out="143\n"),
+        ok(CE, "alice_123:4:0", sh=window("kill -HUP $!"), out="129\n"),
+        ok(CE, "alice_123:4:0", sh=window("kill -INT $!", "INT"), out="130\n"),
         fails(CE, BUSY, failed(CE), conf="lock_wait = 1\n", sh=HELD, err=BUSY + "\n" + ADD_FAILED),
         c(SHOW, conf="lock_wait = 1\n", sh=LOG_HELD, status=0, out=HEADER, err=LOG_BUSY),  # and a log's, its line lost
+        # An add takes the logs' locks, after the store's, before it changes anything: one held is a busy board.
+        fails(CE, EVENT_BUSY, failed(CE), conf="lock_wait = 1\n", sh=EVENT_HELD, err=EVENT_BUSY + "\n" + ADD_FAILED),
+    ],
+    "record": [
+        # An add and its record are one: a line of its record that cannot be written undoes it, the store as it was.
+        c(CE, users=BOB, sh=injected("-P $PWD/trace.log -e inject=write:error=EIO"), status=3, err=EIO + ADD_FAILED),
+        c(CE, sh=window("prlimit --pid $! --fsize=10"), status=0, out="3\n", err=FSIZE + ADD_FAILED),
+        c(CE, users=BOB, sh=injected(UNDO_FAILS), status=3, err=NOT_UNDONE, trace=SYNC_FAILED, events=[event(N)],
+          store=["bob_12345:3:0", "alice_123:4:0"]),
+        # Once the store has changed, nothing ends the add before its record: no new link to a log.
+        ok(CE, "alice_123:4:0", sh=window("ln event.log ../linked-$$") + "; rm ../linked-$$", out="0\n"),
+        # Nor waits on a file: the stamps read no time zone; nor on a terminal: the console is told once it is recorded.
+        ok(CE, "alice_123:4:0", tty=True, sh=STOPPED, out="137\r\n", err="", events=AT_TTY),
+        ok(CE, "alice_123:4:0", sh=f"mkfifo tz; TZ=$PWD/tz timeout 20 {INSIDE}; s=$?; rm tz; exit $s"),
     ],
     "hostile": [
         # A console or log that cannot be written fails that write alone; a log line is whole or absent.
@@ -479,6 +523,9 @@ CASES = {
         distrusted(SHOW, "users", "readable by group or others" + CHMOD, users=TWO, sh=with_mode(640, "users")),
         distrusted(SHOW, "board.conf", "writable by group or others" + CHMOD, conf=FIVE, sh=with_mode(602)),
         c(SHOW, conf=FIVE, sh=with_mode(644), status=0, out=HEADER, trace=[SHOWN]),  # an editor's mode
+        # Whoever can open a file the board locks can hold its lock: those files are as private as the store.
+        distrusted(SHOW, "users.lock", OTHERS_READ, "cannot lock", sh=": >users.lock; " + with_mode(644, "users.lock")),
+        unrecorded("trace.log", OTHERS_READ, sh=": >trace.log; " + with_mode(644, "trace.log", CE)),
         fails(SHOW, faults="list=fail", setup=planted("trace.log"), err=NOT_TRACED + FAILED),  # 2 lines lost, told once
         # No account stored without its record: the logs judged, room for both lines made sure of before.
         unrecorded("event.log", "has 2 hard links" + REMOVE, traced=True, sh=TWIN),

@@ -25,7 +25,7 @@ SEED = int(os.environ.get("USERCTL_STRESS_SEED", random.randrange(1 << 32)))
 
 def start(board, names):
     words = lambda name: command(["add", "user", name, "Secret#12", "Secret#12", "user", "quiet"])
-    return [subprocess.Popen(words(name), env=env(board), stderr=subprocess.DEVNULL) for name in names]
+    return [subprocess.Popen(words(name), env=env(board), stderr=subprocess.PIPE, text=True) for name in names]
 
 
 def accounts(board, leftover={"users.tmp"}):
@@ -96,7 +96,7 @@ def removed_lock(board):
     # users.lock, which is then removed as stale, and one more is started: it must wait too, and both end stored.
     deadline, path = time.monotonic() + TIMEOUT, os.path.join(board, "users.lock")
     write(board, "users", stored := "seeded_00000:3:0:!\n")
-    lock, directory = open(path, "w"), os.open(board, os.O_RDONLY)
+    lock, directory = open(os.open(path, os.O_WRONLY | os.O_CREAT, 0o600), "w"), os.open(board, os.O_RDONLY)
     fcntl.flock(lock, fcntl.LOCK_EX), fcntl.flock(directory, fcntl.LOCK_EX)
     procs = start(board, ["waiting_add"])
     until(lambda: procs[0].poll() is not None or has_open(procs[0], path), deadline)
@@ -107,7 +107,7 @@ def removed_lock(board):
     assert procs[1].pid in flocks(path), "the next add does not take the new users.lock and wait on the directory"
     assert read(board, "users") == stored, "an add wrote the store while it was held"
     lock.close(), os.close(directory)
-    assert [proc.wait(TIMEOUT) for proc in procs] == [0, 0]
+    assert [proc.wait(TIMEOUT) for proc in procs] == [0, 0], [proc.stderr.read() for proc in procs]
     assert {"waiting_add", "after_removal"} <= accounts(board, leftover=set())
 
 

@@ -12,11 +12,12 @@
 
 #include "CGIRequester.h"
 #include "CGI_USER_INFO.h"
-#include "Config.h"
 #include "Files.h"
 #include "HalmTrace.h"
+#include "LogLine.h"
 #include "PException.h"
 #include "PrimitiveTypeArray.h"
+#include "Process.h"
 #include "StateDir.h"
 #include "UserCtrlCmd.h"
 #include "llog.h"
@@ -105,6 +106,28 @@ TEST(PException, TakesBackItsSerializedForm) {
     EXPECT_EQ(raised([&] { throw copy; }), "16928307 1537 " + head + std::string(127, 'x'));
 }
 
+// Only the days the clock happens to show are reached end to end.
+TEST(LogLine, StampsAreDatesOfTheGregorianCalendarInUtc) {
+    const struct {
+        timespec time;
+        const char* stamp;
+    } rows[] = {
+        {{0, 0}, "1970-01-01T00:00:00.000Z"},
+        {{951782399, 999999999}, "2000-02-28T23:59:59.999Z"},
+        {{951782400, 1000000}, "2000-02-29T00:00:00.001Z"},  // a leap day: divisible by 400
+        {{4107542399, 0}, "2100-02-28T23:59:59.000Z"},
+        {{4107542400, 0}, "2100-03-01T00:00:00.000Z"},  // none: divisible by 100
+        {{2147483648, 0}, "2038-01-19T03:14:08.000Z"},  // past a 32-bit time_t
+        {{1798761599, 0}, "2026-12-31T23:59:59.000Z"},
+        {{253402300799, 0}, "9999-12-31T23:59:59.000Z"},
+    };
+    for (const auto& row : rows) {
+        std::string line = "x";
+        board::appendTimestamp(line, row.time);
+        EXPECT_EQ(line, std::string("x") + row.stamp);
+    }
+}
+
 TEST(UserCtrlCmd, AnEmptyArgumentVectorSelectsNothing) {
     char* argv[] = {nullptr};
     EXPECT_EQ(UserCtrlCmd().execute(0, argv), 1);
@@ -154,6 +177,8 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
         EXPECT_EQ(stored.substr(0, 15), row.trace.empty() ? "alice_123:5:15:" : "");
         EXPECT_TRUE(row.trace.empty() || lastTrace() == "board: " + row.trace + "\n") << lastTrace();
     }
+    // The last add's requester is gone with its record never written: the account is taken back.
+    EXPECT_FALSE(std::filesystem::exists(dir + "/users"));
     std::filesystem::remove(dir + "/event.log");
     std::filesystem::create_directory(dir + "/event.log");  // an event log that cannot be written
     EXPECT_EQ(HalmLib::Report::llog_putHalmLog(4, "text", 1, "login", "origin", "0xFF"), -1);
