@@ -1,6 +1,8 @@
 #include "AddUser.h"
 
 #include <signal.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -39,31 +41,62 @@ struct PasswordWordsWiper {
     }
 };
 
-// Holds, while it lives, the signals that would end or stop the process: an
+// Holds, while it lives, every signal that would end or stop the process: an
 // account must not be stored without the lines that record it. One that
 // arrives meanwhile ends or stops the process as it would have, once the old
-// mask is back.
+// mask is back. The stop signals are held too: stopped in between, an add
+// would be one kill -9 from an account without its record, and one in the
+// background that holds SIGTTOU may write to its terminal. The mask is set
+// with the system call itself, since the C library's calls leave out the two
+// signals it keeps for threads (32 and 33), which this single-threaded
+// program never uses but kill can send.
 class HeldSignals {
 public:
     HeldSignals() {
-        sigset_t held;
-        sigfillset(&held);
-        // Faults must reach the process, and its sanitizers, at once; SIGPIPE
-        // and SIGXFSZ are ignored. The stop signals are held too: stopped
-        // between the two, an add would be one kill -9 from an account
-        // without its record, and one in the background that holds SIGTTOU
-        // may write to its terminal.
-        for (int s : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGPIPE, SIGXFSZ}) {
-            sigdelset(&held, s);
+        KernelSignals held;
+        for (int number = 1; number <= KernelSignals::count; ++number) {
+            if (KernelSignals::holds(number)) held.add(number);
         }
-        sigprocmask(SIG_BLOCK, &held, &old);
+        syscall(SYS_rt_sigprocmask, SIG_BLOCK, &held, &old, sizeof held);
     }
-    ~HeldSignals() { sigprocmask(SIG_SETMASK, &old, nullptr); }
+    ~HeldSignals() { syscall(SYS_rt_sigprocmask, SIG_SETMASK, &old, nullptr, sizeof old); }
     HeldSignals(const HeldSignals&) = delete;
     HeldSignals& operator=(const HeldSignals&) = delete;
 
 private:
-    sigset_t old;
+    // A set as the kernel takes it: signal n is bit n - 1 of an array of longs.
+    struct KernelSignals {
+        static constexpr int count = 64;
+        static constexpr int bits = 8 * sizeof(unsigned long);
+        unsigned long word[count / bits] = {};
+
+        void add(int number) { word[(number - 1) / bits] |= 1ul << ((number - 1) % bits); }
+        // SIGPIPE and SIGXFSZ are ignored, and SIGKILL and SIGSTOP cannot be
+        // held. A fault signal is held only where its action is the default
+        // one, that is where kill alone can send it: a real fault ends the
+        // process at once all the same, and a handler (a sanitizer's) would
+        // be reset by the kernel before it could report one.
+        static bool holds(int number) {
+            switch (number) {
+            case SIGKILL:
+            case SIGSTOP:
+            case SIGPIPE:
+            case SIGXFSZ: return false;
+            case SIGSEGV:
+            case SIGBUS:
+            case SIGFPE:
+            case SIGILL:
+            case SIGTRAP:
+            case SIGSYS: {
+                struct sigaction action {};
+                return sigaction(number, nullptr, &action) == 0 && !(action.sa_flags & SA_SIGINFO) &&
+                       action.sa_handler == SIG_DFL;
+            }
+            default: return true;
+            }
+        }
+    };
+    KernelSignals old;
 };
 
 // A password cleared once it has served, so that no copy outlives its use for

@@ -20,7 +20,8 @@ import sys
 from signal import SIGQUIT
 from types import SimpleNamespace
 
-INPUTS = dict(conf=None, users=None, faults=None, stdin=None, sh=None, tty=False, utmp=None, setup=None, uid=None)
+INPUTS = dict(conf=None, users=None, faults=None, stdin=None, sh=None, tty=False, utmp=None, setup=None, uid=None,
+              not_under=())
 NOTHING = dict(out="", err="", trace=[], events=[], store=None)  # a column left out: None is the store untouched
 
 
@@ -471,7 +472,9 @@ CASES = {
         c(CE, sh=window("prlimit --pid $! --fsize=10"), status=0, out="3\n", err=FSIZE + ADD_FAILED),
         c(CE, users=BOB, sh=injected(UNDO_FAILS), status=3, err=NOT_UNDONE, trace=SYNC_FAILED, events=[event(N)],
           store=["bob_12345:3:0", "alice_123:4:0"]),
-        # Once the store has changed, nothing ends the add before its record: no new link to a log.
+        # Once the store has changed, nothing ends the add before its record: no signal, no new link to a log.
+        ok(CE, "alice_123:4:0", sh=window("kill -BUS $!"), out="135\n", not_under="sanitizers"),
+        ok(CE, "alice_123:4:0", sh=window("kill -32 $!"), out="160\n", not_under="qemu"),
         ok(CE, "alice_123:4:0", sh=window("ln event.log ../linked-$$") + "; rm ../linked-$$", out="0\n"),
         # Nor waits on a file: the stamps read no time zone; nor on a terminal: the console is told once it is recorded.
         ok(CE, "alice_123:4:0", tty=True, sh=STOPPED, out="137\r\n", err="", events=AT_TTY),
