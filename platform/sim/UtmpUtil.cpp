@@ -2,16 +2,18 @@
 
 #include <fcntl.h>
 #include <pwd.h>
-#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 #include <utmpx.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "Config.h"
 #include "Files.h"
@@ -19,21 +21,47 @@
 
 namespace {
 
+constexpr std::size_t maxAncestors = 4096;  // far more than any chain of processes; a bound all the same
+
+// The fields of /proc/PID/stat after the command name, which in parentheses
+// may itself hold blanks and ')', while none of the fields after it can: so
+// they start after the last ')'. 255 bytes reach well past the fields read
+// here, whatever the name. Empty when it cannot be read.
+std::string statFields(const std::string& pid) {
+    char stat[256] = {};
+    board::Fd file;
+    if (!board::openAt(AT_FDCWD, ("/proc/" + pid + "/stat").c_str(), O_RDONLY, file).ok() ||
+        read(file.get(), stat, sizeof stat - 1) <= 0) {
+        return {};
+    }
+    const char* const name = std::strrchr(stat, ')');
+    return name ? name + 1 : "";
+}
+
+// The process itself and every process it descends from, up to the first
+// (pid 1, whose parent is 0): a utmp entry's process counts only when it is
+// one of them, since a pid that is merely alive may have come back for
+// another user's process since the session it names crashed.
+std::vector<pid_t> ancestors() {
+    std::vector<pid_t> chain{getpid()};
+    // Its own parent from the system, which an emulator (qemu-user) answers
+    // for the process it runs; further up, /proc, which it leaves alone.
+    for (pid_t pid = getppid(); pid > 0 && chain.size() < maxAncestors;) {
+        chain.push_back(pid);
+        int parent = 0;
+        if (std::sscanf(statFields(std::to_string(pid)).c_str(), " %*c %d", &parent) != 1) break;
+        pid = parent;
+    }
+    return chain;
+}
+
 // The device number of the process's controlling terminal into device:
 // ENXIO when the process has none, another errno when the system cannot tell.
 board::Status controllingTerminal(dev_t& device) {
-    // The terminal is the seventh field. The command name before it, in
-    // parentheses, may itself hold blanks and ')', and none of the fields
-    // after it can, so they are counted from the last ')'. 255 bytes reach
-    // well past the field whatever the name.
-    char stat[256] = {};
-    board::Fd file;
-    const char* fields =
-        !board::openAt(AT_FDCWD, "/proc/self/stat", O_RDONLY, file).ok() || read(file.get(), stat, sizeof stat - 1) <= 0
-            ? nullptr
-            : std::strrchr(stat, ')');
+    // The terminal is the seventh field.
+    const std::string fields = statFields("self");
     unsigned number = 0;  // the kernel's encoding, which major() and minor() read
-    const bool parsed = fields && std::sscanf(fields + 1, " %*c %*d %*d %*d %u", &number) == 1;
+    const bool parsed = std::sscanf(fields.c_str(), " %*c %*d %*d %*d %u", &number) == 1;
     if (number != 0) {
         device = number;
         return {};
@@ -91,11 +119,6 @@ std::string fieldText(const char (&field)[N]) {
     return std::string(field, strnlen(field, N));
 }
 
-// Whether the session of an entry is still there, as who(1) judges it: a
-// crashed session leaves its entry, and the next one on the same line would
-// be taken for its user.
-bool alive(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
-
 }  // namespace
 
 int UtmpUtil::getUserInfo(std::string& origin, std::string& login) {
@@ -109,9 +132,13 @@ int UtmpUtil::getUserInfo(std::string& origin, std::string& login) {
     if (!line.empty()) {
         // The system's own utmp file: no setting may name another, whose
         // entries anyone could write.
+        const std::vector<pid_t> chain = ancestors();
         setutxent();
         while (const utmpx* entry = getutxent()) {
-            if (entry->ut_type != USER_PROCESS || fieldText(entry->ut_line) != line || !alive(entry->ut_pid)) continue;
+            if (entry->ut_type != USER_PROCESS || fieldText(entry->ut_line) != line ||
+                std::find(chain.begin(), chain.end(), entry->ut_pid) == chain.end()) {
+                continue;
+            }
             login = fieldText(entry->ut_user);
             host = fieldText(entry->ut_host);
             break;

@@ -164,9 +164,14 @@ def at_terminal(row, argv, variables, child):
     # of /proc its own user could read meanwhile, and what went wrong with the run itself: no question, or no end.
     master, slave = os.openpty()
     tty, deadline, out, cmdline, readable, problems = os.ttyname(slave)[5:], time.monotonic() + TIMEOUT, b"", "", [], []
+    other = None
     if row.utmp:  # a utmp file of the row's own in place of the system's, for this run alone
         own = 'mount -t tmpfs utmp /var/run && printf %s "$0" | utmpdump -r >/var/run/utmp 2>/dev/null && exec "$@"'
-        argv = ["unshare", "-m", "sh", "-c", own, "".join(row.utmp).replace("@TTY@", tty), *argv]
+        if "@OTHER@" in "".join(row.utmp):
+            other = register(subprocess.Popen(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "sleep",
+                                               str(TIMEOUT)], start_new_session=True))
+        entries = "".join(row.utmp).replace("@TTY@", tty).replace("@OTHER@", f"{other.pid if other else 0:05}")
+        argv = ["unshare", "-m", "sh", "-c", own, entries, *argv]
     if row.tty == "nonblocking":  # as a parent process may leave it
         fcntl.fcntl(slave, fcntl.F_SETFL, fcntl.fcntl(slave, fcntl.F_GETFL) | os.O_NONBLOCK)
     def controlling():  # in the child, a session leader already: the terminal becomes its controlling terminal
@@ -198,6 +203,8 @@ def at_terminal(row, argv, variables, child):
         out += chunk
     os.close(master)
     register(proc, "-")
+    if other:
+        other.kill(), other.wait(), register(other, "-")
     return out, err, proc.returncode, tty, cmdline, readable, problems
 
 
