@@ -29,6 +29,8 @@ struct Process {
     std::string told = "\n";           // Status.cpp: every line told, each after a line feed
 };
 
+// The one object, made at the board's first call that needs it; a run the
+// kernel marks AT_SECURE ends there, with status 3 (Process.cpp says why).
 Process& process();
 
 // Forgets everything and lets go of what is held, as a new process would

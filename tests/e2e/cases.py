@@ -257,6 +257,11 @@ NOWHERE = "unset USERCTL_BOARD_DIR XDG_STATE_HOME HOME; userctl show user_list" 
 RELATIVE_HOME = "unset USERCTL_BOARD_DIR XDG_STATE_HOME; HOME=. userctl show user_list"
 NO_DIR = ("board: no state directory: USERCTL_BOARD_DIR is unset, XDG_STATE_HOME and HOME are unset or relative,"
           f" and uid {NOBODY} has no home directory; set USERCTL_BOARD_DIR to an absolute path\n")
+SET_UID = ('t=$(mktemp -d); chmod 755 $t; cp "$USERCTL_BIN" $t/u; chmod 4755 $t/u;'
+           ' setpriv --reuid=65534 --regid=65534 --clear-groups $t/u show user_list; s=$?; rm -r $t; exit $s')
+PRIVILEGED = ("board: userctl runs with privileges its caller lacks (set-user-ID, set-group-ID or file capabilities),"
+              " but the simulated board takes its state directory and faults from the caller's environment; install"
+              " userctl without them\n")
 UMASK = f"umask 277; USERCTL_BOARD_DIR=$PWD/new {RUN_CE}; cd new; stat -c '%a %n' . *; cd ..; rm -r new"
 TOO_BIG = STORE + ": one more account would pass the 33554432 bytes a store may hold"
 SEVEN_KB = "".join(f"user_{i:05d}:3:0:$y${'v' * 100}\n" for i in range(60))  # more than 5120 bytes, within max_users
@@ -512,6 +517,9 @@ CASES = {
         fails(SHOW, sh="USERCTL_BOARD_DIR=// userctl show user_list", err=ROOT_DIR),
         untrusted("chmod 1777 .", "shared by every user (sticky)" + OWN, "chmod 700 ."),  # never made private
         fails(SHOW, sh=NOWHERE, uid=NOBODY, err=NO_DIR + FAILED),
+        # Installed set-user-ID root, it would take another user's environment: refused before it touches a file.
+        c(SHOW, sh=SET_UID, status=3, err=PRIVILEGED, not_under=("qemu", "memcheck")),  # these ignore the bit
+        fails(SHOW, sh=RELATIVE_HOME, uid=NOBODY, err=NO_DIR + FAILED),
         # The login is the controlling terminal's, whatever descriptors 0-2 are; not one a process only holds open.
         ok(CE, "alice_123:4:0", tty=True, utmp=ANN, sh=HIDDEN, err="", events=[event(N, "10.1.2.3", "ann")]),
         ok(add("operator"), "alice_123:2:0", tty="not controlling", stdin="y\r", out=Q + "y\r\n"),
