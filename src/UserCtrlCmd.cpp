@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <string_view>
 
 #include "AddUser.h"
 #include "ShowUserList.h"
@@ -16,6 +18,57 @@ void consume(int* count, char*** vector) {
 }
 
 const char* currentWord(const int* count, char** const* vector) { return *count > 0 ? (*vector)[0] : nullptr; }
+
+// The code point of the UTF-8 sequence that text starts with, and its
+// length; 0 for a byte that begins none (an overlong form, a surrogate and a
+// code point past U+10FFFF begin none).
+std::size_t utf8Length(std::string_view text, char32_t& point) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    const std::size_t length = lead < 0x80   ? 1
+                               : lead < 0xC2 ? 0
+                               : lead < 0xE0 ? 2
+                               : lead < 0xF0 ? 3
+                               : lead < 0xF5 ? 4
+                                             : 0;
+    if (length == 0 || length > text.size()) return 0;
+    point = length == 1 ? lead : lead & (0x7Fu >> length);
+    for (const char c : text.substr(1, length - 1)) {
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) return 0;
+        point = point << 6 | (static_cast<unsigned char>(c) & 0x3Fu);
+    }
+    constexpr char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    return point < shortest[length] || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF ? 0 : length;
+}
+
+// The word as the logs show text, so that what the console echoes can
+// neither drive the terminal nor be mistaken for other text: the backslash,
+// the C0 and C1 controls, DEL, the bidirectional controls and every byte
+// that is not UTF-8 escaped, byte by byte as \xHH (\n, \t and \r by name).
+std::string escaped(std::string_view word) {
+    std::string text;
+    while (!word.empty()) {
+        char32_t point = 0;
+        const std::size_t length = utf8Length(word, point), taken = length > 0 ? length : 1;
+        const bool hidden = length == 0 || point < 0x20 || (point >= 0x7F && point <= 0x9F) || point == 0x61C ||
+                            point == 0x200E || point == 0x200F || (point >= 0x202A && point <= 0x202E) ||
+                            (point >= 0x2066 && point <= 0x2069);
+        const std::size_t name = std::string_view("\n\t\r\\").find(static_cast<char>(point));
+        if (length == 1 && name != std::string_view::npos) {
+            text += '\\';
+            text += "ntr\\"[name];
+        } else if (hidden) {
+            for (const char c : word.substr(0, taken)) {
+                char hex[5];
+                std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(c));
+                text += hex;
+            }
+        } else {
+            text += word.substr(0, length);
+        }
+        word.remove_prefix(taken);
+    }
+    return text;
+}
 
 }  // namespace
 
@@ -64,7 +117,7 @@ bool UserCtrlCmd::checkKeyword(const char* word, const char* keyword) {
 }
 
 void UserCtrlCmd::paramError(const char* word) {
-    std::fprintf(stderr, "The specified command is not supported.(error=[%s])\n", word ? word : "");
+    std::fprintf(stderr, "The specified command is not supported.(error=[%s])\n", escaped(word ? word : "").c_str());
 }
 
 void UserCtrlCmd::printUsage() {}

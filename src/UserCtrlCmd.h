@@ -15,7 +15,8 @@ public:
     // count and vector; true when a command was selected.
     bool parseCommand(int* count, char*** vector);
     bool checkKeyword(const char* word, const char* keyword);
-    // The not-supported message naming word (empty when there is none).
+    // The not-supported message naming word (empty when there is none),
+    // escaped as the logs escape text.
     void paramError(const char* word);
     // No usage text exists; unsupported input gets paramError alone.
     void printUsage();

@@ -39,11 +39,13 @@ private:
 // A failure whose reason is printed from format.
 Status failure(int error, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
-// Appends text to line with control characters (C0, DEL, and the C1
-// controls as UTF-8 writes them) and the backslash escaped, so that no text
-// can end a line early, forge one or drive a terminal, and an escape always
-// means the byte it names. Other bytes from 0x80 up are kept: UTF-8 stays
-// readable.
+// Appends text to line with the backslash and every character that could
+// end a line early, forge one, drive a terminal or reorder what a reader
+// sees escaped: the C0 and C1 controls and DEL, the bidirectional controls
+// (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069) and every
+// byte that is not UTF-8 (an overlong form or a surrogate is not), each byte
+// as \xHH (\n, \t and \r by name). An escape always means the byte it
+// names; other UTF-8 stays readable.
 void appendEscaped(std::string& line, std::string_view text);
 
 // Writes "board: " and the reason, escaped, as one line on standard error;

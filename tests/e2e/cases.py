@@ -337,6 +337,9 @@ CASES = {
         c("add", status=1, err=UNSUPPORTED.format("")),
         c("add users", status=1, err=UNSUPPORTED.format("users")),
         c("show user", status=1, err=UNSUPPORTED.format("user")),
+        # The word echoed escaped, as the logs escape it: it drives no terminal.
+        c(["x\x1b]2;t\x07\x1b[2J\r\x9b"], status=1, err=UNSUPPORTED.format("x\\x1b]2;t\\x07\\x1b[2J\\r\\xc2\\x9b")),
+        refused("show user_list extra", faults="list=throw"),  # and sends nothing
     ],
     "add": [
         ok(add("admin", "quiet"), "alice_123:1:0"),
@@ -377,6 +380,12 @@ CASES = {
         refused(add("admin", name="alice\x1b[1m\x7f"), BAD_NAME.format("alice\\x1b[1m\\x7f")),  # no terminal driven
         refused(add("admin", name="alice_12\nforged"), BAD_NAME.format("alice_12\\nforged")),
         refused(add("admin", name="alice\\123"), BAD_NAME.format("alice\\\\123")),
+        # Bytes that are not UTF-8 (CSI of an 8-bit terminal, overlong forms, surrogates) and the bidirectional controls
+        # are escaped; UTF-8 letters stay readable.
+        refused(add("admin", name="alice\udc9b123"), BAD_NAME.format("alice\\x9b123")),
+        refused(add("admin", name="\udcc0\udcaf\udced\udca0\udc80abc"), BAD_TOP.format("\\xc0\\xaf\\xed\\xa0\\x80abc")),
+        refused(add("admin", name="alice\u202e321"), BAD_NAME.format("alice\\xe2\\x80\\xae321")),
+        refused(add("admin", name="alic\u00e9_123"), BAD_NAME.format("alic\u00e9_123")),
         refused(add("admin", pw="Secr#12"), CLI + "Password is too short."),
         refused(add("admin", pw="S" * 33), CLI + "Password is too long."),
         refused(add("admin", pw="Secret 12"), CLI + "Invalid character is included in Password."),
