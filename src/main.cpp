@@ -3,12 +3,24 @@
 #include <sys/resource.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "HalmTrace.h"
 #include "UserCommandCommon.h"
 #include "UserCtrlCmd.h"
 
 namespace {
+
+// Before main, the C library makes a call of its own through a lazily bound
+// symbol (its shared object is not bound at start-up, whatever this program
+// is linked with), and the resolver saves the vector registers on the stack:
+// they may still hold bytes of the command line, the passwords among them,
+// which the library's start scanned. So the stack below main is cleared
+// before anything else; 16 KiB is several times what the start uses.
+__attribute__((noinline)) void clearStackBelow() {
+    unsigned char below[16 * 1024];
+    explicit_bzero(below, sizeof below);
+}
 
 // First of all, as login programs do: the process holds passwords, so it
 // leaves no core file, and no other process, not even one of its own user,
@@ -26,6 +38,7 @@ void harden() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    clearStackBelow();
     harden();
     HalmLib::trace::HalmTrace trace(HalmLib::trace::cliFacility, HalmLib::trace::cliLevel, HalmLib::trace::cliLineSize);
     try {

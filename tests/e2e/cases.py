@@ -257,6 +257,13 @@ NOWHERE = "unset USERCTL_BOARD_DIR XDG_STATE_HOME HOME; userctl show user_list" 
 RELATIVE_HOME = "unset USERCTL_BOARD_DIR XDG_STATE_HOME; HOME=. userctl show user_list"
 NO_DIR = ("board: no state directory: USERCTL_BOARD_DIR is unset, XDG_STATE_HOME and HOME are unset or relative,"
           f" and uid {NOBODY} has no home directory; set USERCTL_BOARD_DIR to an absolute path\n")
+# An add answered y under gdb for environments of 0 to 30 more bytes, a core taken at the question (its read of
+# standard input, x86-64's first argument) and at the exit: the process refuses to leave one itself.
+CORES = ("c=$(mktemp -d); for n in $(seq 0 3 30); do pad=$(head -c $n /dev/zero | tr '\\0' x); printf 'y\\n' |"
+         " PAD=$pad gdb -nx -batch -ex 'catch syscall read' -ex 'condition 1 $rdi == 0' -ex 'catch syscall exit_group'"
+         " -ex run -ex \"gcore $c/ask\" -ex 'delete 1' -ex continue -ex \"gcore $c/exit\" --args \"$USERCTL_BIN\""
+         f" {' '.join(add('admin'))} >/dev/null 2>&1; echo $(grep -ao '{P}' $c/exit | wc -l) $(grep -ao '{P}' $c/ask"
+         " | wc -l); rm -f users *.log $c/*; done; rmdir $c")
 SET_UID = ('t=$(mktemp -d); chmod 755 $t; cp "$USERCTL_BIN" $t/u; chmod 4755 $t/u;'
            ' setpriv --reuid=65534 --regid=65534 --clear-groups $t/u show user_list; s=$?; rm -r $t; exit $s')
 PRIVILEGED = ("board: userctl runs with privileges its caller lacks (set-user-ID, set-group-ID or file capabilities),"
@@ -526,6 +533,9 @@ CASES = {
         fails(SHOW, sh="USERCTL_BOARD_DIR=// userctl show user_list", err=ROOT_DIR),
         untrusted("chmod 1777 .", "shared by every user (sticky)" + OWN, "chmod 700 ."),  # never made private
         fails(SHOW, sh=NOWHERE, uid=NOBODY, err=NO_DIR + FAILED),
+        # What memory keeps of a password, whatever the environment's size moves the stack by: nothing at the exit,
+        # and at the question only the request's two fields (each line: the copies at the exit, then at the question).
+        c([], sh=CORES, status=0, out="0 2\n" * 11, not_under=("qemu", "memcheck", "sanitizers")),
         # Installed set-user-ID root, it would take another user's environment: refused before it touches a file.
         c(SHOW, sh=SET_UID, status=3, err=PRIVILEGED, not_under=("qemu", "memcheck")),  # these ignore the bit
         fails(SHOW, sh=RELATIVE_HOME, uid=NOBODY, err=NO_DIR + FAILED),
