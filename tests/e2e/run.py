@@ -2,8 +2,6 @@
 #
 # USERCTL names the binary; USERCTL_EMULATOR, when set, is the command (words joined by
 # blanks) that runs it: qemu-ppc for the PowerPC build, valgrind for memcheck.
-# USERCTL_PASSWORD_HASHING is 1 when the board hashes passwords, 0 when it was built to store
-# "!" in place of every verifier (1 when unset).
 # Usage: run.py [SECTION...]   (every section by default)
 
 import calendar
@@ -28,7 +26,6 @@ import cases
 
 USERCTL = os.path.abspath(os.environ.get("USERCTL", ""))
 LAUNCH = shlex.split(os.environ.get("USERCTL_EMULATOR", ""))
-HASHING = os.environ.get("USERCTL_PASSWORD_HASHING", "1")
 # Where userctl runs: a row names those where it cannot (not_under).
 BUILD = ("qemu" if "qemu" in " ".join(LAUNCH) else "memcheck" if "valgrind" in " ".join(LAUNCH)
          else "sanitizers" if os.environ.get("USERCTL_SANITIZED") == "1" else "native")
@@ -99,8 +96,6 @@ def repeated(users, added):
 
 
 def verifies(password, verifier):
-    if HASHING == "0":  # a board built without password hashing stores "!", which no password matches
-        return verifier == "!"
     crypt = ctypes.CDLL("libcrypt.so.1").crypt
     crypt.restype, crypt.argtypes = ctypes.c_char_p, [ctypes.c_char_p, ctypes.c_char_p]
     hashed = lambda word: (crypt(word.encode(), verifier.encode()) or b"").decode()
@@ -287,8 +282,6 @@ def main(sections):
     resource.setrlimit(resource.RLIMIT_CORE, (resource.RLIM_INFINITY,) * 2)  # a core file is never lost
     if not os.path.isfile(USERCTL):
         sys.exit(f"USERCTL={USERCTL!r} does not name the userctl binary")
-    if HASHING not in ("0", "1"):
-        sys.exit(f"USERCTL_PASSWORD_HASHING={HASHING!r}: 1 or 0")
     print(f"A column a row leaves out is checked as {cases.NOTHING} (store None: unchanged, inode and mtime too)")
     # A copy that any user a row runs as can start, wherever the build is.
     os.chmod(copy := tempfile.mkdtemp(prefix="userctl-bin-"), 0o755)
