@@ -155,8 +155,16 @@ bool AddUser::judgeWords(int count, char** words) {
         return refuse();
     }
     if (!getUserName(words[0], userName)) return refuse();
-    if (!getPassword(words[1], password)) return refuse();
-    if (!getPassword(words[2], passwordAgain)) return refuse();
+    // "- -": the password and its repetition are read, each when its turn
+    // comes, never taken from the command line, where any user could see
+    // them. A single "-" is a word of its own.
+    if (checkKeyword(words[1], "-") && checkKeyword(words[2], "-")) {
+        if (!readPassword("Password: ", password)) return refuse();
+        if (!readPassword("Retype password: ", passwordAgain)) return refuse();
+    } else {
+        if (!getPassword(words[1], password)) return refuse();
+        if (!getPassword(words[2], passwordAgain)) return refuse();
+    }
     if (!checkKeyword(password.c_str(), passwordAgain.c_str())) {
         putTrace(trace, "CLI add user: The specified password is invalid.");
         return refuse();

@@ -9,6 +9,7 @@
 #include "UserCommandCommon.h"
 
 // add user NAME PASSWORD PASSWORD PRIVILEGE [PARTITIONS] [quiet]
+// add user NAME - - PRIVILEGE [PARTITIONS] [quiet]   (the passwords read)
 //
 // parseCommand judges the words in a fixed order and stops at the first
 // fault; execute asks for confirmation unless quiet, then sends the account

@@ -1,6 +1,8 @@
 #include "UserCommandCommon.h"
 
 #include <poll.h>
+#include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -51,6 +53,73 @@ bool readReplyByte(char& c) {
         }
     }
 }
+
+// The typing on the terminal of standard input not echoed while it lives,
+// after prompt on standard error; nothing of either where standard input is
+// no terminal. The line feed that ends a line is still echoed, as passwd
+// does. Echo comes back when it ends, and, before the process ends, by a
+// signal that would end it (caught for the purpose, where no one else
+// handles it): it then ends the process as it would have. SIGKILL cannot be
+// caught, and a stop is no end: either leaves echo off (stty echo mends it).
+class TypingHidden {
+public:
+    explicit TypingHidden(const char* prompt) {
+        sigemptyset(&caught);
+        if (tcgetattr(STDIN_FILENO, &echoing) != 0) return;
+        std::fputs(prompt, stderr);
+        std::fflush(stderr);
+        termios hidden = echoing;
+        hidden.c_lflag = (hidden.c_lflag & ~tcflag_t{ECHO}) | ECHONL;
+        struct sigaction restore {};
+        restore.sa_handler = restoreAndEnd;
+        restore.sa_flags = SA_RESETHAND;
+        for (int number = 1; number < NSIG; ++number) {
+            struct sigaction action {};
+            if (ends(number) && sigaction(number, nullptr, &action) == 0 && !(action.sa_flags & SA_SIGINFO) &&
+                action.sa_handler == SIG_DFL && sigaction(number, &restore, nullptr) == 0) {
+                sigaddset(&caught, number);
+            }
+        }
+        // Typed ahead of the prompt, a line was echoed already: it is dropped.
+        hiding = tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden) == 0;
+    }
+    ~TypingHidden() {
+        if (hiding) tcsetattr(STDIN_FILENO, TCSANOW, &echoing);
+        for (int number = 1; number < NSIG; ++number) {
+            if (sigismember(&caught, number) == 1) signal(number, SIG_DFL);
+        }
+    }
+    TypingHidden(const TypingHidden&) = delete;
+    TypingHidden& operator=(const TypingHidden&) = delete;
+
+private:
+    // Whether a signal's default action ends the process.
+    static bool ends(int number) {
+        switch (number) {
+        case SIGKILL:
+        case SIGSTOP:
+        case SIGTSTP:
+        case SIGTTIN:
+        case SIGTTOU:
+        case SIGCHLD:
+        case SIGCONT:
+        case SIGURG:
+        case SIGWINCH: return false;
+        default: return true;
+        }
+    }
+    // The handler is reset as it runs: the signal, raised again, is let in
+    // once it returns, and ends the process by its default action.
+    static void restoreAndEnd(int number) {
+        tcsetattr(STDIN_FILENO, TCSANOW, &echoing);
+        raise(number);
+    }
+
+    static termios echoing;  // the handler's too, which nothing else can reach
+    bool hiding = false;
+    sigset_t caught;
+};
+termios TypingHidden::echoing{};
 
 // The question, written straight to standard output after what stdio holds:
 // false when it cannot be written, since a question nobody reads must not be
@@ -155,11 +224,29 @@ bool UserCommandCommon::getUserName(const char* text, std::string& userName) {
 }
 
 bool UserCommandCommon::getPassword(const char* text, std::string& password) {
+    password = text;
+    return judgePassword(password);
+}
+
+bool UserCommandCommon::readPassword(const char* prompt, std::string& password) {
+    // Room for a password and one byte more, which a longer line fills:
+    // grown no further, the string leaves no copy behind in memory it let go.
+    password.clear();
+    password.reserve(maxTextLength + 1);
+    {
+        const TypingHidden hidden(prompt);
+        for (char c = 0; readReplyByte(c) && c != '\n';) {
+            if (password.size() <= maxTextLength) password += c;
+        }
+    }
+    return judgePassword(password);
+}
+
+bool UserCommandCommon::judgePassword(const std::string& password) {
     // Every printable ASCII character but the blank.
     const char* const allow_charset =
         "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
         "!\"#$%&'()=-^~\\@`[]{}:*;+?<.>,/_|";
-    password = text;
     // These lines never show any part of the password.
     if (password.size() < minTextLength) {
         putTrace(commonTrace, "CLI UserCommandCommon: Password is too short.");

@@ -1,13 +1,14 @@
 # The end-to-end cases: a row is one run of userctl on a fresh simulated board, one row a line.
 #
 # c(words, column=value, ...): the words (split as the shell would, or a list), then what the board starts with:
-# conf (board.conf), users (the store, or a function making it), faults (USERCTL_BOARD_FAULT), stdin (the reply
-# typed; with tty, at a terminal once the question shows; a signal number is sent there instead), tty (the
+# conf (board.conf), users (the store, or a function making it), faults (USERCTL_BOARD_FAULT), stdin (what is typed;
+# with tty, a list, each typed at the terminal once userctl waits for it, a signal number sent there instead), tty (the
 # controlling terminal, on descriptors 0 and 1; "nonblocking" left O_NONBLOCK, "not controlling" there alone),
 # utmp (the utmp entries that run alone sees, as utmpdump writes them; @TTY@ the terminal, @OTHER@ the pid of
 # another user's process, alive in a session of its own), sh (a script calling
 # userctl, in place of the words), setup (a function given the state directory), uid (the user running userctl,
-# who then owns the state directory); userctl runs in the state directory. Then what must follow: status (always
+# who then owns the state directory), not_under (the builds it cannot run under: "qemu", "memcheck", "sanitizers");
+# userctl runs in the state directory. Then what must follow: status (always
 # given), out, err, trace (every trace.log text, the board's own included; @DIR@ stands for the state directory,
 # in err too), events (event.log fields after the stamp) and store (every account as name:privilege:mask). A column
 # a row leaves out expects nothing: no output, no trace line, no event, the store untouched; the runner names
@@ -18,7 +19,7 @@ import os
 import pwd
 import shlex
 import sys
-from signal import SIGQUIT
+from signal import SIGQUIT, SIGTERM
 from types import SimpleNamespace
 
 INPUTS = dict(conf=None, users=None, faults=None, stdin=None, sh=None, tty=False, utmp=None, setup=None, uid=None,
@@ -79,6 +80,7 @@ def event(account, origin="console", login=LOGIN):
 
 def ok(words, *stored, partitions=None, **columns):
     # An add that stores the account; stored: the store's lines after it, partitions: as the event shows them.
+    words = shlex.split(words) if isinstance(words, str) else words
     account = words[2] if partitions is None else f"{words[2]} (Partition{partitions})"
     columns = {"err": ADDED, "trace": [done(words)], "events": [event(account)], **columns}
     return c(words, **columns, status=0, store=list(stored))
@@ -178,6 +180,9 @@ def victim(plant):
     return f"v=$(mktemp -d); echo '# rc' >$v/rc; {plant}; {RUN_CE}; s=$?; ls $v; cat $v/rc; rm -r $v; {UNDO}; exit $s"
 
 
+PROMPTS, DASHES = "Password: Retype password: ", "add user alice_123 - - admin"
+TOO_LONG = "printf '%s\\nnext\\n' $(printf %040d 0) | { userctl add user alice_123 - - admin; cat; }"
+NAME_FIRST = f"printf '{P}\\n{P}\\n' | {{ userctl add user 1alice_23 - - admin; wc -c; }}"
 # Two adds answered through one pipe, n then y: the first reads its own line only.
 BATCH = "userctl add user carol_123 Secret#12 Secret#12 user; userctl " + " ".join(add("operator"))
 CAROL_Q = "Are you sure you want to add carol_123 ? [Y/N]: "
@@ -416,6 +421,24 @@ CASES = {
         c(add("operator"), stdin="y\r\n", faults="add=throw", status=0, out=Q * 2),
         ok(add("operator"), "alice_123:2:0", stdin="yes\n\n y\nYY\nY \n\ty\nY\n", out=Q * 7),
         ok(add("operator"), "alice_123:2:0", sh=BATCH, stdin="n\ny\n", out=CAROL_Q + Q),
+        # "- -": the passwords read, never on the command line. At a terminal: prompted, not echoed (but the line feed).
+        ok(DASHES, "alice_123:1:0", tty=True, stdin=[P + "\r", P + "\r", "y\r"], out="\r\n\r\n" + Q + "y\r\n",
+           err=PROMPTS + ADDED, events=AT_TTY),
+        c(DASHES, tty=True, stdin=[SIGTERM], status=-SIGTERM, err="Password: "),  # echo back on, then ended by it
+        # From a pipe: a line each, then the reply; a last line may lack its line feed.
+        ok(DASHES + " quiet", "alice_123:1:0", stdin=f"{P}\n{P}\n"),
+        ok(DASHES, "alice_123:1:0", stdin=f"{P}\n{P}\ny\n", out=Q),
+        ok(DASHES + " quiet", "alice_123:1:0", stdin=f"{P}\n{P}"),
+        # A line is judged as a word is: every byte of it, the end of input an empty one.
+        refused(DASHES + " quiet", ADD + "The specified password is invalid.", stdin=f"{P}\nSecret#13\n"),
+        refused(DASHES + " quiet", CLI + "Password is too short.", stdin=f"{P}\n"),
+        refused(DASHES + " quiet", CLI + "Password is too short.", stdin=""),
+        refused(DASHES + " quiet", CLI + "Invalid character is included in Password.", stdin=f"{P}\r\n{P}\n"),
+        refused(DASHES + " quiet", CLI + "Invalid character is included in Password.", stdin="Secr\0t#12\n"),
+        # A line too long is read to its end, and no further; nothing is read for a refused name.
+        c([], sh=TOO_LONG, status=0, out="next\n", err=INVALID, trace=[CLI + "Password is too long."]),
+        c([], sh=NAME_FIRST, status=0, out="20\n", err=INVALID, trace=[BAD_TOP.format("1alice_23")]),
+        refused(add("admin", pw="-", again=P), CLI + "Password is too short."),  # a single "-" is a word
     ],
     "service": [
         c(CE, users=TWO, status=47, err="Same name already exists. User addition failed.\n", trace=[failed(CE)]),

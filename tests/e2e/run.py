@@ -71,8 +71,12 @@ def snapshot(board):
 
 
 def adds(row):
-    # The adds a row makes: name -> (password, password again), from its words and its script.
+    # The adds a row makes: name -> (password, password again), from its words (or its first two lines typed, for
+    # "- -") and its script.
     found = [row.words[2:5]] if row.words[:2] == ["add", "user"] and len(row.words) >= 5 else []
+    if found and found[0][1:] == ["-", "-"]:
+        typed = row.stdin if isinstance(row.stdin, list) else (row.stdin or "").split("\n")
+        found[0][1:] = ([line.rstrip("\r") for line in typed if isinstance(line, str)] + ["", ""])[:2]
     found += [list(match.groups()) for match in ADD_WORDS.finditer(row.sh or "")]
     return {name: (pw, again) for name, pw, again in found}
 
@@ -154,9 +158,10 @@ def register(proc, sign="+"):
 
 
 def at_terminal(row, argv, variables, child):
-    # The question asked at the row's controlling terminal, answered (or a signal sent) once it shows and userctl
-    # waits; a row without a reply asks nothing. Returns out, err, status, the terminal, the command line and what
-    # of /proc its own user could read meanwhile, and what went wrong with the run itself: no question, or no end.
+    # The row at its controlling terminal: each reply (or signal) of its stdin typed (or sent) once userctl waits for
+    # it, a password's with echo off; a row without a reply asks nothing. Returns out, err, status, the terminal, the
+    # command line and what of /proc its own user could read at the question, and what went wrong with the run
+    # itself: no question, no end, or echo left off.
     master, slave = os.openpty()
     tty, deadline, out, cmdline, readable, problems = os.ttyname(slave)[5:], time.monotonic() + TIMEOUT, b"", "", [], []
     other = None
@@ -177,18 +182,23 @@ def at_terminal(row, argv, variables, child):
     proc = register(subprocess.Popen(argv, stdin=slave, stdout=slave, stderr=subprocess.PIPE, env=variables,
                                      **dict(child, preexec_fn=controlling)))
     os.close(slave)
-    asks = row.stdin is not None
-    while asks and not out.endswith(b": ") and (chunk := terminal(master, deadline)):
-        out += chunk
-    if asks and not out.endswith(b": "):
-        problems.append("ended without asking" if proc.poll() is not None else f"no question within {TIMEOUT} s")
-    while asks and not problems and state(proc.pid) not in "SZ" and time.monotonic() < deadline:
-        time.sleep(0.001)  # until it waits, or ends
-    if asks and not problems:
-        if not LAUNCH:  # an emulator's or valgrind's cmdline is not the program's argument vector
-            cmdline = open(f"/proc/{proc.pid}/cmdline").read()
-        readable = [f for f in ("environ", "mem") if row.uid and os.stat(f"/proc/{proc.pid}/{f}").st_uid == row.uid]
-        proc.send_signal(row.stdin) if isinstance(row.stdin, int) else os.write(master, row.stdin.encode())
+    typed, read = row.stdin if isinstance(row.stdin, list) else [] if row.stdin is None else [row.stdin], 0
+    for number, item in enumerate(typed):
+        while not problems and not waiting(proc.pid, master, out, read):
+            out += terminal(master, time.monotonic() + 0.001)
+            if proc.poll() is not None or time.monotonic() > deadline:
+                problems.append("ended without asking" if proc.poll() is not None else f"nothing asked in {TIMEOUT} s")
+        if problems:
+            break
+        if number == len(typed) - 1:  # at the question: what its command line shows, and what its user may read
+            if not LAUNCH:  # an emulator's or valgrind's cmdline is not the program's argument vector
+                cmdline = open(f"/proc/{proc.pid}/cmdline").read()
+            readable = [f for f in ("environ", "mem") if row.uid and os.stat(f"/proc/{proc.pid}/{f}").st_uid == row.uid]
+        if isinstance(item, int):
+            proc.send_signal(item)
+        else:
+            read = bytes_read(proc.pid) + len(item.encode())
+            os.write(master, item.encode())
     try:
         err = proc.communicate(timeout=max(1, deadline - time.monotonic()))[1]
     except subprocess.TimeoutExpired:  # asked again and again, or waits for ever
@@ -196,11 +206,26 @@ def at_terminal(row, argv, variables, child):
         err, problems = proc.communicate()[1], problems + [f"not ended within {TIMEOUT} s"]
     while chunk := terminal(master, 0):  # what the terminal still holds: the answer's echo
         out += chunk
+    if not termios.tcgetattr(master)[3] & termios.ECHO:
+        problems.append("echo left off")
     os.close(master)
     register(proc, "-")
     if other:
         other.kill(), other.wait(), register(other, "-")
     return out, err, proc.returncode, tty, cmdline, readable, problems
+
+
+def bytes_read(pid):
+    return int(re.search(r"rchar: (\d+)", open(f"/proc/{pid}/io").read())[1])
+
+
+def waiting(pid, master, out, read):
+    # Whether userctl waits for what is typed next: all typed before read (read bytes at least), asleep, and its
+    # question shown or its typing hidden (a password's prompt is on standard error).
+    with contextlib.suppress(OSError, ValueError):
+        shown = out.endswith(b": ") or not termios.tcgetattr(master)[3] & termios.ECHO
+        return shown and bytes_read(pid) >= read and state(pid) == "S"
+    return False
 
 
 def terminal(master, deadline):
