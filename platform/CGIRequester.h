@@ -29,11 +29,17 @@ public:
 
     // Sends request and fills result from the reply through its
     // setSerialized. Returns nonzero only when result then holds the reply;
-    // 0 when the service refused or the reply was malformed.
+    // after 0 (the service refused, or the reply was malformed), errorCode
+    // holds the service's code.
     int getInfo(unsigned int request, SerializableObject& result);
 
     // Sends size bytes of data with request. Returns nonzero when the service
     // carried the request out; after 0, errorCode holds the service's code.
+    // The caller holds every catchable signal meanwhile, so that nothing ends
+    // it between the service's change and its record: an implementation must
+    // bound each of its waits (the simulated board's lock_wait), and end a
+    // wait early for a held signal that would end the process, or the command
+    // could then be ended only by SIGKILL.
     // An add-user request that returns nonzero opens the account's record:
     // the trace lines that follow and the next event line (llog.h) are one
     // with the account, and that event line ends the record. A record that
@@ -41,7 +47,8 @@ public:
     // destroyed before its record has ended.
     int setInfo(unsigned int request, unsigned int size, const void* data);
 
-    // The service's error code for the last refused request; 0 before any.
+    // The service's error code for the last refused request, never 0 after
+    // one; 0 before any.
     std::int32_t errorCode;
 };
 

@@ -21,7 +21,6 @@ public:
 
     int getExceptionDetail() const;
     int getActionCode() const;
-    const char* getText() const;  // never null
 
     // Serialized form: kind, module, location (2), severity, action (2),
     // detail (4), all big-endian, then the text without its NUL.

@@ -10,7 +10,8 @@ public:
     virtual ~SerializableObject() = default;
 
     // Writes the serialized form into buffer (size bytes) and returns its
-    // length. Fails, by the implementation's rule, when size is too small.
+    // length. Throws HalmLib::PException "Insufficient buffer size" when size
+    // is smaller than getSerializedSize(), writing nothing.
     virtual unsigned int getSerialized(unsigned char* buffer, unsigned int size) const = 0;
 
     // The number of bytes getSerialized needs.

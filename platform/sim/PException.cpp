@@ -15,13 +15,12 @@ PException::PException(unsigned char kind, unsigned char module, unsigned short 
 
 int PException::getExceptionDetail() const { return detail; }
 int PException::getActionCode() const { return action; }
-const char* PException::getText() const { return text; }
 
 unsigned int PException::getSerializedSize() const { return headerSize + static_cast<unsigned int>(std::strlen(text)); }
 
 unsigned int PException::getSerialized(unsigned char* buffer, unsigned int size) const {
     const unsigned int needed = getSerializedSize();
-    if (needed > size) return 0;
+    if (needed > size) throwFailure("Insufficient buffer size");
     const auto d = static_cast<unsigned int>(detail);
     const unsigned char header[headerSize] = {kind,
                                               module,
