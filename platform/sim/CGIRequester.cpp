@@ -11,7 +11,9 @@
 #include "Config.h"
 #include "LogLine.h"
 #include "PException.h"
+#include "PartitionOperatorInfo.h"
 #include "PrimitiveTypeArray.h"
+#include "Process.h"
 #include "StateDir.h"
 #include "Store.h"
 #include "Transaction.h"
@@ -25,7 +27,23 @@ using List = HalmLib::HalmUi::PrimitiveTypeArray<CGI_USER_INFO>;
 using board::failure;
 using board::Status;
 
-constexpr std::int32_t errorMalformed = 1;  // also: the board failed to carry the request out
+// The service's codes for the requests it refuses besides a name taken and
+// a full board, which CGIRequester.h names: each says what failed.
+namespace refusal {
+constexpr std::int32_t malformed = 1;  // a request the service does not take, or a reply its receiver did not
+constexpr std::int32_t lock = 2;       // a lock not taken in time, or the wait for it cancelled by a signal
+constexpr std::int32_t read = 3;       // the store could not be read, or holds more than a list can carry
+constexpr std::int32_t write = 4;      // the store, or the logs that record an add, could not be written
+constexpr std::int32_t hashing = 5;    // the password could not be hashed
+constexpr std::int32_t injected = 6;   // refused by an injected fault (list=fail)
+}  // namespace refusal
+
+// The service's answer inside the board: carried out (code 0), or refused
+// with a code and, where the board has one to give, the reason.
+struct Answer {
+    std::int32_t code = 0;
+    Status why;
+};
 
 const char* const unavailable = "Management service unavailable";
 
@@ -49,26 +67,38 @@ const char* malformation(const CGI_USER_INFO& user, std::uint32_t partitions) {
     if (std::strcmp(user.password, user.password_again) != 0) return "the two passwords differ";
     if (user.getPrivilege() < privilegeCode::admin || user.getPrivilege() > privilegeCode::partitionOperator)
         return "an unknown privilege";
-    if (std::uint64_t{user.getOperablePartition()} >> partitions != 0) return "a partition outside the machine";
+    // A count past the mask's width holds every partition a mask can name.
+    if (partitions < HalmLib::HalmUi::PartitionOperatorInfo::maskWidth &&
+        std::uint64_t{user.getOperablePartition()} >> partitions != 0) {
+        return "a partition outside the machine";
+    }
     return nullptr;
 }
 
-// The service's error code for a refused request, its reason said.
-std::int32_t refused(std::int32_t code, const Status& why) {
-    board::report(why);
-    return code;
+// The platform's answer to a request, from the board's: nonzero when carried
+// out; else 0, with the reason said and the code in errorCode.
+int answered(const Answer& answer, std::int32_t& errorCode) {
+    if (answer.code == 0) return 1;
+    if (!answer.why.ok()) board::report(answer.why);
+    errorCode = answer.code;
+    return 0;
+}
+
+// A wait for a lock that ran out or was cancelled, else a file not written.
+std::int32_t lockOrWrite(const Status& status) {
+    return status.error() == EWOULDBLOCK || status.error() == EINTR ? refusal::lock : refusal::write;
 }
 
 // The serialized user list: a 16-bit big-endian count, then one record per
 // account in store order. The store is released before this returns, so
 // that only the payload is held while the caller's object takes its copy.
-Status buildUserList(std::vector<unsigned char>& payload) {
+Answer buildUserList(std::vector<unsigned char>& payload) {
     board::Store store;
-    if (Status read = board::readStore(store); !read.ok()) return read;
+    if (Status read = board::readStore(store); !read.ok()) return {refusal::read, read};
     const std::size_t count = store.accounts.size();
     if (count > List::maxCount) {
-        return failure(EFBIG, "%s: %zu accounts are more than a list can carry", board::statePath("users").c_str(),
-                       count);
+        return {refusal::read, failure(EFBIG, "%s: %zu accounts are more than a list can carry",
+                                       board::statePath("users").c_str(), count)};
     }
     payload.assign(List::countSize + count * sizeof(CGI_USER_INFO), 0);
     payload[0] = static_cast<unsigned char>(count >> 8);
@@ -87,56 +117,73 @@ Status buildUserList(std::vector<unsigned char>& payload) {
 }
 
 // The account appended to the store under its lock, unless the service
-// refuses it: 0, or the service's error code. The add is then open: its
-// record is written through the logs it holds (Transaction.h).
-std::int32_t storeAccount(const board::Account& account, std::string_view verifier, const board::Settings& settings) {
+// refuses it. The add is then open: its record is written through the logs
+// it holds (Transaction.h).
+Answer storeAccount(const board::Account& account, std::string_view verifier, const board::Settings& settings) {
     // One wait for every lock the add takes, the store's first.
     const timespec deadline = board::deadlineIn(settings.lockWait);
     board::StoreLock lock;
     board::Store store;
-    Status status = board::lockStore(lock, deadline);
-    if (status.ok()) status = board::readStore(store);
-    if (!status.ok()) return refused(errorMalformed, status);
+    if (Status locked = board::lockStore(lock, deadline); !locked.ok()) return {refusal::lock, locked};
+    if (Status read = board::readStore(store); !read.ok()) return {refusal::read, read};
     const auto named = [&](const board::Account& held) { return held.name == account.name; };
-    if (std::any_of(store.accounts.begin(), store.accounts.end(), named)) return serviceError::userExists;
-    if (store.accounts.size() >= settings.maxUsers) return serviceError::noMoreUsers;
+    if (std::any_of(store.accounts.begin(), store.accounts.end(), named)) return {serviceError::userExists, {}};
+    if (store.accounts.size() >= settings.maxUsers) return {serviceError::noMoreUsers, {}};
     const std::string line = board::storeLine(account, verifier);
     if (store.bytes.size() + line.size() > board::maxStoreSize) {
-        return refused(serviceError::noMoreUsers,
-                       failure(EFBIG, "%s: one more account would pass the %zu bytes a store may hold",
-                               board::statePath("users").c_str(), board::maxStoreSize));
+        return {serviceError::noMoreUsers,
+                failure(EFBIG, "%s: one more account would pass the %zu bytes a store may hold",
+                        board::statePath("users").c_str(), board::maxStoreSize)};
     }
-    status = board::commitAdd(std::move(lock), deadline, store.bytes, line, account.name);
-    return status.ok() ? 0 : refused(errorMalformed, status);
+    const Status committed = board::commitAdd(std::move(lock), deadline, store.bytes, line, account.name);
+    return committed.ok() ? Answer() : Answer{lockOrWrite(committed), committed};
 }
 
-// The service's answer to an add-user request: 0 when the account was
-// stored, else the error code, its reason said.
-std::int32_t addUser(const board::Config& config, unsigned int size, const void* data) {
+// The service's answer to an add-user request.
+Answer addUser(const board::Config& config, unsigned int size, const void* data) {
     switch (config.faults.add) {
-    case board::Faults::Add::raise: HalmLib::throwFailure(unavailable);
-    case board::Faults::Add::refuse:
-        return refused(config.faults.addCode, failure(EINVAL, "add-user request refused with %ld (injected fault)",
-                                                      static_cast<long>(config.faults.addCode)));
+    case board::Faults::Add::thrown: HalmLib::throwFailure(unavailable);
+    case board::Faults::Add::refused:
+        return {config.faults.addCode, failure(EINVAL, "add-user request refused with %ld (injected fault)",
+                                               static_cast<long>(config.faults.addCode))};
     default: break;
     }
     if (!data || size != sizeof(CGI_USER_INFO)) {
-        return refused(errorMalformed, failure(EINVAL, "add-user request of %u bytes refused", size));
+        return {refusal::malformed, failure(EINVAL, "add-user request of %u bytes refused", size)};
     }
     CGI_USER_INFO user;
     std::memcpy(&user, data, sizeof user);
-    if (const char* reason = malformation(user, config.settings.partitions)) {
+    if (const char* reason = malformation(user, board::partitionCount(config))) {
         explicit_bzero(&user, sizeof user);
-        return refused(errorMalformed, Status(EINVAL, std::string("add-user request refused: ") + reason));
+        return {refusal::malformed, Status(EINVAL, std::string("add-user request refused: ") + reason)};
     }
     std::string verifier;
     const Status hashed = board::makeVerifier(user.password, verifier);
     explicit_bzero(user.password, sizeof user.password);
     explicit_bzero(user.password_again, sizeof user.password_again);
-    if (!hashed.ok()) return refused(errorMalformed, hashed.within("cannot hash the password"));
+    if (!hashed.ok()) return {refusal::hashing, hashed.within("cannot hash the password")};
     const board::Account account{user.user_name, user.getPrivilege(),
                                  static_cast<std::uint32_t>(user.getOperablePartition())};
     return storeAccount(account, verifier, config.settings);
+}
+
+// The service's answer to a user-list request, result filled when it is
+// carried out.
+Answer listUsers(const board::Config& config, unsigned int request, HalmLib::SerializableObject& result) {
+    if (request != REQ_CGI_GET_USER_LIST)
+        return {refusal::malformed, failure(EINVAL, "unknown request 0x%08x", request)};
+    switch (config.faults.list) {
+    case board::Faults::List::thrown: HalmLib::throwFailure(unavailable);
+    case board::Faults::List::refused: return {refusal::injected, Status(EINVAL, "user list refused (injected fault)")};
+    default: break;
+    }
+    std::vector<unsigned char> payload;
+    if (Answer built = buildUserList(payload); built.code != 0) return built;
+    if (config.faults.list == board::Faults::List::corrupt) payload.pop_back();  // a record cut short
+    if (!result.setSerialized(payload.data(), static_cast<unsigned int>(payload.size()))) {
+        return {refusal::malformed, Status(EINVAL, "user list reply refused by its receiver")};
+    }
+    return {};
 }
 
 }  // namespace
@@ -151,30 +198,15 @@ CGIRequester::~CGIRequester() {
 }
 
 int CGIRequester::getInfo(unsigned int request, SerializableObject& result) {
-    const board::Config config = board::load();
-    if (request != REQ_CGI_GET_USER_LIST) return refused(0, failure(EINVAL, "unknown request 0x%08x", request));
-    switch (config.faults.list) {
-    case board::Faults::List::raise: HalmLib::throwFailure(unavailable);
-    case board::Faults::List::fail: return refused(0, Status(EINVAL, "user list refused (injected fault)"));
-    default: break;
-    }
-    std::vector<unsigned char> payload;
-    if (Status built = buildUserList(payload); !built.ok()) return refused(0, built);
-    if (config.faults.list == board::Faults::List::corrupt) payload.pop_back();  // a record cut short
-    if (!result.setSerialized(payload.data(), static_cast<unsigned int>(payload.size()))) {
-        return refused(0, Status(EINVAL, "user list reply refused by its receiver"));
-    }
-    return 1;
+    return answered(listUsers(board::load(), request, result), errorCode);
 }
 
 int CGIRequester::setInfo(unsigned int request, unsigned int size, const void* data) {
     const board::Config config = board::load();
-    const std::int32_t refusal = request == REQ_CGI_ADD_USER
-                                     ? addUser(config, size, data)
-                                     : refused(errorMalformed, failure(EINVAL, "unknown request 0x%08x", request));
-    if (refusal == 0) return 1;
-    errorCode = refusal;
-    return 0;
+    if (request != REQ_CGI_ADD_USER) {
+        return answered({refusal::malformed, failure(EINVAL, "unknown request 0x%08x", request)}, errorCode);
+    }
+    return answered(addUser(config, size, data), errorCode);
 }
 
 }  // namespace Gui

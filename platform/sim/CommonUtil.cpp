@@ -1,5 +1,5 @@
 #include "CommonUtil.h"
 
-#include "Config.h"
+#include "Process.h"
 
-int CommonUtil::getMaxPartitionNum() { return static_cast<int>(board::load().settings.partitions); }
+int CommonUtil::getMaxPartitionNum() { return static_cast<int>(board::partitionCount(board::load())); }

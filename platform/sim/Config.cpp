@@ -1,18 +1,15 @@
 #include "Config.h"
 
-#include <fcntl.h>
-
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
+#include <iterator>
 #include <string>
-#include <tuple>
+#include <string_view>
 #include <utility>
 
 #include "Files.h"
-#include "LogLine.h"
-#include "PException.h"
 #include "PartitionOperatorInfo.h"
-#include "Process.h"
 #include "StateDir.h"
 
 namespace board {
@@ -39,6 +36,13 @@ std::string_view trim(std::string_view text) {
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
+// A plain decimal number, digits alone (no sign, no blank), of at most max.
+bool number(std::string_view text, std::uint32_t max, std::uint32_t& value) {
+    const char* const end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value);
+    return error == std::errc() && stop == end && value <= max;
+}
+
 // One line of board.conf, its comment and blanks trimmed: "key = value".
 Status readSetting(std::string_view line, Settings& settings, unsigned& seen) {
     const auto equals = line.find('=');
@@ -48,11 +52,11 @@ Status readSetting(std::string_view line, Settings& settings, unsigned& seen) {
         const Key& key = keys[i];
         if (name != key.name) continue;
         if (seen & (1u << i)) return failure(EINVAL, "%s given twice", key.name);
-        std::uint32_t number = 0;
-        if (!parseDecimal(trim(line.substr(equals + 1)), key.max, number) || number < key.min) {
+        std::uint32_t value = 0;
+        if (!number(trim(line.substr(equals + 1)), key.max, value) || value < key.min) {
             return failure(EINVAL, "%s must be a number from %u to %u", key.name, key.min, key.max);
         }
-        settings.*key.value = number;
+        settings.*key.value = value;
         seen |= 1u << i;
         return {};
     }
@@ -82,16 +86,21 @@ Status readSettings(Settings& settings) {
 
 // Takes one token of the fault list; false for an unknown or repeated one.
 bool parseFaultToken(std::string_view token, Faults& faults) {
-    constexpr std::pair<std::string_view, Faults::List> lists[] = {{"list=fail", Faults::List::fail},
-                                                                   {"list=throw", Faults::List::raise},
+    constexpr std::pair<std::string_view, Faults::List> lists[] = {{"list=fail", Faults::List::refused},
+                                                                   {"list=throw", Faults::List::thrown},
                                                                    {"list=corrupt", Faults::List::corrupt}};
+    constexpr std::uint32_t intMax = 0x7FFFFFFF;
+    std::uint32_t value = 0;
     if (token == "login") return !std::exchange(faults.login, true);
-    if (token == "add=throw") return std::exchange(faults.add, Faults::Add::raise) == Faults::Add::none;
-    std::uint32_t code = 0;
+    if (token == "add=throw") return std::exchange(faults.add, Faults::Add::thrown) == Faults::Add::none;
     // An error code of 0 would read as the account stored.
-    if (token.substr(0, 4) == "add=" && parseDecimal(token.substr(4), 0x7FFFFFFF, code) && code != 0) {
-        faults.addCode = static_cast<std::int32_t>(code);
-        return std::exchange(faults.add, Faults::Add::refuse) == Faults::Add::none;
+    if (token.substr(0, 4) == "add=" && number(token.substr(4), intMax, value) && value != 0) {
+        faults.addCode = static_cast<std::int32_t>(value);
+        return std::exchange(faults.add, Faults::Add::refused) == Faults::Add::none;
+    }
+    // A count a real board may report, past what a mask holds.
+    if (token.substr(0, 11) == "partitions=" && number(token.substr(11), intMax, value) && value != 0) {
+        return std::exchange(faults.partitions, value) == 0;
     }
     for (const auto& [name, list] : lists) {
         if (token == name) return std::exchange(faults.list, list) == Faults::List::none;
@@ -113,47 +122,16 @@ Status readFaults(Faults& faults) {
     }
 }
 
-// The store and its lock are judged before any operation: one that another
-// user may have made or changed refuses them all.
-Status judgeStore() {
-    for (const auto& [name, othersMayNot, doing] : {std::tuple("users", othersReadWrite, ": cannot read"),
-                                                    std::tuple("users.lock", othersReadWrite, ": cannot lock")}) {
-        Fd file;
-        const Status opened = openFile(stateDir().dir.get(), name, O_RDONLY, file, othersMayNot);
-        if (!opened.ok() && opened.error() != ENOENT) return opened.within(statePath(name) + doing);
-    }
-    return {};
-}
-
-Learned learnConfig() {
-    Learned loaded;
-    loaded.status = readSettings(loaded.config.settings);
-    if (loaded.status.ok()) loaded.status = judgeStore();
-    if (loaded.status.ok()) loaded.status = readFaults(loaded.config.faults);
-    if (!loaded.status.ok()) report(loaded.status);
-    return loaded;
-}
-
 }  // namespace
 
-Config load() {
-    if (!stateDir().status.ok()) HalmLib::throwFailure("Board state directory is unusable");
-    std::optional<Learned>& learned = process().config;
-    const Learned& loaded = learned ? *learned : learned.emplace(learnConfig());
-    if (!loaded.status.ok()) HalmLib::throwFailure("Board settings or faults are malformed");
-    return loaded.config;
+Status readConfig(Config& config) {
+    Status status = readSettings(config.settings);
+    if (status.ok()) status = readFaults(config.faults);
+    return status;
 }
 
-bool parseDecimal(std::string_view digits, std::uint32_t max, std::uint32_t& value) {
-    if (digits.empty()) return false;
-    std::uint64_t total = 0;
-    for (const char c : digits) {
-        if (c < '0' || c > '9') return false;
-        total = total * 10 + static_cast<unsigned>(c - '0');
-        if (total > max) return false;
-    }
-    value = static_cast<std::uint32_t>(total);
-    return true;
+std::uint32_t partitionCount(const Config& config) {
+    return config.faults.partitions != 0 ? config.faults.partitions : config.settings.partitions;
 }
 
 }  // namespace board

@@ -4,7 +4,6 @@
 // is told to inject (USERCTL_BOARD_FAULT).
 
 #include <cstdint>
-#include <string_view>
 
 #include "Status.h"
 
@@ -17,12 +16,13 @@ struct Settings {
 };
 
 struct Faults {
-    enum class Add { none, refuse, raise };
-    enum class List { none, fail, raise, corrupt };
+    enum class Add { none, refused, thrown };
+    enum class List { none, refused, thrown, corrupt };
     bool login = false;
     Add add = Add::none;
     std::int32_t addCode = 0;
     List list = List::none;
+    std::uint32_t partitions = 0;  // a count reported in place of board.conf's; 0 for none
 };
 
 struct Config {
@@ -30,19 +30,12 @@ struct Config {
     Faults faults;
 };
 
-// The configuration as learned, or why it could not be.
-struct Learned {
-    Config config;
-    Status status;
-};
+// board.conf (a missing one is every default) and the fault list, or why
+// either is malformed, with its file and line.
+Status readConfig(Config& config);
 
-// The settings and the faults, learned once per process, or a platform
-// failure (PException) when the state directory is unusable, either is
-// malformed, or the store or its lock is a file the board does not trust;
-// the reason was reported when it was learned.
-Config load();
-
-// Digits only, no sign, at most max. False otherwise (and on overflow).
-bool parseDecimal(std::string_view digits, std::uint32_t max, std::uint32_t& value);
+// The partition count the board reports: board.conf's, unless a fault
+// injects another.
+std::uint32_t partitionCount(const Config& config);
 
 }  // namespace board

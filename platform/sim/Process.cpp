@@ -3,6 +3,11 @@
 #include <sys/auxv.h>
 #include <unistd.h>
 
+#include <utility>
+
+#include "PException.h"
+#include "Store.h"
+
 namespace board {
 
 namespace {
@@ -30,6 +35,20 @@ void refuseSecureRun() {
 Process& process() {
     if (!state) refuseSecureRun();
     return state ? *state : state.emplace();
+}
+
+Config load() {
+    if (!stateDir().status.ok()) HalmLib::throwFailure("Board state directory is unusable");
+    std::optional<Learned>& learned = process().config;
+    if (!learned) {
+        Learned loaded;
+        loaded.status = readConfig(loaded.config);
+        if (loaded.status.ok()) loaded.status = judgeStore();
+        if (!loaded.status.ok()) report(loaded.status);
+        learned = std::move(loaded);
+    }
+    if (!learned->status.ok()) HalmLib::throwFailure("Board settings or faults are malformed");
+    return learned->config;
 }
 
 void forgetState() { state.emplace(); }

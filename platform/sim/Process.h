@@ -17,6 +17,12 @@
 
 namespace board {
 
+// The configuration as learned, or why the board cannot work.
+struct Learned {
+    Config config;
+    Status status;
+};
+
 struct Process {
     Process() = default;
     Process(const Process&) = delete;
@@ -32,6 +38,12 @@ struct Process {
 // The one object, made at the board's first call that needs it; a run the
 // kernel marks AT_SECURE ends there, with status 3 (Process.cpp says why).
 Process& process();
+
+// What every operation of the board needs first, learned at the first: the
+// state directory trusted, the settings and faults read, the store and its
+// lock judged. When any of that fails, the reason is reported once and every
+// operation fails as a platform failure (PException).
+Config load();
 
 // Forgets everything and lets go of what is held, as a new process would
 // start (the fuzz harness and the unit tests run many commands in one process).

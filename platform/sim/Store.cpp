@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -15,7 +16,6 @@
 #endif
 
 #include "CGI_USER_INFO.h"
-#include "Config.h"
 #include "LogLine.h"
 #include "StateDir.h"
 
@@ -38,6 +38,13 @@ std::size_t split(std::string_view line, std::string_view (&fields)[fieldCount +
     return count;
 }
 
+// A field of decimal digits alone that fits 32 bits.
+bool decimal(std::string_view field, std::uint32_t& value) {
+    const char* const end = field.data() + field.size();
+    const auto [stop, error] = std::from_chars(field.data(), end, value);
+    return error == std::errc() && stop == end;
+}
+
 // Why one line of the store is not an account, or ok.
 Status parseAccount(std::string_view line, Account& account) {
     if (line.find('\0') != std::string_view::npos) return Status(EINVAL, "NUL byte");
@@ -49,12 +56,10 @@ Status parseAccount(std::string_view line, Account& account) {
     if (account.name.empty()) return Status(EINVAL, "empty name");
     if (account.name.size() > maxNameLength) return Status(EINVAL, "name too long");
     if (!printable(account.name)) return Status(EINVAL, "name with a byte outside printable ASCII");
-    if (!parseDecimal(field[1], UINT32_MAX, account.privilege))
-        return Status(EINVAL, "privilege is not a decimal number");
+    if (!decimal(field[1], account.privilege)) return Status(EINVAL, "privilege is not a decimal number");
     if (account.privilege < privilegeCode::admin || account.privilege > privilegeCode::partitionOperator)
         return Status(EINVAL, "unknown privilege");
-    if (!parseDecimal(field[2], UINT32_MAX, account.mask))
-        return Status(EINVAL, "partition mask is not a 32-bit decimal number");
+    if (!decimal(field[2], account.mask)) return Status(EINVAL, "partition mask is not a 32-bit decimal number");
     if (field[3].empty() || !printable(field[3])) return Status(EINVAL, "bad verifier");
     return {};
 }
@@ -91,6 +96,19 @@ Status readStore(Store& store) {
         return read.within(path + ": cannot read");
     }
     return parseStore(path, store.bytes, store.accounts);
+}
+
+Status judgeStore() {
+    const int dir = stateDir().dir.get();
+    Fd file;
+    Status status =
+        openFile(dir, "users", O_RDONLY, file, othersReadWrite).within(statePath("users") + ": cannot read");
+    // Whoever can open the lock file can hold it: no one else may read it either.
+    if (status.ok() || status.error() == ENOENT) {
+        status = openFile(dir, "users.lock", O_RDONLY, file, othersReadWrite)
+                     .within(statePath("users.lock") + ": cannot lock");
+    }
+    return status.error() == ENOENT ? Status() : status;
 }
 
 Status makeVerifier(const char* password, std::string& verifier) {

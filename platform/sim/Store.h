@@ -43,6 +43,10 @@ bool printable(std::string_view text);
 // Reads and checks the store; a missing file is an empty store.
 Status readStore(Store& store);
 
+// Whether the store and its lock file can be trusted, before any operation:
+// one that another user may have made or changed refuses them all.
+Status judgeStore();
+
 // The crypt(3) verifier of password with a fresh salt ("!" without libxcrypt).
 Status makeVerifier(const char* password, std::string& verifier);
 

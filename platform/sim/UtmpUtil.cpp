@@ -15,13 +15,17 @@
 #include <string>
 #include <vector>
 
-#include "Config.h"
 #include "Files.h"
 #include "LogLine.h"
+#include "Process.h"
 
 namespace {
 
-constexpr std::size_t maxAncestors = 4096;  // far more than any chain of processes; a bound all the same
+constexpr std::size_t maxAncestors = 4096;
+// The device majors of the pseudo-terminals' subordinate ends, pts/N: 256
+// minors each (the kernel's UNIX98_PTY_SLAVE_MAJOR and the seven after it).
+constexpr unsigned ptyFirstMajor = 136,
+                   ptyLastMajor = 143;  // far more than any chain of processes; a bound all the same
 
 // The fields of /proc/PID/stat after the command name, which in parentheses
 // may itself hold blanks and ')', while none of the fields after it can: so
@@ -81,7 +85,8 @@ board::Status controllingTerminal(dev_t& device) {
 // found.
 std::string terminalName(dev_t device) {
     const unsigned high = major(device), low = minor(device);
-    if (high >= 136 && high <= 143) return "pts/" + std::to_string((high - 136) * 256 + low);
+    if (high >= ptyFirstMajor && high <= ptyLastMajor)
+        return "pts/" + std::to_string((high - ptyFirstMajor) * 256 + low);
     // Any other terminal (a serial line, a virtual console) by the name the
     // kernel gives the device, if /dev holds that device under that name.
     char path[64], target[PATH_MAX];
