@@ -20,11 +20,12 @@
 
 namespace {
 
-constexpr int passwordWord = 1;       // the password and its repetition
-constexpr int passwordAgainWord = 2;  // among the words after "add user"
+// Where the password and its repetition stand among the words after "add user".
+constexpr int passwordWord = 1;
+constexpr int passwordAgainWord = 2;
 constexpr std::size_t fieldTextLength = 32;
 
-const char* const addFailed = "Failed to execute add user command.\n";
+const char* const failureMessage = "Failed to execute add user command.\n";
 
 bool isPasswordWord(int index) { return index == passwordWord || index == passwordAgainWord; }
 
@@ -206,16 +207,17 @@ void AddUser::makeRecord(CGI_USER_INFO& record) {
 
 int AddUser::reportOutcome(const HalmLib::Gui::CGIRequester& requester, bool added, const std::string& description,
                            const std::string& login, const std::string& origin) {
-    char message[lmsgBufferSize];
     if (!added) {
-        trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, message, cmdString.c_str(), 0, 0));
         using namespace HalmLib::Gui::serviceError;
         switch (requester.errorCode) {
-        case userExists: printConsole("Same name already exists. User addition failed.\n"); return exitStatus::sameName;
-        case noMoreUsers: printConsole("No more User addition.\n"); return exitStatus::noMoreUsers;
-        default: printConsole("%s", addFailed); return exitStatus::failed;
+        case userExists:
+            commandFailed(trace, cmdString, "Same name already exists. User addition failed.\n");
+            return exitStatus::sameName;
+        case noMoreUsers: commandFailed(trace, cmdString, "No more User addition.\n"); return exitStatus::noMoreUsers;
+        default: return commandFailed(trace, cmdString, failureMessage);
         }
     }
+    char message[lmsgBufferSize];
     // The account is stored: its record first, which the board takes as one
     // with the account (a PException if it cannot be written, the account
     // then taken back), and only then the console, which a stopped terminal
@@ -229,15 +231,16 @@ int AddUser::reportOutcome(const HalmLib::Gui::CGIRequester& requester, bool add
 }
 
 int AddUser::execute() {
-    char message[lmsgBufferSize];
-    // From the request on, until its outcome is recorded, the exception's included.
+    // The signals are held from the request on, until its outcome is
+    // recorded, a platform failure's too.
     std::optional<HeldSignals> held;
     try {
         std::string origin;
         std::string login;
         if (UtmpUtil::getUserInfo(origin, login) != 0) {
-            printConsole("%s", addFailed);
-            char text[textBufferSize];
+            // The console first, then the trace line, whose text says which call failed.
+            printConsole(failureMessage);
+            char message[lmsgBufferSize], text[textBufferSize];
             std::snprintf(text, sizeof text, "%s (UtmpUtil::getUserInfo()) failed.)", cmdString.c_str());
             trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, message, text, 0, 0));
             return exitStatus::failed;
@@ -261,9 +264,7 @@ int AddUser::execute() {
         const bool added = requester.setInfo(HalmLib::Gui::REQ_CGI_ADD_USER, sizeof record, &record) != 0;
         return reportOutcome(requester, added, description, login, origin);
     } catch (const HalmLib::PException& exception) {
-        trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, message, cmdString.c_str(),
-                                    exception.getExceptionDetail(), exception.getActionCode()));
-        printConsole("%s", addFailed);
-        return exitStatus::failed;
+        return commandFailed(trace, cmdString, failureMessage, exception.getExceptionDetail(),
+                             exception.getActionCode());
     }
 }

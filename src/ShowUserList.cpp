@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr const char* failureMessage = "Failed to execute the command.\n";
+const char* const failureMessage = "Failed to execute the command.\n";
 
 }  // namespace
 
@@ -34,7 +34,7 @@ int ShowUserList::execute() {
         HalmLib::Gui::CGIRequester requester;
         if (requester.getInfo(HalmLib::Gui::REQ_CGI_GET_USER_LIST, users) == 0) {
             trace.putLog(0, lmsg_getmsg(lmsgNumber::callFailed, message, "getInfo(REQ_CGI_GET_USER_LIST)"));
-            printConsole("%s", failureMessage);
+            printConsole(failureMessage);
             return exitStatus::failed;
         }
 
@@ -53,18 +53,12 @@ int ShowUserList::execute() {
         // A table that could not be written is no success. A failed flush
         // sets the stream's error indicator too.
         std::fflush(stdout);
-        if (std::ferror(stdout)) {
-            trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, message, cmdString.c_str(), 0, 0));
-            printConsole("%s", failureMessage);
-            return exitStatus::failed;
-        }
+        if (std::ferror(stdout)) return commandFailed(trace, cmdString, failureMessage);
         trace.putLog(0, lmsg_getmsg(lmsgNumber::commandCompleted, message, cmdString.c_str()));
         return exitStatus::success;
     } catch (const HalmLib::PException& exception) {
-        trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, message, cmdString.c_str(),
-                                    exception.getExceptionDetail(), exception.getActionCode()));
-        printConsole("%s", failureMessage);
-        return exitStatus::failed;
+        return commandFailed(trace, cmdString, failureMessage, exception.getExceptionDetail(),
+                             exception.getActionCode());
     }
 }
 

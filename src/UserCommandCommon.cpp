@@ -15,6 +15,7 @@
 
 #include "CommonUtil.h"
 #include "PartitionOperatorInfo.h"
+#include "lmsg.h"
 
 namespace {
 
@@ -192,7 +193,7 @@ bool UserCommandCommon::getQuiet(char** words, bool& quiet) {
 
 std::string UserCommandCommon::printParameterInvalid() {
     static const char message[] = "The specified parameter is invalid.\n";
-    printConsole("%s", message);
+    printConsole(message);
     return message;
 }
 
@@ -352,11 +353,16 @@ void UserCommandCommon::putTrace(HalmLib::trace::HalmTrace& trace, const char* f
     trace.putLog(0, text);
 }
 
-void UserCommandCommon::printConsole(const char* format, ...) {
+void UserCommandCommon::printConsole(const char* message) {
     char text[textBufferSize];
-    va_list inserts;
-    va_start(inserts, format);
-    std::vsnprintf(text, sizeof text, format, inserts);
-    va_end(inserts);
+    std::snprintf(text, sizeof text, "%s", message);
     std::fputs(text, stderr);
+}
+
+int UserCommandCommon::commandFailed(HalmLib::trace::HalmTrace& trace, const std::string& command, const char* message,
+                                     int detail, int action) {
+    char text[lmsgBufferSize];
+    trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, text, command.c_str(), detail, action));
+    printConsole(message);
+    return exitStatus::failed;
 }

@@ -82,10 +82,17 @@ public:
     std::string getPartitionNo(unsigned long mask);
 
 protected:
-    // Composes a line into a textBufferSize buffer and writes it.
+    // Composes a trace line into a textBufferSize buffer and writes it.
     static void putTrace(HalmLib::trace::HalmTrace& trace, const char* format, ...)
         __attribute__((format(printf, 2, 3)));
-    static void printConsole(const char* format, ...) __attribute__((format(printf, 1, 2)));
+    // Writes a console message, cut to a textBufferSize buffer, on standard
+    // error.
+    static void printConsole(const char* message);
+    // A command that failed: the catalogue's failure line in trace, naming
+    // command with the platform exception's detail and action (0 and 0
+    // without one), then message on the console. Returns exitStatus::failed.
+    static int commandFailed(HalmLib::trace::HalmTrace& trace, const std::string& command, const char* message,
+                             int detail = 0, int action = 0);
 
     HalmLib::trace::HalmTrace commonTrace;
 
