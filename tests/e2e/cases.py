@@ -5,15 +5,14 @@
 # with tty, a list, each typed at the terminal once userctl waits for it, a signal number sent there instead), tty (the
 # controlling terminal, on descriptors 0 and 1; "nonblocking" left O_NONBLOCK, "not controlling" there alone),
 # utmp (the utmp entries that run alone sees, as utmpdump writes them; @TTY@ the terminal, @OTHER@ the pid of
-# another user's process, alive in a session of its own), sh (a script calling
-# userctl, in place of the words), setup (a function given the state directory), uid (the user running userctl,
-# who then owns the state directory), not_under (the builds it cannot run under: "qemu", "memcheck", "sanitizers");
-# userctl runs in the state directory. Then what must follow: status (always
-# given), out, err, trace (every trace.log text, the board's own included; @DIR@ stands for the state directory,
-# in err too), events (event.log fields after the stamp) and store (every account as name:privilege:mask). A column
-# a row leaves out expects nothing: no output, no trace line, no event, the store untouched; the runner names
-# those columns when the row fails.
-# ok, refused and fails are rows of status 0, 1 and 3 with the messages those statuses come with.
+# another user's process, alive in a session of its own), sh (a script calling userctl, in place of the words; there
+# userctl is a function, $LAUNCH "$USERCTL_BIN" the command for another to run), setup (a function given the state
+# directory), uid (the user running userctl, who then owns the state directory), not_under (the builds it cannot run
+# under: "qemu", "memcheck", "sanitizers"); userctl runs in the state directory. Then what must follow: status (always
+# given), out, err, trace (every trace.log text, the board's own included; @DIR@ stands for the state directory, in err
+# too), events (event.log fields after the stamp) and store (every account as name:privilege:mask). A column a row
+# leaves out expects nothing: no output, no trace line, no event, the store untouched; the runner names those columns
+# when the row fails. Each section's scripts stand just above its rows, each written out whole.
 
 import os
 import pwd
@@ -36,29 +35,29 @@ def c(words, **columns):
     return SimpleNamespace(line=frame.f_lineno, words=words, stated=set(columns), **{**INPUTS, **NOTHING, **columns})
 
 
-N, P, Q = "alice_123", "Secret#12", "Are you sure you want to add alice_123 ? [Y/N]: "
-N32, P32 = "Z9_-9_-9_-9_-9_-9_-9_-9_-9_-9_-z", "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~"
-SHOW, LOGIN = ["show", "user_list"], pwd.getpwuid(os.geteuid()).pw_name
+# The words most rows use, and the texts the system prints.
+N, P, LOGIN = "alice_123", "Secret#12", pwd.getpwuid(os.geteuid()).pw_name
+CE, SHOW = "add user alice_123 Secret#12 Secret#12 ce quiet", "show user_list"
+Q = "Are you sure you want to add alice_123 ? [Y/N]: "
 INVALID, ADDED = "The specified parameter is invalid.\n", "User addition was completed.\n"
 FULL = "No more User addition.\n"
 ADD_FAILED, FAILED = "Failed to execute add user command.\n", "Failed to execute the command.\n"
 HEADER = "user_name                        privilege          operable_partition\n"
 SHOWN, LIST_FAILED = "Command completed. [show user_list]", "Platform call failed. [getInfo(REQ_CGI_GET_USER_LIST)]"
-SHOW_THROWN, TWO = "Command failed. [show user_list] (detail=20019, action=1537)", "alice_123:1:0:!\nbob_12345:3:0:!\n"
+SHOW_THROWN = "Command failed. [show user_list] (detail=20019, action=1537)"
 CLI, ADD = "CLI UserCommandCommon: ", "CLI add user: "
 BAD_NAME = CLI + "Invalid character is included in UserName. [{}] "
-PART = CLI + "The specified partition number is invalid. [{}]"
 BAD_TOP = CLI + "Invalid character is included in UserName. [{}] (top word is bad format)."
-CONF, STORE = "board: @DIR@/board.conf", "board: @DIR@/users"
+PART = CLI + "The specified partition number is invalid. [{}]"
 UNSUPPORTED = "The specified command is not supported.(error=[{}])\n"
 TOKEN = 'board: USERCTL_BOARD_FAULT: unknown or repeated token "{}"'
-
-
-def add(*rest, name=N, pw=P, again=None):
-    return ["add", "user", name, pw, again or pw, *rest]
+CONF, STORE = "board: @DIR@/board.conf", "board: @DIR@/users"
+REFUSED = "board: {}: not used as the state directory: {}\n"
+REMOVE, CHMOD = "; remove it, or move the directory aside", "; chmod 600 it"
 
 
 def masked(words):
+    words = shlex.split(words) if isinstance(words, str) else words
     return " ".join("********" if i in (3, 4) else word for i, word in enumerate(words))
 
 
@@ -70,12 +69,14 @@ def failed(words, detail=0, action=0):
     return f"Command failed. [{masked(words)}] (detail={detail}, action={action})"
 
 
-def no_login(words):
-    return f"Command failed. [{masked(words)} (UtmpUtil::getUserInfo()) failed.)] (detail=0, action=0)"
-
-
 def event(account, origin="console", login=LOGIN):
     return f"1\t{login}\t{origin}\t0xFF\tUser account {account}: Add"
+
+
+# Rows of a kind.
+def add(*rest, name=N, pw=P, again=None):
+    # The words of an add of name with password pw (and again, when it differs), then rest.
+    return ["add", "user", name, pw, again or pw, *rest]
 
 
 def ok(words, *stored, partitions=None, **columns):
@@ -92,30 +93,147 @@ def refused(words, *trace, **columns):
 
 def fails(words, *trace, **columns):
     # A command that the board fails: status 3 and the command's failure message.
-    failure = ADD_FAILED if words[:1] == ["add"] else FAILED
+    failure = ADD_FAILED if (shlex.split(words) if isinstance(words, str) else words)[:1] == ["add"] else FAILED
     return c(words, **{"err": failure, **columns}, status=3, trace=list(trace))
 
 
+SELECT = [
+    c([], status=1),
+    c("ADD user", status=1, err=UNSUPPORTED.format("ADD")),
+    c("add", status=1, err=UNSUPPORTED.format("")),
+    c("add users", status=1, err=UNSUPPORTED.format("users")),
+    c("show user", status=1, err=UNSUPPORTED.format("user")),
+    # The word echoed escaped, as the logs escape it: it drives no terminal.
+    c(["x\x1b]2;t\x07\x1b[2J\r\x9b"], status=1, err=UNSUPPORTED.format("x\\x1b]2;t\\x07\\x1b[2J\\r\\xc2\\x9b")),
+    refused("show user_list extra", faults="list=throw"),  # and sends nothing
+]
+
+
 def part(typed, count=4, mask=None, shown=""):
-    # A partition operator with partition specification typed on a board of count partitions: stored with mask,
-    # the event showing partitions shown; refused when mask is None.
+    # add user alice_123 Secret#12 Secret#12 partition_operator TYPED quiet on a board of count partitions: stored
+    # with mask, the event showing the partitions shown; refused when mask is None.
     words, conf = add("partition_operator", typed, "quiet"), f"partitions = {count}\n"
     if mask is None:
         return refused(words, PART.format(typed), conf=conf)
     return ok(words, f"{N}:5:{mask}", partitions=shown, conf=conf)
 
 
-def listed(account, line, **columns):
-    # show user_list on a store of one account: the header and the account's line.
-    return c(SHOW, users=account + "\n", **columns, status=0, out=HEADER + line + "\n", trace=[SHOWN])
+N32, P32 = "Z9_-9_-9_-9_-9_-9_-9_-9_-9_-9_-z", "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~"  # the longest name and password
+ADD_ROWS = [
+    ok(add("admin", "quiet"), "alice_123:1:0"),
+    ok(add("user", "quiet", name="aaaaaaaa", pw="pppppppp"), "aaaaaaaa:3:0"),
+    ok(add("partition_operator", "1,0", "quiet", name=N32, pw=P32), f"{N32}:5:3", partitions="#0,#1"),
+    part("all", 8, 255, "#0,#1,#2,#3,#4,#5,#6,#7"),
+    part("0-1,3", 8, 11, "#0,#1,#3"),
+    part("3,1,1,0", 4, 11, "#0,#1,#3"),
+    part("0-3", 4, 15, "#0,#1,#2,#3"),
+    part("2-2", 4, 4, "#2"),
+    part("010", 16, 1024, "#10"),  # decimal, whatever its leading zeros
+    part("31", 32, 2147483648, "#31"),
+    part("4", 8),  # only the digits 0 to 3
+    part("1", 1),
+    part("0-10", 10),
+    part("ALL"),
+    part("all,1"),
+    part(""),
+    part("2-1"),
+    part("0-1-2"),
+    part(",1"),
+    part("-0"),
+    part("1,"),
+    part("0-"),
+    part("1,,2"),
+    part("0--0"),
+    part("1,-0"),
+    part("0-,2"),
+    refused(add("partition_operator", "0," * 100), PART.format("0," * 64)),
+    refused(add("partition_operator", "quiet"), PART.format("quiet")),
+    refused("add user alice_123 Secret#12 Secret#12", ADD + "This command need parameters at least 4 ."),
+    refused("add user alice_123", ADD + "This command need parameters at least 4 ."),
+    refused(add("admin", name="abcdefg"), CLI + "Username is too short. [abcdefg] "),
+    refused(add("admin", name="a" * 33), CLI + "Username is too long. [aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa] "),
+    refused(add("admin", name="b" * 200), CLI + "Username is too long. [" + "b" * 128 + "] "),
+    refused(add("admin", name="1alice_23"), BAD_TOP.format("1alice_23")),
+    refused(add("admin", name="_alice_12"), BAD_TOP.format("_alice_12")),
+    refused(add("admin", name="alice\x1b[1m\x7f"), BAD_NAME.format("alice\\x1b[1m\\x7f")),  # no terminal driven
+    refused(add("admin", name="alice_12\nforged"), BAD_NAME.format("alice_12\\nforged")),
+    refused(add("admin", name="alice\\123"), BAD_NAME.format("alice\\\\123")),
+    # Bytes that are not UTF-8 (CSI of an 8-bit terminal, overlong forms, surrogates) and the bidirectional controls
+    # are escaped; UTF-8 letters stay readable.
+    refused(add("admin", name="alice\udc9b123"), BAD_NAME.format("alice\\x9b123")),
+    refused(add("admin", name="\udcc0\udcaf\udced\udca0\udc80abc"), BAD_TOP.format("\\xc0\\xaf\\xed\\xa0\\x80abc")),
+    refused(add("admin", name="alice\u202e321"), BAD_NAME.format("alice\\xe2\\x80\\xae321")),
+    refused(add("admin", name="alic\u00e9_123"), BAD_NAME.format("alic\u00e9_123")),
+    refused(add("admin", pw="Secr#12"), CLI + "Password is too short."),
+    refused(add("admin", pw="S" * 33), CLI + "Password is too long."),
+    refused(add("admin", pw="Secret 12"), CLI + "Invalid character is included in Password."),
+    refused(add("admin", pw="Secret\t12"), CLI + "Invalid character is included in Password."),
+    refused(add("admin", pw="Secret\x0112"), CLI + "Invalid character is included in Password."),
+    refused(add("admin", pw="Secr\u00e9t12"), CLI + "Invalid character is included in Password."),
+    refused(add("admin", again="Secr#12"), CLI + "Password is too short."),
+    refused(add("admin", again="secret#12"), ADD + "The specified password is invalid."),
+    refused(add("Admin"), CLI + "privilege [Admin] is not supported."),
+    refused(add("x" * 5000), CLI + "privilege [" + "x" * 128 + "] is not supported."),
+    refused(add("partition_operator"), ADD + "This command need [partition] parameter at Partition Operator."),
+    refused(add("admin", "quiet", "quiet"), ADD + "Needless parameters are specified."),
+    refused(add("admin", "Quiet")),
+    refused(add("admin", "0-1")),  # partitions for an admin
+]
 
+# Two adds answered through one pipe, n then y: the first reads its own line only.
+BATCH = "userctl add user carol_123 Secret#12 Secret#12 user; userctl add user alice_123 Secret#12 Secret#12 operator"
+CAROL_Q, PROMPTS = "Are you sure you want to add carol_123 ? [Y/N]: ", "Password: Retype password: "
+DASHES = "add user alice_123 - - admin"
+TOO_LONG = "printf '%s\\nnext\\n' $(printf %040d 0) | { userctl add user alice_123 - - admin; cat; }"
+NAME_FIRST = "printf 'Secret#12\\nSecret#12\\n' | { userctl add user 1alice_23 - - admin; wc -c; }"
+ASK = [
+    # Declined: nothing sent (a request would fail loudly).
+    c(add("operator"), stdin="N\n", faults="add=throw", status=0, out=Q),
+    c(add("operator"), stdin="n\n", faults="add=throw", status=0, out=Q),
+    c(add("operator"), stdin="y", faults="add=throw", status=0, out=Q),  # no line feed
+    c(add("operator"), stdin="y\r\n", faults="add=throw", status=0, out=Q * 2),
+    ok(add("operator"), "alice_123:2:0", stdin="yes\n\n y\nYY\nY \n\ty\nY\n", out=Q * 7),
+    ok(add("operator"), "alice_123:2:0", sh=BATCH, stdin="n\ny\n", out=CAROL_Q + Q),
+    # "- -": the passwords read, never on the command line. At a terminal: prompted, not echoed (but the line feed).
+    ok(DASHES, "alice_123:1:0", tty=True, stdin=[P + "\r", P + "\r", "y\r"], out="\r\n\r\n" + Q + "y\r\n",
+       err=PROMPTS + ADDED, events=[event(N, "@TTY@")]),
+    c(DASHES, tty=True, stdin=[SIGTERM], status=-SIGTERM, err="Password: "),  # echo back on, then ended by it
+    # From a pipe: a line each, then the reply; a last line may lack its line feed.
+    ok(DASHES + " quiet", "alice_123:1:0", stdin=f"{P}\n{P}\n"),
+    ok(DASHES, "alice_123:1:0", stdin=f"{P}\n{P}\ny\n", out=Q),
+    ok(DASHES + " quiet", "alice_123:1:0", stdin=f"{P}\n{P}"),
+    # A line is judged as a word is: every byte of it, the end of input an empty one.
+    refused(DASHES + " quiet", ADD + "The specified password is invalid.", stdin=f"{P}\nSecret#13\n"),
+    refused(DASHES + " quiet", CLI + "Password is too short.", stdin=f"{P}\n"),
+    refused(DASHES + " quiet", CLI + "Password is too short.", stdin=""),
+    refused(DASHES + " quiet", CLI + "Invalid character is included in Password.", stdin=f"{P}\r\n{P}\n"),
+    refused(DASHES + " quiet", CLI + "Invalid character is included in Password.", stdin="Secr\0t#12\n"),
+    # A line too long is read to its end, and no further; nothing is read for a refused name.
+    c([], sh=TOO_LONG, status=0, out="next\n", err=INVALID, trace=[CLI + "Password is too long."]),
+    c([], sh=NAME_FIRST, status=0, out="20\n", err=INVALID, trace=[BAD_TOP.format("1alice_23")]),
+    refused(add("admin", pw="-", again=P), CLI + "Password is too short."),  # a single "-" is a word
+]
 
-def bad_conf(conf, why):
-    return fails(SHOW, CONF + why, SHOW_THROWN, conf=conf)
-
-
-def bad_store(words, users, why):
-    return fails(words, STORE + why, LIST_FAILED if words == SHOW else failed(words), users=users)
+CAROL, TWO = "add user carol_123 Secret#12 Secret#12 user quiet", "alice_123:1:0:!\nbob_12345:3:0:!\n"
+COUNT, THROWN = CONF + ":1: partitions must be a number from 1 to 32", "Failed to execute add command."
+# Two accounts, one password: two verifiers.
+SAME_PW = ("userctl add user alice_123 Secret#12 Secret#12 ce quiet;"
+           " userctl add user carol_123 Secret#12 Secret#12 user quiet")
+SERVICE = [
+    c(CE, users=TWO, status=47, err="Same name already exists. User addition failed.\n", trace=[failed(CE)]),
+    c(CAROL, conf="max_users = 1\n", users="bob_12345:3:0:!\n", status=46, err=FULL, trace=[failed(CAROL)]),
+    ok(CAROL, "alice_123:1:0", "bob_12345:3:0", "carol_123:3:0", conf="max_users = 3\n", users=TWO),
+    ok(CE, "alice_123:4:0", "carol_123:3:0", sh=SAME_PW, err=ADDED * 2, trace=[done(CE), done(CAROL)],
+       events=[event(N), event("carol_123")]),
+    fails(CE, "board: add-user request refused with 5 (injected fault)", failed(CE), faults="add=5"),
+    fails(CE, failed(CE, 20019, 1537), faults="add=throw"),
+    fails(CE, TOKEN.format("nonsense"), failed(CE, 20019, 1537), faults="nonsense"),
+    fails(CE, TOKEN.format("add=6"), failed(CE, 20019, 1537), faults="add=5,add=6"),
+    fails(add("ce"), "board: login lookup failed (injected fault)",
+          f"Command failed. [{masked(add('ce'))} (UtmpUtil::getUserInfo()) failed.)] (detail=0, action=0)",
+          faults=" add=5 , login "),
+    c(add("partition_operator", "0"), conf="partitions = 99\n", status=3, err=THROWN + "\n", trace=[COUNT, THROWN]),
+]
 
 
 def together(name, count, conf, out):
@@ -128,9 +246,52 @@ def together(name, count, conf, out):
     return c([], sh=script, conf=conf, status=0, out=out)
 
 
-def planted(name, make=lambda path: os.close(os.open(path, os.O_CREAT | os.O_WRONLY, 0o600))):
-    # name in the state directory, made (an empty file by default) and given to uid 65534.
-    return lambda board: (make(os.path.join(board, name)), os.lchown(os.path.join(board, name), 65534, -1))
+TOGETHER = [
+    together("conc_user$i", 20, "", "     20 0\n20\n20\n20\n"),
+    together("full_user$i", 20, "max_users = 8\n", "      8 0\n     12 46\n8\n8\n20\n"),
+    together("same_name", 8, "", "      1 0\n      7 47\n1\n1\n8\n"),
+]
+
+
+def listed(account, line, **columns):
+    # show user_list on a store of one account: the header and the account's line.
+    return c(SHOW, users=account + "\n", **columns, status=0, out=HEADER + line + "\n", trace=[SHOWN])
+
+
+ORDER = "zeta_user:3:0:!\nalice_123:1:0:!\n"
+ORDER_SHOWN = ("zeta_user                        User               \n"
+               "alice_123                        Admin              \n")
+WIDE = "# a bigger machine\n partitions=32 # all\n\n\tmax_users = 65535\r\n"  # comments, blanks and CR ignored
+MANY = "".join(f"user_{i:05d}:3:0:!\n" for i in range(65535))
+MANY_SHOWN = "".join(f"user_{i:05d}                       User               \n" for i in range(65535))
+SHOW_ROWS = [
+    c(SHOW, users=ORDER, status=0, out=HEADER + ORDER_SHOWN, trace=[SHOWN]),  # the store's order
+    listed("operator1:2:0:$y$~", "operator1                        Operator           "),
+    listed("ce_account:4:0:!", "ce_account                       CE                 "),
+    listed("part_op_a:5:11:!", "part_op_a                        Partition Operator #0,#1,#3"),
+    listed("part_op_c:5:4294967295:!", "part_op_c                        Partition Operator #0,#1,#2,#3"),
+    listed("n" * 36 + ":1:0:!", "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn Admin              "),
+    listed("wide_oper:5:2147483649:!", "wide_oper                        Partition Operator #0,#31", conf=WIDE),
+    c(SHOW, users=MANY, status=0, out=HEADER + MANY_SHOWN, trace=[SHOWN]),
+    fails(SHOW, STORE + ": 65536 accounts are more than a list can carry", LIST_FAILED,
+          users=MANY + "user_65535:3:0:!\n"),
+    fails(SHOW, "board: user list refused (injected fault)", LIST_FAILED, users=TWO, faults="list=fail"),
+    fails(SHOW, SHOW_THROWN, users=TWO, faults="list=throw"),
+    fails(SHOW, "board: user list reply refused by its receiver", LIST_FAILED, users=TWO, faults="list=corrupt"),
+    fails(SHOW, failed(SHOW), users=TWO, sh="userctl show user_list >/dev/full"),
+]
+
+
+def bad_conf(conf, why):
+    return fails(SHOW, CONF + why, SHOW_THROWN, conf=conf)
+
+
+def bad_store(words, users, why):
+    return fails(words, STORE + why, LIST_FAILED if words == SHOW else failed(words), users=users)
+
+
+def past_limit(board):
+    os.truncate(board + "/users", 33554433)  # a byte past what the board reads back, sparse: nothing written
 
 
 def distrusted(words, name, why, doing="cannot read", **columns):
@@ -139,9 +300,128 @@ def distrusted(words, name, why, doing="cannot read", **columns):
     return fails(words, line, failure, err=line + "\n" + (FAILED if words == SHOW else ADD_FAILED), **columns)
 
 
+# The state directory from XDG_STATE_HOME, else HOME: each made 0700 and used.
+XDG = ("d=$USERCTL_BOARD_DIR; unset USERCTL_BOARD_DIR; XDG_STATE_HOME=$d/x userctl show user_list;"
+       " XDG_STATE_HOME=x HOME=$d/h userctl show user_list; cd $d; set x/userctl/board h/.local/state/userctl/board;"
+       " stat -c '%a %n' $@; cat $1/trace.log $2/trace.log | wc -l; ls x; rm -r x h")
+BOARD = [
+    bad_conf("partitions 8\n", ':1: expected "key = value"'),
+    bad_conf("max_users = 5\n# x\nmax_users = 5\n", ":3: max_users given twice"),
+    bad_conf("partitions = 4\npartitions = 4\n", ":2: partitions given twice"),
+    fails(SHOW, COUNT, SHOW_THROWN, conf="partitions = 33\n"),
+    bad_conf("max_users=65536\n", ":1: max_users must be a number from 1 to 65535"),
+    bad_conf("colour = red\n", ":1: unknown setting"),
+    bad_conf("#" * 65537, ": cannot read: File too large"),
+    fails(SHOW, TOKEN.format("add=2147483648"), SHOW_THROWN, faults="add=2147483648"),
+    fails(SHOW, TOKEN.format("add=0"), SHOW_THROWN, faults="add=0"),  # no refusal, and no account
+    bad_store(CAROL, "alice_123:1:0:!\nbob_12345:3:0:$y$j9T$half", ":2: truncated line"),
+    bad_store(SHOW, "n" * 37 + ":1:0:!\n", ":1: name too long"),
+    bad_store(SHOW, "alice_123:x:0:!\n", ":1: privilege is not a decimal number"),
+    bad_store(SHOW, "alice_123:6:0:!\n", ":1: unknown privilege"),
+    bad_store(SHOW, "alice_123:0:0:!\n", ":1: unknown privilege"),
+    bad_store(SHOW, "alice_123:1:0:\n", ":1: bad verifier"),
+    bad_store(SHOW, "alice_123:1:0:$y$\x01\n", ":1: bad verifier"),
+    fails(SHOW, STORE + ": cannot read: File too large", LIST_FAILED, users="", setup=past_limit),
+    bad_store(SHOW, "alice_123:1:0:!:x\n", ":1: too many fields"),
+    bad_store(SHOW, "alice_123:5:18446744073709551617:!\n", ":1: partition mask is not a 32-bit decimal number"),
+    bad_store(SHOW, "alice_123:5::!\n", ":1: partition mask is not a 32-bit decimal number"),
+    bad_store(CAROL, TWO + "alice_123:1:0:!\n", ":3: repeated name"),
+    distrusted(CE, "users.lock", "not a regular file" + REMOVE, "cannot lock", sh=f"mkdir users.lock; userctl {CE}"),
+    c([], sh=XDG, status=0, out=HEADER * 2 + "700 x/userctl/board\n700 h/.local/state/userctl/board\n2\nuserctl\n"),
+    ok(CE, "alice_123:4:0", sh=f"userctl {CE} <&-"),  # standard input closed
+]
+
+
+def signalled(lock, signal, ready, wrapper="", ends=False):
+    # The test holds lock's flock; the add of alice_123 (ce, quiet), started in the background with signal's default
+    # action (a background job ignores SIGINT), and with wrapper, is sent signal once ready (or once it has ended, not
+    # waited for ever); then the lock is released and the add's status shown. When the signal is to end the add, the
+    # lock is released only once it has: released at once, it could be taken before the add looked for the signal.
+    status, release = "wait $! 2>/dev/null; echo $?", "exec 3>&-"
+    return (f"umask 077; : >said; exec 3>>{lock}; flock 3; env --default-signal={signal} {wrapper} $LAUNCH"
+            f" \"$USERCTL_BIN\" {CE} 3>&- 2>said & until {ready} || ! kill -0 $!; do sleep 0.01; done;"
+            f" kill -{signal} $!; {'; '.join([status, release] if ends else [release, status])}; cat said >&2; rm said")
+
+
+def window(action, default=""):
+    # The add of alice_123 (ce, quiet) under strace, which holds up each of its renames 2 s: action runs once the
+    # account shows in the store, the add then between its change and its record (a background job ignores INT:
+    # default gives it its default action back); then the add's status. LeakSanitizer cannot work under a tracer.
+    return (f"{'env --default-signal=' + default if default else ''} ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0"
+            " strace -D -o /dev/null -e trace=renameat,renameat2 -e inject=renameat,renameat2:delay_exit=2000000"
+            f' $LAUNCH "$USERCTL_BIN" {CE} & until grep -qs alice_123 users || ! kill -0 $!; do sleep 0.01; done;'
+            f" {action}; wait $! 2>/dev/null; echo $?")
+
+
+# The add waits for the store's lock, which the board opens read-write (the test's, on 3 until exec, is write-only).
+WAITING = "ls -l /proc/$!/fd 2>/dev/null | grep -q 'rwx.*/users.lock$'"
+# The test holds a lock while a command runs, and never releases it.
+HELD = f"umask 077; exec 3>>users.lock; flock 3; userctl {CE}"
+LOG_HELD = "umask 077; exec 3>>trace.log; flock 3; userctl show user_list 3>&-"
+EVENT_HELD = f"umask 077; exec 3>>event.log; flock 3; userctl {CE} 3>&-"
+BUSY = "board: the store is busy: another process holds its lock; try again"
+EVENT_BUSY = "board: @DIR@/event.log: cannot write: another process holds its lock"
+LOCKS = [
+    # The wait for the store: cancelled by a signal that would end the command (not by an ignored one), bounded.
+    c(CE, sh=signalled("users.lock", "TERM", WAITING, ends=True), status=0, out="143\n", err=ADD_FAILED,
+      trace=["board: add cancelled by signal 15 while waiting for the store", failed(CE)]),
+    ok(CE, "alice_123:4:0", sh=signalled("users.lock", "HUP", WAITING, "nohup"), out="0\n"),
+    # Once the store's lock is taken, a signal ends the add only when its outcome is recorded.
+    ok(CE, "alice_123:4:0", sh=window("kill -TERM $!"), out="143\n"),
+    ok(CE, "alice_123:4:0", sh=window("kill -HUP $!"), out="129\n"),
+    ok(CE, "alice_123:4:0", sh=window("kill -INT $!", "INT"), out="130\n"),
+    fails(CE, BUSY, failed(CE), conf="lock_wait = 1\n", sh=HELD, err=BUSY + "\n" + ADD_FAILED),
+    c(SHOW, conf="lock_wait = 1\n", sh=LOG_HELD, status=0, out=HEADER,  # and a log's, its line lost
+      err="board: @DIR@/trace.log: cannot write: another process holds its lock\n"),
+    # An add takes the logs' locks, after the store's, before it changes anything: one held is a busy board.
+    fails(CE, EVENT_BUSY, failed(CE), conf="lock_wait = 1\n", sh=EVENT_HELD, err=EVENT_BUSY + "\n" + ADD_FAILED),
+]
+
+
+def injected(faults):
+    # The add of alice_123 (ce, quiet) under strace, injecting faults into its system calls.
+    return f'ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -f -o /dev/null {faults} $LAUNCH "$USERCTL_BIN" {CE}'
+
+
+BOB = "bob_12345:3:0:!\n"
+EIO = "board: @DIR@/trace.log: cannot write: Input/output error\n"
+# The record cannot be made durable, nor the store put back: the account stays, with what there is of its record.
+UNDO_FAILS = "-e inject=fdatasync:error=EIO -e inject=renameat2:error=EIO:when=2"
+NOT_UNDONE = ("board: account alice_123 stored without its record: cannot undo the add: @DIR@/users: cannot restore:"
+              " Input/output error\n")
+# The add at a terminal whose output is stopped (Ctrl-S), killed once its event is written, then output resumed.
+STOPPED = ("python3 -c 'import termios; termios.tcflow(1, termios.TCOOFF)'; $LAUNCH \"$USERCTL_BIN\" add user alice_123"
+           " Secret#12 Secret#12 ce quiet 2>&1 & for i in $(seq 2000); do grep -qs Add event.log && break; sleep 0.01;"
+           " done; kill -9 $!; wait $! 2>/dev/null; s=$?;"
+           " python3 -c 'import termios; termios.tcflow(1, termios.TCOON)'; echo $s")
+# TZ naming a FIFO, which the C library's calendar would wait on.
+FIFO_TZ = f'mkfifo tz; TZ=$PWD/tz timeout 20 $LAUNCH "$USERCTL_BIN" {CE}; s=$?; rm tz; exit $s'
+RECORD = [
+    # An add and its record are one: a line of its record that cannot be written undoes it, the store as it was.
+    c(CE, users=BOB, sh=injected("-P $PWD/trace.log -e inject=write:error=EIO"), status=3, err=EIO + ADD_FAILED),
+    c(CE, sh=window("prlimit --pid $! --fsize=10"), status=0, out="3\n",
+      err="board: @DIR@/trace.log: cannot write: File too large\n" + ADD_FAILED),
+    c(CE, users=BOB, sh=injected(UNDO_FAILS), status=3, err=NOT_UNDONE + EIO + ADD_FAILED,
+      trace=[done(CE), EIO.strip(), failed(CE, 20019, 1537)], events=[event(N)],
+      store=["bob_12345:3:0", "alice_123:4:0"]),
+    # Once the store has changed, nothing ends the add before its record: no signal, no new link to a log.
+    ok(CE, "alice_123:4:0", sh=window("kill -BUS $!"), out="135\n", not_under="sanitizers"),
+    ok(CE, "alice_123:4:0", sh=window("kill -32 $!"), out="160\n", not_under="qemu"),
+    ok(CE, "alice_123:4:0", sh=window("ln event.log ../linked-$$") + "; rm ../linked-$$", out="0\n"),
+    # Nor waits on a file: the stamps read no time zone; nor on a terminal: the console is told once it is recorded.
+    ok(CE, "alice_123:4:0", tty=True, sh=STOPPED, out="137\r\n", err="", events=[event(N, "@TTY@")]),
+    ok(CE, "alice_123:4:0", sh=FIFO_TZ),
+]
+
+
+def planted(name, make=lambda path: os.close(os.open(path, os.O_CREAT | os.O_WRONLY, 0o600))):
+    # name in the state directory, made (an empty file by default) and given to uid 65534.
+    return lambda board: (make(os.path.join(board, name)), os.lchown(os.path.join(board, name), 65534, -1))
+
+
 def unrecorded(name, why, *trace, traced=False, **columns):
-    # An add refused before it stores anything, since its record could not be written to the log name after; the
-    # reason traced too where trace.log can take it. trace: what trace.log holds otherwise.
+    # The add of alice_123 (ce, quiet) refused before it stores anything, since its record could not be written to the
+    # log name after; the reason traced too where trace.log can take it. trace: what trace.log holds otherwise.
     line = f"board: @DIR@/{name}: cannot write: {why}"
     trace = [line, failed(CE)] if traced else trace
     return fails(CE, *trace, err=line + "\n" + ADD_FAILED, **columns)
@@ -149,16 +429,7 @@ def unrecorded(name, why, *trace, traced=False, **columns):
 
 def with_mode(mode, name="board.conf", words=SHOW):
     # userctl with words, the board file name given mode, then 0600 again.
-    return f"chmod {mode} {name}; userctl {' '.join(words)}; s=$?; chmod 600 {name}; exit $s"
-
-
-def big():
-    # A store 10 bytes short of 32 MiB, the most the board reads back.
-    return "".join(f"big_{i:05d}:3:0:{'v' * (524273 - 10 * (i == 63))}\n" for i in range(64))
-
-
-def past_limit(board):
-    os.truncate(board + "/users", 33554433)  # a byte past what the board reads back, sparse: nothing written
+    return f"chmod {mode} {name}; userctl {words}; s=$?; chmod 600 {name}; exit $s"
 
 
 def untrusted(how, why, undo, at=""):
@@ -175,91 +446,44 @@ def used(at, how=":", undo=":"):
 
 
 def victim(plant):
-    # CE, with plant's links into a victim's directory ($v: rc, a file of theirs; new, one they have not); then the
-    # directory and rc as they are after it. The links, and the owner and mode an attacker gave, are undone.
-    return f"v=$(mktemp -d); echo '# rc' >$v/rc; {plant}; {RUN_CE}; s=$?; ls $v; cat $v/rc; rm -r $v; {UNDO}; exit $s"
-
-
-PROMPTS, DASHES = "Password: Retype password: ", "add user alice_123 - - admin"
-TOO_LONG = "printf '%s\\nnext\\n' $(printf %040d 0) | { userctl add user alice_123 - - admin; cat; }"
-NAME_FIRST = f"printf '{P}\\n{P}\\n' | {{ userctl add user 1alice_23 - - admin; wc -c; }}"
-# Two adds answered through one pipe, n then y: the first reads its own line only.
-BATCH = "userctl add user carol_123 Secret#12 Secret#12 user; userctl " + " ".join(add("operator"))
-CAROL_Q = "Are you sure you want to add carol_123 ? [Y/N]: "
-AT_TTY = [event(N, "@TTY@")]
-TYPED = dict(stdin="y\r", out=Q + "y\r\n", events=AT_TTY)  # Y and Enter at a terminal
-ORDER = "zeta_user:3:0:!\nalice_123:1:0:!\n"
-ORDER_SHOWN = ("zeta_user                        User               \n"
-               "alice_123                        Admin              \n")
-WIDE = "# a bigger machine\n partitions=32 # all\n\n\tmax_users = 65535\r\n"  # comments, blanks and CR ignored
-MANY = "".join(f"user_{i:05d}:3:0:!\n" for i in range(65535))
-MORE = MANY + "user_65535:3:0:!\n"
-MANY_SHOWN = "".join(f"user_{i:05d}                       User               \n" for i in range(65535))
-CAROL, CE = add("user", "quiet", name="carol_123"), add("ce", "quiet")
-RUN_CE = "userctl " + " ".join(CE)
-INSIDE = '$LAUNCH "$USERCTL_BIN" ' + " ".join(CE)  # CE run by another command
-TRACED = "ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace"  # LeakSanitizer cannot work under a tracer
-SAME_PW = f"{RUN_CE}; userctl {' '.join(CAROL)}"  # two accounts, one password: two verifiers
-BOTH_DONE, BOTH_EVENTS = [done(CE), done(CAROL)], [event(N), event("carol_123")]
-COUNT, THROWN = CONF + ":1: partitions must be a number from 1 to 32", "Failed to execute add command."
-XDG = ("d=$USERCTL_BOARD_DIR; unset USERCTL_BOARD_DIR; XDG_STATE_HOME=$d/x userctl show user_list;"
-       " XDG_STATE_HOME=x HOME=$d/h userctl show user_list; cd $d; set x/userctl/board h/.local/state/userctl/board;"
-       " stat -c '%a %n' $@; cat $1/trace.log $2/trace.log | wc -l; ls x; rm -r x h")
-XDG_SEEN = HEADER * 2 + "700 x/userctl/board\n700 h/.local/state/userctl/board\n2\nuserctl\n"
-DEAD = "mkfifo p; exec 4<>p 5>p 4<&-; rm p; "  # descriptor 5: a pipe whose reader has gone
-# A sparse trace.log past 2 GiB: only its last bytes read, then emptied for the runner.
-BIG_LOG = (f"umask 077; truncate -s 2200M trace.log; {RUN_CE}; tail -c 200 trace.log | tr -d '\\0' | cut -d' ' -f3-;"
-           " : >trace.log")
-LIMITED = "ulimit -f 10; " + RUN_CE  # files of at most 5120 bytes
-# trace.log of 100 lines of 51 bytes, each with the text "x" * 13, before the command: 20 bytes short of the limit.
-FILL = 'umask 077; yes "$(date -u +%FT%T.000Z) userctl[1]: xxxxxxxxxxxxx" | head -n 100 >trace.log; ' + LIMITED
-NO_ROOM = "no room for the add's line within the file-size limit; raise it (ulimit -f)"
-REMOVE, CHMOD = "; remove it, or move the directory aside", "; chmod 600 it"
-OTHERS_READ = "readable by group or others" + CHMOD
+    # The add of alice_123 (ce, quiet), with plant's links into a victim's directory ($v: rc, a file of theirs; new,
+    # one they have not); then the directory and rc as they are after it. What an attacker made is undone.
+    return (f"v=$(mktemp -d); echo '# rc' >$v/rc; {plant}; userctl {CE}; s=$?; ls $v; cat $v/rc; rm -r $v;"
+            " find . -type l -delete; chown 0:0 .; chmod 700 .; exit $s")
 
 
 def mounted(fs, fill=""):
-    # The add on a file system of its own (mount's type and options), in a mount namespace of its own, fill done there
-    # first: its status, and what it left there (the files, the trace texts), shown before the file system goes.
+    # The add of alice_123 (ce, quiet) on a file system of its own (mount's type and options), in a mount namespace of
+    # its own, fill done there first: its status, and what it left there (the files, the trace texts).
     return (f"mkdir fs; unshare -m sh -c 'mount -t {fs} fs fs && cd fs && {fill} USERCTL_BOARD_DIR=$PWD $LAUNCH"
-            f" \"$USERCTL_BIN\" {' '.join(CE)}; echo $?; ls; cut -d\" \" -f3- trace.log'; rmdir fs")
+            f" \"$USERCTL_BIN\" {CE}; echo $?; ls; cut -d\" \" -f3- trace.log'; rmdir fs")
 
 
-FULL_FS = mounted("tmpfs -o size=64k,mode=700", "head -c 61440 /dev/zero >filler &&")  # room for the store alone
-NO_SPACE = "board: @DIR@/fs/event.log: cannot write: No space left on device"
-RAMFS = mounted("ramfs -o mode=700")  # no block counts, no reservation
-RAMFS_LEFT = f"0\nevent.log\ntrace.log\nusers\nusers.lock\n{done(CE)}\n"
-# A state directory its user may not write: no lock for the store; the trace log, of uid 65534's, takes the reason.
-READ_ONLY, OWN_LOG = f"chmod 500 .; {RUN_CE}; s=$?; chmod 700 .; exit $s", planted("trace.log")
-FULL_FS_LEFT = f"3\nevent.log\nfiller\ntrace.log\nusers.lock\n{NO_SPACE}\n{failed(CE)}\n"
-TWIN = f"umask 077; : >event.log; ln event.log twin; {RUN_CE}; s=$?; rm twin; exit $s"  # event.log of two names
-NULL = lambda board: os.mknod(board + "/event.log", 0o20600, os.makedev(1, 3))  # as /dev/null
-FIVE = "max_users = 5\n"
-NOT_TRACED = "board: @DIR@/trace.log: cannot write: owned by uid 65534" + REMOVE + "\n"
-# In the background at a terminal set to stop a background writer; killed if stopped.
-TOSTOP = f"stty tostop; timeout -s KILL 20 $LAUNCH \"$USERCTL_BIN\" {' '.join(CE)} 2>&1; echo $?"
-TTY_ADDED = "User addition was completed.\r\n0\r\n"
-ATTACK = "chown 65534 .; chmod 777 .; ln -s $v/rc trace.log; ln -s $v/new users.lock"
-REFUSED, UNDO = "board: {}: not used as the state directory: {}\n", "find . -type l -delete; chown 0:0 .; chmod 700 ."
-ATTACKED = REFUSED.format("@DIR@", "owned by uid 65534, not by uid 0 that runs the command; set USERCTL_BOARD_DIR to a"
-                          " directory of your own, or move it aside (the board makes a new one)") + ADD_FAILED
+def big():
+    # A store 10 bytes short of 32 MiB, the most the board reads back.
+    return "".join(f"big_{i:05d}:3:0:{'v' * (524273 - 10 * (i == 63))}\n" for i in range(64))
+
+
+# A console whose reader has gone (descriptor 5: a pipe no one reads).
+DEAD = f"mkfifo p; exec 4<>p 5>p 4<&-; rm p; userctl {CE} 2>&5"
+# A sparse trace.log past 2 GiB: only its last bytes read, then emptied for the runner.
+BIG_LOG = (f"umask 077; truncate -s 2200M trace.log; userctl {CE};"
+           " tail -c 200 trace.log | tr -d '\\0' | cut -d' ' -f3-; : >trace.log")
+# trace.log of 100 lines of 51 bytes, each with the text "x" * 13, 20 bytes short of a file-size limit of 5120 bytes.
+FILL = ('umask 077; yes "$(date -u +%FT%T.000Z) userctl[1]: xxxxxxxxxxxxx" | head -n 100 >trace.log; ulimit -f 10;'
+        f" userctl {CE}")
+NO_ROOM = "no room for the add's line within the file-size limit; raise it (ulimit -f)"
+OTHERS = "@DIR@/{}, on its path, belongs to uid 65534; set USERCTL_BOARD_DIR to a path not through it"
 OWN = "; set USERCTL_BOARD_DIR to a directory of your own"
-ROOT_DIR = REFUSED.format("/", "the root directory" + OWN) + FAILED
-NOWHERE_LINK = "@DIR@/link, on its path, leads nowhere; set USERCTL_BOARD_DIR to the directory itself"
+# A state directory its user cannot make: the system's reason, and where to look instead.
+CANNOT_MAKE = "chmod 500 .; USERCTL_BOARD_DIR=$PWD/new userctl show user_list; s=$?; chmod 700 .; exit $s"
 # A state directory named to forge a line on the console and drive the terminal: the name is shown escaped, the C1
 # controls (U+0080 to U+009F) too, not the character after them (U+00A0).
 FORGED = ("d=$(printf 'x\\nUser addition was completed.\\033[1m\\302\\233\\302\\200\\302\\237\\302\\240');"
           " mkdir -m 777 \"$d\"; USERCTL_BOARD_DIR=$PWD/$d userctl show user_list; s=$?; rmdir \"$d\"; exit $s")
 FORGED_SHOWN = REFUSED.format("@DIR@/x\\nUser addition was completed.\\x1b[1m\\xc2\\x9b\\xc2\\x80\\xc2\\x9f\u00a0",
                               "writable by group or others; chmod 700 it") + FAILED
-OTHERS = "@DIR@/{}, on its path, belongs to uid 65534; set USERCTL_BOARD_DIR to a path not through it"
-# A state directory its user cannot make: the system's reason, and where to look instead.
-CANNOT_MAKE = "chmod 500 .; USERCTL_BOARD_DIR=$PWD/new userctl show user_list; s=$?; chmod 700 .; exit $s"
-NOT_MADE = REFUSED.format("@DIR@/new", "Permission denied; set USERCTL_BOARD_DIR to another directory") + FAILED
-RELATIVE = REFUSED.format(".", "a relative path; give USERCTL_BOARD_DIR as an absolute path")
-NOBODY = 7654321  # a uid without a name
-NOWHERE = "unset USERCTL_BOARD_DIR XDG_STATE_HOME HOME; userctl show user_list"  # as a user with no home either
-RELATIVE_HOME = "unset USERCTL_BOARD_DIR XDG_STATE_HOME; HOME=. userctl show user_list"
+NOBODY = 7654321  # a uid without a name, nor a home
 NO_DIR = ("board: no state directory: USERCTL_BOARD_DIR is unset, XDG_STATE_HOME and HOME are unset or relative,"
           f" and uid {NOBODY} has no home directory; set USERCTL_BOARD_DIR to an absolute path\n")
 # An add answered y under gdb for environments of 0 to 30 more bytes, a core taken at the question (its read of
@@ -267,71 +491,13 @@ NO_DIR = ("board: no state directory: USERCTL_BOARD_DIR is unset, XDG_STATE_HOME
 CORES = ("c=$(mktemp -d); for n in $(seq 0 3 30); do pad=$(head -c $n /dev/zero | tr '\\0' x); printf 'y\\n' |"
          " PAD=$pad gdb -nx -batch -ex 'catch syscall read' -ex 'condition 1 $rdi == 0' -ex 'catch syscall exit_group'"
          " -ex run -ex \"gcore $c/ask\" -ex 'delete 1' -ex continue -ex \"gcore $c/exit\" --args \"$USERCTL_BIN\""
-         f" {' '.join(add('admin'))} >/dev/null 2>&1; echo $(grep -ao '{P}' $c/exit | wc -l) $(grep -ao '{P}' $c/ask"
-         " | wc -l); rm -f users *.log $c/*; done; rmdir $c")
+         " add user alice_123 Secret#12 Secret#12 admin >/dev/null 2>&1; echo $(grep -ao 'Secret#12' $c/exit | wc -l)"
+         " $(grep -ao 'Secret#12' $c/ask | wc -l); rm -f users *.log $c/*; done; rmdir $c")
 SET_UID = ('t=$(mktemp -d); chmod 755 $t; cp "$USERCTL_BIN" $t/u; chmod 4755 $t/u;'
            ' setpriv --reuid=65534 --regid=65534 --clear-groups $t/u show user_list; s=$?; rm -r $t; exit $s')
 PRIVILEGED = ("board: userctl runs with privileges its caller lacks (set-user-ID, set-group-ID or file capabilities),"
               " but the simulated board takes its state directory and faults from the caller's environment; install"
               " userctl without them\n")
-UMASK = f"umask 277; USERCTL_BOARD_DIR=$PWD/new {RUN_CE}; cd new; stat -c '%a %n' . *; cd ..; rm -r new"
-TOO_BIG = STORE + ": one more account would pass the 33554432 bytes a store may hold"
-SEVEN_KB = "".join(f"user_{i:05d}:3:0:$y${'v' * 100}\n" for i in range(60))  # more than 5120 bytes, within max_users
-
-
-def signalled(lock, signal, ready, wrapper="", ends=False):
-    # The test holds lock's flock; the add, started in the background with signal's default action (a background job
-    # ignores SIGINT), and with wrapper, is sent signal once ready (or once it has ended, not waited for ever); then
-    # the lock is released and the add's status shown. When the signal is to end the add, the lock is released only
-    # once it has: released at once, it could be taken before the add looked for the signal.
-    status, release = "wait $! 2>/dev/null; echo $?", "exec 3>&-"
-    return (f"umask 077; : >said; exec 3>>{lock}; flock 3; env --default-signal={signal} {wrapper} $LAUNCH"
-            f" \"$USERCTL_BIN\" {' '.join(CE)} 3>&- 2>said & until {ready} || ! kill -0 $!; do sleep 0.01; done;"
-            f" kill -{signal} $!; {'; '.join([status, release] if ends else [release, status])}; cat said >&2; rm said")
-
-
-def window(action, default=""):
-    # CE under strace, which holds up each of its renames 2 s: action runs once the account shows in the store, the add
-    # then between its change and its record (a background job ignores INT: default gives it its default action back);
-    # then the add's status.
-    strace = f"{TRACED} -D -o /dev/null -e trace=renameat,renameat2 -e inject=renameat,renameat2:delay_exit=2000000"
-    return (f"{'env --default-signal=' + default if default else ''} {strace} {INSIDE} &"
-            f" until grep -qs {N} users || ! kill -0 $!; do sleep 0.01; done; {action}; wait $! 2>/dev/null; echo $?")
-
-
-def injected(faults):
-    # CE under strace, injecting faults into its system calls.
-    return f"{TRACED} -f -o /dev/null {faults} {INSIDE}"
-
-
-# The add waits for the store's lock, which the board opens read-write (the test's, on 3 until exec, is write-only).
-WAITING = "ls -l /proc/$!/fd 2>/dev/null | grep -q 'rwx.*/users.lock$'"
-CANCELLED = "board: add cancelled by signal 15 while waiting for the store"
-WAIT_TERM = signalled("users.lock", "TERM", WAITING, ends=True)
-BUSY = "board: the store is busy: another process holds its lock; try again"
-HELD = f"umask 077; exec 3>>users.lock; flock 3; {RUN_CE}"  # and never released while the add runs
-LOG_HELD = "umask 077; exec 3>>trace.log; flock 3; userctl show user_list 3>&-"  # likewise the trace log's lock
-EVENT_HELD = f"umask 077; exec 3>>event.log; flock 3; {RUN_CE} 3>&-"
-LOG_BUSY = "board: @DIR@/trace.log: cannot write: another process holds its lock\n"
-# The add at a terminal whose output is stopped (Ctrl-S), killed once its event is written, then output resumed.
-STOPPED = ("python3 -c 'import termios; termios.tcflow(1, termios.TCOOFF)'; " + INSIDE + " 2>&1 & for i in $(seq 2000);"
-           " do grep -qs Add event.log && break; sleep 0.01; done; kill -9 $!; wait $! 2>/dev/null; s=$?;"
-           " python3 -c 'import termios; termios.tcflow(1, termios.TCOON)'; echo $s")
-EVENT_BUSY = "board: @DIR@/event.log: cannot write: another process holds its lock"
-BOB = "bob_12345:3:0:!\n"
-EIO = "board: @DIR@/trace.log: cannot write: Input/output error\n"
-FSIZE = "board: @DIR@/trace.log: cannot write: File too large\n"
-# The record cannot be made durable, nor the store put back: the account stays, with what there is of its record.
-UNDO_FAILS = "-e inject=fdatasync:error=EIO -e inject=renameat2:error=EIO:when=2"
-NOT_UNDONE = ("board: account alice_123 stored without its record: cannot undo the add: @DIR@/users: cannot restore:"
-              " Input/output error\n" + EIO + ADD_FAILED)
-SYNC_FAILED = [done(CE), EIO.strip(), failed(CE, 20019, 1537)]
-# The question asked where it cannot be written, the reply "y": declined, the reply left unread.
-UNWRITABLE = (DEAD + "printf 'y\\nleft\\n' | { timeout 20 $LAUNCH \"$USERCTL_BIN\" " + " ".join(add("ce"))
-              + " >&5; echo $?; cat; }")
-# The question to a full pipe left non-blocking, which is read from a second later.
-FULL_PIPE = ("{ python3 -c 'import os; os.set_blocking(1, False); os.write(1, b\"x\" * 65536)';"
-             " printf 'y\\n' | userctl " + " ".join(add("operator")) + "; } | { sleep 1; tr -d x; }")
 # A utmp entry: its type (7 a live login, 8 an ended one), pid, user, terminal and host.
 LOGGED_IN = "[{}] [{:>05}] [ts/0] [{}] [{}] [{}] [] [2026-12-06T12:00:00,000000+00:00]\n"
 ANN = [LOGGED_IN.format(7, 1, "eve", "pts/999", "10.9.9.9"), LOGGED_IN.format(7, 1, "ann", "@TTY@", "10.1.2.3")]
@@ -340,260 +506,114 @@ ENDED = [LOGGED_IN.format(8, 1, "ann", "@TTY@", "10.1.2.3")]  # a session that e
 REUSED = [LOGGED_IN.format(7, "@OTHER@", "eve", "@TTY@", "10.9.9.9")]  # its pid now another user's process
 # With every descriptor elsewhere, run as a command whose name would read as fields of its own in /proc/self/stat.
 HIDDEN = ('c=") R 1 1 1 1"; ln -s "$USERCTL_BIN" "$c"; USERCTL_BIN=$PWD/$c; '
-          f'{RUN_CE} </dev/null >/dev/null 2>&1; s=$?; rm "$c"; exit $s')
+          f'userctl {CE} </dev/null >/dev/null 2>&1; s=$?; rm "$c"; exit $s')
+ATTACK = "chown 65534 .; chmod 777 .; ln -s $v/rc trace.log; ln -s $v/new users.lock"
+ATTACKED = REFUSED.format("@DIR@", "owned by uid 65534, not by uid 0 that runs the command; set USERCTL_BOARD_DIR to a"
+                          " directory of your own, or move it aside (the board makes a new one)") + ADD_FAILED
+TWIN = f"umask 077; : >event.log; ln event.log twin; userctl {CE}; s=$?; rm twin; exit $s"  # event.log of two names
+NO_SPACE = "board: @DIR@/fs/event.log: cannot write: No space left on device"
+# In the background at a terminal set to stop a background writer; killed if stopped.
+TOSTOP = f'stty tostop; timeout -s KILL 20 $LAUNCH "$USERCTL_BIN" {CE} 2>&1; echo $?'
+UMASK = f"umask 277; USERCTL_BOARD_DIR=$PWD/new userctl {CE}; cd new; stat -c '%a %n' . *; cd ..; rm -r new"
+SEVEN_KB = "".join(f"user_{i:05d}:3:0:$y${'v' * 100}\n" for i in range(60))  # more than 5120 bytes, within max_users
+# A state directory its user may not write: no lock for the store; the trace log, of uid 65534's, takes the reason.
+READ_ONLY = f"chmod 500 .; userctl {CE}; s=$?; chmod 700 .; exit $s"
+# The question asked where it cannot be written, the reply "y": declined, the reply left unread.
+UNWRITABLE = ("mkfifo p; exec 4<>p 5>p 4<&-; rm p; printf 'y\\nleft\\n' | { timeout 20 $LAUNCH \"$USERCTL_BIN\""
+              " add user alice_123 Secret#12 Secret#12 ce >&5; echo $?; cat; }")
+# The question to a full pipe left non-blocking, which is read from a second later.
+FULL_PIPE = ("{ python3 -c 'import os; os.set_blocking(1, False); os.write(1, b\"x\" * 65536)'; printf 'y\\n' |"
+             " userctl add user alice_123 Secret#12 Secret#12 operator; } | { sleep 1; tr -d x; }")
+TYPED = dict(stdin="y\r", out=Q + "y\r\n", events=[event(N, "@TTY@")])  # y and Enter at a terminal
+HOSTILE = [
+    # A console or log that cannot be written fails that write alone; a log line is whole or absent.
+    ok(CE, "alice_123:4:0", sh=DEAD, err=""),
+    ok(CE, "alice_123:4:0", sh=BIG_LOG, out=done(CE) + "\n", trace=[]),  # trace.log past 2 GiB
+    unrecorded("trace.log", NO_ROOM, *["x" * 13] * 100, sh=FILL),
+    # Not dumpable: no core file, no memory readable by its own user. A non-blocking input waited on.
+    c(add("operator"), tty=True, uid=65534, stdin=SIGQUIT, status=-SIGQUIT, out=Q),
+    ok(add("operator"), "alice_123:2:0", tty="nonblocking", **TYPED),
+    # Only a state directory of the user's own that no one else can write or read, reached through directories
+    # and links of root's or the user's, each judged as opened; only regular files in it, no link followed there.
+    untrusted("chmod 720 .", "writable by group or others; chmod 700 it", "chmod 700 ."),
+    untrusted("chmod 704 .", "readable by group or others; chmod 700 it", "chmod 700 ."),
+    used("//"),
+    used("/."),
+    used("/../${PWD##*/}"),
+    used("/link", "ln -s . link", "rm link"),
+    used("/l1", "ln -s . l40; for i in $(seq 39); do ln -s l$((i + 1)) l$i; done", "rm l*"),  # 40 links, the most
+    fails(SHOW, sh=CANNOT_MAKE, uid=65534,
+          err=REFUSED.format("@DIR@/new", "Permission denied; set USERCTL_BOARD_DIR to another directory") + FAILED),
+    untrusted("ln -s . link; chown -h 65534 link", OTHERS.format("link"), "rm link", "/link/"),
+    untrusted("mkdir o; chown 65534 o", OTHERS.format("o"), "rm -r o", "/o/d"),
+    untrusted("mkdir o; chown 65534 o", OTHERS.format("o"), "rm -r o", "/o/.."),
+    # A root link through another user's directory: they could swap what it leads to for a link to /etc.
+    untrusted("mkdir -p o/d; chown 65534 o; ln -s o/d link", OTHERS.format("o"), "rm -r o link", "/link/d"),
+    # Another user's link in a sticky directory, dangling: as if made there between a look and a mkdir.
+    untrusted("mkdir -m 1777 s; ln -s $PWD/x s/d; chown -h 65534 s/d", OTHERS.format("s/d"), "rm -r s", "/s/d/d"),
+    untrusted("ln -s $PWD/missing link", "@DIR@/link, on its path, leads nowhere; set USERCTL_BOARD_DIR to the"
+              " directory itself", "rm link", "/link"),  # nothing made where it points
+    fails(SHOW, sh=FORGED, err=FORGED_SHOWN),
+    fails(SHOW, sh="USERCTL_BOARD_DIR=. userctl show user_list",
+          err=REFUSED.format(".", "a relative path; give USERCTL_BOARD_DIR as an absolute path") + FAILED),
+    fails(SHOW, sh="USERCTL_BOARD_DIR=// userctl show user_list",
+          err=REFUSED.format("/", "the root directory" + OWN) + FAILED),
+    untrusted("chmod 1777 .", "shared by every user (sticky)" + OWN, "chmod 700 ."),  # never made private
+    fails(SHOW, sh="unset USERCTL_BOARD_DIR XDG_STATE_HOME HOME; userctl show user_list", uid=NOBODY,
+          err=NO_DIR + FAILED),
+    # What memory keeps of a password, whatever the environment's size moves the stack by: nothing at the exit,
+    # and at the question only the request's two fields (each line: the copies at the exit, then at the question).
+    c([], sh=CORES, status=0, out="0 2\n" * 11, not_under=("qemu", "memcheck", "sanitizers")),
+    # Installed set-user-ID root, it would take another user's environment: refused before it touches a file.
+    c(SHOW, sh=SET_UID, status=3, err=PRIVILEGED, not_under=("qemu", "memcheck")),  # these ignore the bit
+    fails(SHOW, sh="unset USERCTL_BOARD_DIR XDG_STATE_HOME; HOME=. userctl show user_list", uid=NOBODY,
+          err=NO_DIR + FAILED),
+    # The login is the controlling terminal's, whatever descriptors 0-2 are; not one a process only holds open.
+    ok(CE, "alice_123:4:0", tty=True, utmp=ANN, sh=HIDDEN, err="", events=[event(N, "10.1.2.3", "ann")]),
+    ok(add("operator"), "alice_123:2:0", tty="not controlling", stdin="y\r", out=Q + "y\r\n"),
+    ok(add("operator"), "alice_123:2:0", tty=True, utmp=GONE, **TYPED),
+    ok(add("operator"), "alice_123:2:0", tty=True, utmp=ENDED, **TYPED),
+    ok(add("operator"), "alice_123:2:0", tty=True, utmp=REUSED, **TYPED),  # an entry counts for its process's heirs
+    fails(CE, sh=victim(ATTACK), out="rc\n# rc\n", err=ATTACKED),
+    unrecorded("trace.log", "a symbolic link" + REMOVE, sh=victim("ln -s $v/rc trace.log"), out="rc\n# rc\n"),
+    # Only files of root's or the user's, with one link, that others may not write (nor read, the store's).
+    distrusted(SHOW, "users", "not a regular file" + REMOVE, setup=lambda d: os.mkfifo(d + "/users")),
+    distrusted(SHOW, "users", "a symbolic link" + REMOVE, setup=lambda d: os.symlink("x", d + "/users")),
+    distrusted(SHOW, "users", "owned by uid 65534" + REMOVE, users=TWO, setup=planted("users")),
+    distrusted(SHOW, "users", "readable by group or others" + CHMOD, users=TWO, sh=with_mode(640, "users")),
+    distrusted(SHOW, "board.conf", "writable by group or others" + CHMOD, conf="max_users = 5\n", sh=with_mode(602)),
+    c(SHOW, conf="max_users = 5\n", sh=with_mode(644), status=0, out=HEADER, trace=[SHOWN]),  # an editor's mode
+    # Whoever can open a file the board locks can hold its lock: those files are as private as the store.
+    distrusted(SHOW, "users.lock", "readable by group or others" + CHMOD, "cannot lock",
+               sh=": >users.lock; " + with_mode(644, "users.lock")),
+    unrecorded("trace.log", "readable by group or others" + CHMOD,
+               sh=": >trace.log; " + with_mode(644, "trace.log", CE)),
+    fails(SHOW, faults="list=fail", setup=planted("trace.log"),  # 2 lines lost, told once
+          err="board: @DIR@/trace.log: cannot write: owned by uid 65534" + REMOVE + "\n" + FAILED),
+    # No account stored without its record: the logs judged, room for both lines made sure of before.
+    unrecorded("event.log", "has 2 hard links" + REMOVE, traced=True, sh=TWIN),
+    unrecorded("event.log", "not a regular file" + REMOVE, traced=True,
+               setup=lambda d: os.mknod(d + "/event.log", 0o20600, os.makedev(1, 3))),  # as /dev/null
+    c(CE, sh=mounted("tmpfs -o size=64k,mode=700", "head -c 61440 /dev/zero >filler &&"),  # room for the store
+      status=0,
+      out=f"3\nevent.log\nfiller\ntrace.log\nusers.lock\n{NO_SPACE}\n{failed(CE)}\n", err=NO_SPACE + "\n" + ADD_FAILED),
+    c(CE, sh=mounted("ramfs -o mode=700"), status=0, out=f"0\nevent.log\ntrace.log\nusers\nusers.lock\n{done(CE)}\n",
+      err=ADDED),  # no block counts, no reservation
+    ok(CE, "alice_123:4:0", tty=True, sh=TOSTOP, out="User addition was completed.\r\n0\r\n", err="",
+       events=[event(N, "@TTY@")]),
+    c([], sh=UMASK, status=0, err=ADDED, out="700 .\n600 event.log\n600 trace.log\n600 users\n600 users.lock\n"),
+    # The store holds no more than the board reads back; a failed write names its file.
+    c(CE, users=big, status=46, err=FULL,
+      trace=[STORE + ": one more account would pass the 33554432 bytes a store may hold", failed(CE)]),
+    fails(CE, STORE + ".tmp: cannot write: File too large", failed(CE), users=SEVEN_KB,
+          sh=f"ulimit -f 10; userctl {CE}"),
+    fails(CE, f"board: login lookup failed: no login name for uid {NOBODY}",
+          f"Command failed. [{masked(CE)} (UtmpUtil::getUserInfo()) failed.)] (detail=0, action=0)", uid=NOBODY),
+    fails(CE, STORE + ".lock: cannot lock: Permission denied", failed(CE), uid=65534, sh=READ_ONLY,
+          setup=planted("trace.log")),
+    c(add("ce"), sh=UNWRITABLE, status=0, out="0\ny\nleft\n"),
+    ok(add("operator"), "alice_123:2:0", sh=FULL_PIPE, out=Q),
+]
 
-CASES = {
-    "select": [
-        c([], status=1),
-        c("ADD user", status=1, err=UNSUPPORTED.format("ADD")),
-        c("add", status=1, err=UNSUPPORTED.format("")),
-        c("add users", status=1, err=UNSUPPORTED.format("users")),
-        c("show user", status=1, err=UNSUPPORTED.format("user")),
-        # The word echoed escaped, as the logs escape it: it drives no terminal.
-        c(["x\x1b]2;t\x07\x1b[2J\r\x9b"], status=1, err=UNSUPPORTED.format("x\\x1b]2;t\\x07\\x1b[2J\\r\\xc2\\x9b")),
-        refused("show user_list extra", faults="list=throw"),  # and sends nothing
-    ],
-    "add": [
-        ok(add("admin", "quiet"), "alice_123:1:0"),
-        ok(add("user", "quiet", name="aaaaaaaa", pw="pppppppp"), "aaaaaaaa:3:0"),
-        ok(add("partition_operator", "1,0", "quiet", name=N32, pw=P32), f"{N32}:5:3", partitions="#0,#1"),
-        part("all", 8, 255, "#0,#1,#2,#3,#4,#5,#6,#7"),
-        part("0-1,3", 8, 11, "#0,#1,#3"),
-        part("3,1,1,0", 4, 11, "#0,#1,#3"),
-        part("0-3", 4, 15, "#0,#1,#2,#3"),
-        part("2-2", 4, 4, "#2"),
-        part("010", 16, 1024, "#10"),  # decimal, whatever its leading zeros
-        part("31", 32, 2147483648, "#31"),
-        part("4", 8),  # only the digits 0 to 3
-        part("1", 1),
-        part("0-10", 10),
-        part("ALL"),
-        part("all,1"),
-        part(""),
-        part("2-1"),
-        part("0-1-2"),
-        part(",1"),
-        part("-0"),
-        part("1,"),
-        part("0-"),
-        part("1,,2"),
-        part("0--0"),
-        part("1,-0"),
-        part("0-,2"),
-        refused(add("partition_operator", "0," * 100), PART.format("0," * 64)),
-        refused(add("partition_operator", "quiet"), PART.format("quiet")),
-        refused("add user alice_123 Secret#12 Secret#12", ADD + "This command need parameters at least 4 ."),
-        refused("add user alice_123", ADD + "This command need parameters at least 4 ."),
-        refused(add("admin", name="abcdefg"), CLI + "Username is too short. [abcdefg] "),
-        refused(add("admin", name="a" * 33), CLI + "Username is too long. [aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa] "),
-        refused(add("admin", name="b" * 200), CLI + "Username is too long. [" + "b" * 128 + "] "),
-        refused(add("admin", name="1alice_23"), BAD_TOP.format("1alice_23")),
-        refused(add("admin", name="_alice_12"), BAD_TOP.format("_alice_12")),
-        refused(add("admin", name="alice\x1b[1m\x7f"), BAD_NAME.format("alice\\x1b[1m\\x7f")),  # no terminal driven
-        refused(add("admin", name="alice_12\nforged"), BAD_NAME.format("alice_12\\nforged")),
-        refused(add("admin", name="alice\\123"), BAD_NAME.format("alice\\\\123")),
-        # Bytes that are not UTF-8 (CSI of an 8-bit terminal, overlong forms, surrogates) and the bidirectional controls
-        # are escaped; UTF-8 letters stay readable.
-        refused(add("admin", name="alice\udc9b123"), BAD_NAME.format("alice\\x9b123")),
-        refused(add("admin", name="\udcc0\udcaf\udced\udca0\udc80abc"), BAD_TOP.format("\\xc0\\xaf\\xed\\xa0\\x80abc")),
-        refused(add("admin", name="alice\u202e321"), BAD_NAME.format("alice\\xe2\\x80\\xae321")),
-        refused(add("admin", name="alic\u00e9_123"), BAD_NAME.format("alic\u00e9_123")),
-        refused(add("admin", pw="Secr#12"), CLI + "Password is too short."),
-        refused(add("admin", pw="S" * 33), CLI + "Password is too long."),
-        refused(add("admin", pw="Secret 12"), CLI + "Invalid character is included in Password."),
-        refused(add("admin", pw="Secret\t12"), CLI + "Invalid character is included in Password."),
-        refused(add("admin", pw="Secret\x0112"), CLI + "Invalid character is included in Password."),
-        refused(add("admin", pw="Secr\u00e9t12"), CLI + "Invalid character is included in Password."),
-        refused(add("admin", again="Secr#12"), CLI + "Password is too short."),
-        refused(add("admin", again="secret#12"), ADD + "The specified password is invalid."),
-        refused(add("Admin"), CLI + "privilege [Admin] is not supported."),
-        refused(add("x" * 5000), CLI + "privilege [" + "x" * 128 + "] is not supported."),
-        refused(add("partition_operator"), ADD + "This command need [partition] parameter at Partition Operator."),
-        refused(add("admin", "quiet", "quiet"), ADD + "Needless parameters are specified."),
-        refused(add("admin", "Quiet")),
-        refused(add("admin", "0-1")),  # partitions for an admin
-    ],
-    "ask": [
-        # Declined: nothing sent (a request would fail loudly).
-        c(add("operator"), stdin="N\n", faults="add=throw", status=0, out=Q),
-        c(add("operator"), stdin="n\n", faults="add=throw", status=0, out=Q),
-        c(add("operator"), stdin="y", faults="add=throw", status=0, out=Q),  # no line feed
-        c(add("operator"), stdin="y\r\n", faults="add=throw", status=0, out=Q * 2),
-        ok(add("operator"), "alice_123:2:0", stdin="yes\n\n y\nYY\nY \n\ty\nY\n", out=Q * 7),
-        ok(add("operator"), "alice_123:2:0", sh=BATCH, stdin="n\ny\n", out=CAROL_Q + Q),
-        # "- -": the passwords read, never on the command line. At a terminal: prompted, not echoed (but the line feed).
-        ok(DASHES, "alice_123:1:0", tty=True, stdin=[P + "\r", P + "\r", "y\r"], out="\r\n\r\n" + Q + "y\r\n",
-           err=PROMPTS + ADDED, events=AT_TTY),
-        c(DASHES, tty=True, stdin=[SIGTERM], status=-SIGTERM, err="Password: "),  # echo back on, then ended by it
-        # From a pipe: a line each, then the reply; a last line may lack its line feed.
-        ok(DASHES + " quiet", "alice_123:1:0", stdin=f"{P}\n{P}\n"),
-        ok(DASHES, "alice_123:1:0", stdin=f"{P}\n{P}\ny\n", out=Q),
-        ok(DASHES + " quiet", "alice_123:1:0", stdin=f"{P}\n{P}"),
-        # A line is judged as a word is: every byte of it, the end of input an empty one.
-        refused(DASHES + " quiet", ADD + "The specified password is invalid.", stdin=f"{P}\nSecret#13\n"),
-        refused(DASHES + " quiet", CLI + "Password is too short.", stdin=f"{P}\n"),
-        refused(DASHES + " quiet", CLI + "Password is too short.", stdin=""),
-        refused(DASHES + " quiet", CLI + "Invalid character is included in Password.", stdin=f"{P}\r\n{P}\n"),
-        refused(DASHES + " quiet", CLI + "Invalid character is included in Password.", stdin="Secr\0t#12\n"),
-        # A line too long is read to its end, and no further; nothing is read for a refused name.
-        c([], sh=TOO_LONG, status=0, out="next\n", err=INVALID, trace=[CLI + "Password is too long."]),
-        c([], sh=NAME_FIRST, status=0, out="20\n", err=INVALID, trace=[BAD_TOP.format("1alice_23")]),
-        refused(add("admin", pw="-", again=P), CLI + "Password is too short."),  # a single "-" is a word
-    ],
-    "service": [
-        c(CE, users=TWO, status=47, err="Same name already exists. User addition failed.\n", trace=[failed(CE)]),
-        c(CAROL, conf="max_users = 1\n", users="bob_12345:3:0:!\n", status=46, err=FULL, trace=[failed(CAROL)]),
-        ok(CAROL, "alice_123:1:0", "bob_12345:3:0", "carol_123:3:0", conf="max_users = 3\n", users=TWO),
-        ok(CE, "alice_123:4:0", "carol_123:3:0", sh=SAME_PW, err=ADDED * 2, trace=BOTH_DONE, events=BOTH_EVENTS),
-        fails(CE, "board: add-user request refused with 5 (injected fault)", failed(CE), faults="add=5"),
-        fails(CE, failed(CE, 20019, 1537), faults="add=throw"),
-        fails(CE, TOKEN.format("nonsense"), failed(CE, 20019, 1537), faults="nonsense"),
-        fails(CE, TOKEN.format("add=6"), failed(CE, 20019, 1537), faults="add=5,add=6"),
-        fails(add("ce"), "board: login lookup failed (injected fault)", no_login(add("ce")), faults=" add=5 , login "),
-        c(add("partition_operator", "0"), conf="partitions = 99\n", status=3, err=THROWN + "\n", trace=[COUNT, THROWN]),
-    ],
-    "together": [
-        together("conc_user$i", 20, "", "     20 0\n20\n20\n20\n"),
-        together("full_user$i", 20, "max_users = 8\n", "      8 0\n     12 46\n8\n8\n20\n"),
-        together("same_name", 8, "", "      1 0\n      7 47\n1\n1\n8\n"),
-    ],
-    "show": [
-        c(SHOW, users=ORDER, status=0, out=HEADER + ORDER_SHOWN, trace=[SHOWN]),  # the store's order
-        listed("operator1:2:0:$y$~", "operator1                        Operator           "),
-        listed("ce_account:4:0:!", "ce_account                       CE                 "),
-        listed("part_op_a:5:11:!", "part_op_a                        Partition Operator #0,#1,#3"),
-        listed("part_op_c:5:4294967295:!", "part_op_c                        Partition Operator #0,#1,#2,#3"),
-        listed("n" * 36 + ":1:0:!", "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn Admin              "),
-        listed("wide_oper:5:2147483649:!", "wide_oper                        Partition Operator #0,#31", conf=WIDE),
-        c(SHOW, users=MANY, status=0, out=HEADER + MANY_SHOWN, trace=[SHOWN]),
-        fails(SHOW, STORE + ": 65536 accounts are more than a list can carry", LIST_FAILED, users=MORE),
-        fails(SHOW, "board: user list refused (injected fault)", LIST_FAILED, users=TWO, faults="list=fail"),
-        fails(SHOW, SHOW_THROWN, users=TWO, faults="list=throw"),
-        fails(SHOW, "board: user list reply refused by its receiver", LIST_FAILED, users=TWO, faults="list=corrupt"),
-        fails(SHOW, failed(SHOW), users=TWO, sh="userctl show user_list >/dev/full"),
-    ],
-    "board": [
-        bad_conf("partitions 8\n", ':1: expected "key = value"'),
-        bad_conf("max_users = 5\n# x\nmax_users = 5\n", ":3: max_users given twice"),
-        bad_conf("partitions = 4\npartitions = 4\n", ":2: partitions given twice"),
-        fails(SHOW, COUNT, SHOW_THROWN, conf="partitions = 33\n"),
-        bad_conf("max_users=65536\n", ":1: max_users must be a number from 1 to 65535"),
-        bad_conf("colour = red\n", ":1: unknown setting"),
-        bad_conf("#" * 65537, ": cannot read: File too large"),
-        fails(SHOW, TOKEN.format("add=2147483648"), SHOW_THROWN, faults="add=2147483648"),
-        fails(SHOW, TOKEN.format("add=0"), SHOW_THROWN, faults="add=0"),  # no refusal, and no account
-        bad_store(CAROL, "alice_123:1:0:!\nbob_12345:3:0:$y$j9T$half", ":2: truncated line"),
-        bad_store(SHOW, "n" * 37 + ":1:0:!\n", ":1: name too long"),
-        bad_store(SHOW, "alice_123:x:0:!\n", ":1: privilege is not a decimal number"),
-        bad_store(SHOW, "alice_123:6:0:!\n", ":1: unknown privilege"),
-        bad_store(SHOW, "alice_123:0:0:!\n", ":1: unknown privilege"),
-        bad_store(SHOW, "alice_123:1:0:\n", ":1: bad verifier"),
-        bad_store(SHOW, "alice_123:1:0:$y$\x01\n", ":1: bad verifier"),
-        fails(SHOW, STORE + ": cannot read: File too large", LIST_FAILED, users="", setup=past_limit),
-        bad_store(SHOW, "alice_123:1:0:!:x\n", ":1: too many fields"),
-        bad_store(SHOW, "alice_123:5:18446744073709551617:!\n", ":1: partition mask is not a 32-bit decimal number"),
-        bad_store(SHOW, "alice_123:5::!\n", ":1: partition mask is not a 32-bit decimal number"),
-        bad_store(CAROL, TWO + "alice_123:1:0:!\n", ":3: repeated name"),
-        distrusted(CE, "users.lock", "not a regular file" + REMOVE, "cannot lock", sh="mkdir users.lock; " + RUN_CE),
-        c([], sh=XDG, status=0, out=XDG_SEEN),  # the state directory from XDG_STATE_HOME, else HOME
-        ok(CE, "alice_123:4:0", sh=RUN_CE + " <&-"),  # standard input closed
-    ],
-    "locks": [
-        # The wait for the store: cancelled by a signal that would end the command (not by an ignored one), bounded.
-        c(CE, sh=WAIT_TERM, status=0, out="143\n", err=ADD_FAILED, trace=[CANCELLED, failed(CE)]),
-        ok(CE, "alice_123:4:0", sh=signalled("users.lock", "HUP", WAITING, "nohup"), out="0\n"),
-        # Once the store's lock is taken, a signal ends the add only when its outcome is recorded.
-        ok(CE, "alice_123:4:0", sh=window("kill -TERM $!"), out="143\n"),
-        ok(CE, "alice_123:4:0", sh=window("kill -HUP $!"), out="129\n"),
-        ok(CE, "alice_123:4:0", sh=window("kill -INT $!", "INT"), out="130\n"),
-        fails(CE, BUSY, failed(CE), conf="lock_wait = 1\n", sh=HELD, err=BUSY + "\n" + ADD_FAILED),
-        c(SHOW, conf="lock_wait = 1\n", sh=LOG_HELD, status=0, out=HEADER, err=LOG_BUSY),  # and a log's, its line lost
-        # An add takes the logs' locks, after the store's, before it changes anything: one held is a busy board.
-        fails(CE, EVENT_BUSY, failed(CE), conf="lock_wait = 1\n", sh=EVENT_HELD, err=EVENT_BUSY + "\n" + ADD_FAILED),
-    ],
-    "record": [
-        # An add and its record are one: a line of its record that cannot be written undoes it, the store as it was.
-        c(CE, users=BOB, sh=injected("-P $PWD/trace.log -e inject=write:error=EIO"), status=3, err=EIO + ADD_FAILED),
-        c(CE, sh=window("prlimit --pid $! --fsize=10"), status=0, out="3\n", err=FSIZE + ADD_FAILED),
-        c(CE, users=BOB, sh=injected(UNDO_FAILS), status=3, err=NOT_UNDONE, trace=SYNC_FAILED, events=[event(N)],
-          store=["bob_12345:3:0", "alice_123:4:0"]),
-        # Once the store has changed, nothing ends the add before its record: no signal, no new link to a log.
-        ok(CE, "alice_123:4:0", sh=window("kill -BUS $!"), out="135\n", not_under="sanitizers"),
-        ok(CE, "alice_123:4:0", sh=window("kill -32 $!"), out="160\n", not_under="qemu"),
-        ok(CE, "alice_123:4:0", sh=window("ln event.log ../linked-$$") + "; rm ../linked-$$", out="0\n"),
-        # Nor waits on a file: the stamps read no time zone; nor on a terminal: the console is told once it is recorded.
-        ok(CE, "alice_123:4:0", tty=True, sh=STOPPED, out="137\r\n", err="", events=AT_TTY),
-        ok(CE, "alice_123:4:0", sh=f"mkfifo tz; TZ=$PWD/tz timeout 20 {INSIDE}; s=$?; rm tz; exit $s"),
-    ],
-    "hostile": [
-        # A console or log that cannot be written fails that write alone; a log line is whole or absent.
-        ok(CE, "alice_123:4:0", sh=DEAD + RUN_CE + " 2>&5", err=""),
-        ok(CE, "alice_123:4:0", sh=BIG_LOG, out=done(CE) + "\n", trace=[]),  # trace.log past 2 GiB
-        unrecorded("trace.log", NO_ROOM, *["x" * 13] * 100, sh=FILL),
-        # Not dumpable: no core file, no memory readable by its own user. A non-blocking input waited on.
-        c(add("operator"), tty=True, uid=65534, stdin=SIGQUIT, status=-SIGQUIT, out=Q),
-        ok(add("operator"), "alice_123:2:0", tty="nonblocking", **TYPED),
-        # Only a state directory of the user's own that no one else can write or read, reached through directories
-        # and links of root's or the user's, each judged as opened; only regular files in it, no link followed there.
-        untrusted("chmod 720 .", "writable by group or others; chmod 700 it", "chmod 700 ."),
-        untrusted("chmod 704 .", "readable by group or others; chmod 700 it", "chmod 700 ."),
-        used("//"),
-        used("/."),
-        used("/../${PWD##*/}"),
-        used("/link", "ln -s . link", "rm link"),
-        used("/l1", "ln -s . l40; for i in $(seq 39); do ln -s l$((i + 1)) l$i; done", "rm l*"),  # 40 links, the most
-        fails(SHOW, sh=CANNOT_MAKE, uid=65534, err=NOT_MADE),
-        untrusted("ln -s . link; chown -h 65534 link", OTHERS.format("link"), "rm link", "/link/"),
-        untrusted("mkdir o; chown 65534 o", OTHERS.format("o"), "rm -r o", "/o/d"),
-        untrusted("mkdir o; chown 65534 o", OTHERS.format("o"), "rm -r o", "/o/.."),
-        # A root link through another user's directory: they could swap what it leads to for a link to /etc.
-        untrusted("mkdir -p o/d; chown 65534 o; ln -s o/d link", OTHERS.format("o"), "rm -r o link", "/link/d"),
-        # Another user's link in a sticky directory, dangling: as if made there between a look and a mkdir.
-        untrusted("mkdir -m 1777 s; ln -s $PWD/x s/d; chown -h 65534 s/d", OTHERS.format("s/d"), "rm -r s", "/s/d/d"),
-        untrusted("ln -s $PWD/missing link", NOWHERE_LINK, "rm link", "/link"),  # nothing made where it points
-        fails(SHOW, sh=FORGED, err=FORGED_SHOWN),
-        fails(SHOW, sh="USERCTL_BOARD_DIR=. userctl show user_list", err=RELATIVE + FAILED),
-        fails(SHOW, sh="USERCTL_BOARD_DIR=// userctl show user_list", err=ROOT_DIR),
-        untrusted("chmod 1777 .", "shared by every user (sticky)" + OWN, "chmod 700 ."),  # never made private
-        fails(SHOW, sh=NOWHERE, uid=NOBODY, err=NO_DIR + FAILED),
-        # What memory keeps of a password, whatever the environment's size moves the stack by: nothing at the exit,
-        # and at the question only the request's two fields (each line: the copies at the exit, then at the question).
-        c([], sh=CORES, status=0, out="0 2\n" * 11, not_under=("qemu", "memcheck", "sanitizers")),
-        # Installed set-user-ID root, it would take another user's environment: refused before it touches a file.
-        c(SHOW, sh=SET_UID, status=3, err=PRIVILEGED, not_under=("qemu", "memcheck")),  # these ignore the bit
-        fails(SHOW, sh=RELATIVE_HOME, uid=NOBODY, err=NO_DIR + FAILED),
-        # The login is the controlling terminal's, whatever descriptors 0-2 are; not one a process only holds open.
-        ok(CE, "alice_123:4:0", tty=True, utmp=ANN, sh=HIDDEN, err="", events=[event(N, "10.1.2.3", "ann")]),
-        ok(add("operator"), "alice_123:2:0", tty="not controlling", stdin="y\r", out=Q + "y\r\n"),
-        ok(add("operator"), "alice_123:2:0", tty=True, utmp=GONE, **TYPED),
-        ok(add("operator"), "alice_123:2:0", tty=True, utmp=ENDED, **TYPED),
-        ok(add("operator"), "alice_123:2:0", tty=True, utmp=REUSED, **TYPED),  # an entry counts for its process's heirs
-        fails(CE, sh=victim(ATTACK), out="rc\n# rc\n", err=ATTACKED),
-        unrecorded("trace.log", "a symbolic link" + REMOVE, sh=victim("ln -s $v/rc trace.log"), out="rc\n# rc\n"),
-        # Only files of root's or the user's, with one link, that others may not write (nor read, the store's).
-        distrusted(SHOW, "users", "not a regular file" + REMOVE, setup=lambda d: os.mkfifo(d + "/users")),
-        distrusted(SHOW, "users", "a symbolic link" + REMOVE, setup=lambda d: os.symlink("x", d + "/users")),
-        distrusted(SHOW, "users", "owned by uid 65534" + REMOVE, users=TWO, setup=planted("users")),
-        distrusted(SHOW, "users", "readable by group or others" + CHMOD, users=TWO, sh=with_mode(640, "users")),
-        distrusted(SHOW, "board.conf", "writable by group or others" + CHMOD, conf=FIVE, sh=with_mode(602)),
-        c(SHOW, conf=FIVE, sh=with_mode(644), status=0, out=HEADER, trace=[SHOWN]),  # an editor's mode
-        # Whoever can open a file the board locks can hold its lock: those files are as private as the store.
-        distrusted(SHOW, "users.lock", OTHERS_READ, "cannot lock", sh=": >users.lock; " + with_mode(644, "users.lock")),
-        unrecorded("trace.log", OTHERS_READ, sh=": >trace.log; " + with_mode(644, "trace.log", CE)),
-        fails(SHOW, faults="list=fail", setup=planted("trace.log"), err=NOT_TRACED + FAILED),  # 2 lines lost, told once
-        # No account stored without its record: the logs judged, room for both lines made sure of before.
-        unrecorded("event.log", "has 2 hard links" + REMOVE, traced=True, sh=TWIN),
-        unrecorded("event.log", "not a regular file" + REMOVE, traced=True, setup=NULL),
-        c(CE, sh=FULL_FS, status=0, out=FULL_FS_LEFT, err=NO_SPACE + "\n" + ADD_FAILED),
-        c(CE, sh=RAMFS, status=0, out=RAMFS_LEFT, err=ADDED),
-        ok(CE, "alice_123:4:0", tty=True, sh=TOSTOP, out=TTY_ADDED, err="", events=AT_TTY),
-        c([], sh=UMASK, status=0, err=ADDED, out="700 .\n600 event.log\n600 trace.log\n600 users\n600 users.lock\n"),
-        # The store holds no more than the board reads back; a failed write names its file.
-        c(CE, users=big, status=46, err=FULL, trace=[TOO_BIG, failed(CE)]),
-        fails(CE, STORE + ".tmp: cannot write: File too large", failed(CE), users=SEVEN_KB, sh=LIMITED),
-        fails(CE, f"board: login lookup failed: no login name for uid {NOBODY}", no_login(CE), uid=NOBODY),
-        fails(CE, STORE + ".lock: cannot lock: Permission denied", failed(CE), uid=65534, sh=READ_ONLY, setup=OWN_LOG),
-        c(add("ce"), sh=UNWRITABLE, status=0, out="0\ny\nleft\n"),
-        ok(add("operator"), "alice_123:2:0", sh=FULL_PIPE, out=Q),
-    ],
-}
+CASES = {"select": SELECT, "add": ADD_ROWS, "ask": ASK, "service": SERVICE, "together": TOGETHER, "show": SHOW_ROWS,
+         "board": BOARD, "locks": LOCKS, "record": RECORD, "hostile": HOSTILE}
