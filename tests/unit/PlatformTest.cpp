@@ -150,6 +150,7 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
         {0x020100EB, 212, 0, 36, 0, refused + "an empty name or one with a byte outside printable ASCII or ':'"},
         {0x020100EB, 212, 35, 1, 'x', refused + "a text field not padded with NUL bytes"},
         {0x020100EB, 212, 0, 36, 'x', refused + "a text field not padded with NUL bytes"},
+        {0x020100EB, 212, 144, 1, 0, refused + "an entry flag other than 1"},
         {0x020100EB, 212, 207, 1, 1, refused + "reserved bytes that are not zero"},
         {0x020100EB, 212, 143, 1, 6, refused + "an unknown privilege"},
         {0x020100EB, 212, 211, 1, 0x13, refused + "a partition outside the machine"},
