@@ -19,19 +19,23 @@ void consume(int* count, char*** vector) {
 
 const char* currentWord(const int* count, char** const* vector) { return *count > 0 ? (*vector)[0] : nullptr; }
 
+// The length of a UTF-8 sequence by its lead byte; 0 for a byte that leads
+// none (a continuation byte, the lead of an overlong form or of a code point
+// past U+10FFFF).
+std::size_t leadLength(unsigned char lead) {
+    if (lead < 0x80) return 1;
+    if (lead < 0xC2) return 0;
+    if (lead < 0xE0) return 2;
+    if (lead < 0xF0) return 3;
+    return lead < 0xF5 ? 4 : 0;
+}
+
 // The code point of the UTF-8 sequence that text starts with, and its
-// length; 0 for a byte that begins none (an overlong form, a surrogate and a
-// code point past U+10FFFF begin none).
+// length; 0 for one that is not UTF-8 (overlong, a surrogate, past U+10FFFF).
 std::size_t utf8Length(std::string_view text, char32_t& point) {
-    const auto lead = static_cast<unsigned char>(text[0]);
-    const std::size_t length = lead < 0x80   ? 1
-                               : lead < 0xC2 ? 0
-                               : lead < 0xE0 ? 2
-                               : lead < 0xF0 ? 3
-                               : lead < 0xF5 ? 4
-                                             : 0;
+    const std::size_t length = leadLength(static_cast<unsigned char>(text[0]));
     if (length == 0 || length > text.size()) return 0;
-    point = length == 1 ? lead : lead & (0x7Fu >> length);
+    point = static_cast<unsigned char>(text[0]) & (length == 1 ? 0x7Fu : 0x3Fu >> (length - 1));
     for (const char c : text.substr(1, length - 1)) {
         if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) return 0;
         point = point << 6 | (static_cast<unsigned char>(c) & 0x3Fu);

@@ -32,26 +32,40 @@ void appendHex(std::string& line, unsigned char byte) {
     line += hex;
 }
 
-// The length of the UTF-8 sequence text starts with, its code point in
-// point; 0 when it is none, as an overlong form, a surrogate or a code point
-// past U+10FFFF are not.
-std::size_t utf8Length(std::string_view text, char32_t& point) {
+// The well-formed UTF-8 sequences, as the Unicode standard tables them: the
+// range of the lead byte, the range the second byte must be in (any later
+// one is 0x80 to 0xBF), and the length. An overlong form, a surrogate and a
+// code point past U+10FFFF match none of them.
+struct WellFormed {
+    unsigned char leadFrom, leadTo, secondFrom, secondTo;
+    std::size_t length;
+};
+constexpr WellFormed wellFormed[] = {
+    {0x00, 0x7F, 0x00, 0x00, 1}, {0xC2, 0xDF, 0x80, 0xBF, 2}, {0xE0, 0xE0, 0xA0, 0xBF, 3},
+    {0xE1, 0xEC, 0x80, 0xBF, 3}, {0xED, 0xED, 0x80, 0x9F, 3}, {0xEE, 0xEF, 0x80, 0xBF, 3},
+    {0xF0, 0xF0, 0x90, 0xBF, 4}, {0xF1, 0xF3, 0x80, 0xBF, 4}, {0xF4, 0xF4, 0x80, 0x8F, 4},
+};
+
+// The length of the well-formed sequence text starts with, its code point in
+// point; 0 when it starts with none.
+std::size_t sequence(std::string_view text, char32_t& point) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(0);
-    const std::size_t length = lead < 0x80   ? 1
-                               : lead < 0xC2 ? 0
-                               : lead < 0xE0 ? 2
-                               : lead < 0xF0 ? 3
-                               : lead < 0xF5 ? 4
-                                             : 0;
-    if (length == 0 || length > text.size()) return 0;
-    point = length == 1 ? lead : lead & (0x7Fu >> length);
-    for (std::size_t i = 1; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80) return 0;
-        point = point << 6 | (byte(i) & 0x3Fu);
+    const auto within = [](unsigned char value, unsigned char from, unsigned char to) {
+        return value >= from && value <= to;
+    };
+    for (const WellFormed& form : wellFormed) {
+        if (!within(byte(0), form.leadFrom, form.leadTo)) continue;
+        if (text.size() < form.length || (form.length > 1 && !within(byte(1), form.secondFrom, form.secondTo))) {
+            return 0;
+        }
+        point = form.length == 1 ? byte(0) : byte(0) & (0x3Fu >> (form.length - 1));
+        for (std::size_t i = 1; i < form.length; ++i) {
+            if (!within(byte(i), i == 1 ? form.secondFrom : 0x80, i == 1 ? form.secondTo : 0xBF)) return 0;
+            point = point << 6 | (byte(i) & 0x3Fu);
+        }
+        return form.length;
     }
-    constexpr char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
-    return point < shortest[length] || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF ? 0 : length;
+    return 0;
 }
 
 // What drives a terminal or reorders what a reader sees: the C0 and C1
@@ -77,7 +91,7 @@ const char* named(char32_t point) {
 void appendEscaped(std::string& line, std::string_view text) {
     while (!text.empty()) {
         char32_t point = 0;
-        const std::size_t length = utf8Length(text, point), taken = std::max<std::size_t>(length, 1);
+        const std::size_t length = sequence(text, point), taken = std::max<std::size_t>(length, 1);
         if (length == 1 && named(point)) {
             line += named(point);
         } else if (length == 0 || hidden(point)) {
