@@ -73,6 +73,13 @@ def event(account, origin="console", login=LOGIN):
     return f"1\t{login}\t{origin}\t0xFF\tUser account {account}: Add"
 
 
+def no_login(words):
+    return f"Command failed. [{masked(words)} (UtmpUtil::getUserInfo()) failed.)] (detail=0, action=0)"
+
+
+AT_TTY = [event(N, "@TTY@")]  # an add at the terminal, as its event names it
+
+
 # Rows of a kind.
 def add(*rest, name=N, pw=P, again=None):
     # The words of an add of name with password pw (and again, when it differs), then rest.
@@ -184,6 +191,8 @@ ADD_ROWS = [
 BATCH = "userctl add user carol_123 Secret#12 Secret#12 user; userctl add user alice_123 Secret#12 Secret#12 operator"
 CAROL_Q, PROMPTS = "Are you sure you want to add carol_123 ? [Y/N]: ", "Password: Retype password: "
 DASHES = "add user alice_123 - - admin"
+TYPED_TWICE = [P + "\r", P + "\r", "y\r"]  # the password twice, then y, each with Enter
+UNECHOED = "\r\n\r\n" + Q + "y\r\n"  # the terminal shows the passwords' line feeds, then the question and its reply
 TOO_LONG = "printf '%s\\nnext\\n' $(printf %040d 0) | { userctl add user alice_123 - - admin; cat; }"
 NAME_FIRST = "printf 'Secret#12\\nSecret#12\\n' | { userctl add user 1alice_23 - - admin; wc -c; }"
 ASK = [
@@ -195,8 +204,7 @@ ASK = [
     ok(add("operator"), "alice_123:2:0", stdin="yes\n\n y\nYY\nY \n\ty\nY\n", out=Q * 7),
     ok(add("operator"), "alice_123:2:0", sh=BATCH, stdin="n\ny\n", out=CAROL_Q + Q),
     # "- -": the passwords read, never on the command line. At a terminal: prompted, not echoed (but the line feed).
-    ok(DASHES, "alice_123:1:0", tty=True, stdin=[P + "\r", P + "\r", "y\r"], out="\r\n\r\n" + Q + "y\r\n",
-       err=PROMPTS + ADDED, events=[event(N, "@TTY@")]),
+    ok(DASHES, "alice_123:1:0", tty=True, stdin=TYPED_TWICE, out=UNECHOED, err=PROMPTS + ADDED, events=AT_TTY),
     c(DASHES, tty=True, stdin=[SIGTERM], status=-SIGTERM, err="Password: "),  # echo back on, then ended by it
     # From a pipe: a line each, then the reply; a last line may lack its line feed.
     ok(DASHES + " quiet", "alice_123:1:0", stdin=f"{P}\n{P}\n"),
@@ -220,20 +228,18 @@ HUNDRED = "".join(f"user_{i:04d}:3:0:!\n" for i in range(100))
 # Two accounts, one password: two verifiers.
 SAME_PW = ("userctl add user alice_123 Secret#12 Secret#12 ce quiet;"
            " userctl add user carol_123 Secret#12 Secret#12 user quiet")
+BOTH_DONE, BOTH_EVENTS = [done(CE), done(CAROL)], [event(N), event("carol_123")]
 SERVICE = [
     c(CE, users=TWO, status=47, err="Same name already exists. User addition failed.\n", trace=[failed(CE)]),
     c(CAROL, conf="max_users = 1\n", users="bob_12345:3:0:!\n", status=46, err=FULL, trace=[failed(CAROL)]),
     ok(CAROL, "alice_123:1:0", "bob_12345:3:0", "carol_123:3:0", conf="max_users = 3\n", users=TWO),
     c(CAROL, users=HUNDRED, status=46, err=FULL, trace=[failed(CAROL)]),  # 100 accounts, the default most
-    ok(CE, "alice_123:4:0", "carol_123:3:0", sh=SAME_PW, err=ADDED * 2, trace=[done(CE), done(CAROL)],
-       events=[event(N), event("carol_123")]),
+    ok(CE, "alice_123:4:0", "carol_123:3:0", sh=SAME_PW, err=ADDED * 2, trace=BOTH_DONE, events=BOTH_EVENTS),
     fails(CE, "board: add-user request refused with 5 (injected fault)", failed(CE), faults="add=5"),
     fails(CE, failed(CE, 20019, 1537), faults="add=throw"),
     fails(CE, TOKEN.format("nonsense"), failed(CE, 20019, 1537), faults="nonsense"),
     fails(CE, TOKEN.format("add=6"), failed(CE, 20019, 1537), faults="add=5,add=6"),
-    fails(add("ce"), "board: login lookup failed (injected fault)",
-          f"Command failed. [{masked(add('ce'))} (UtmpUtil::getUserInfo()) failed.)] (detail=0, action=0)",
-          faults=" add=5 , login "),
+    fails(add("ce"), "board: login lookup failed (injected fault)", no_login(add("ce")), faults=" add=5 , login "),
     c(add("partition_operator", "0"), conf="partitions = 99\n", status=3, err=THROWN + "\n", trace=[COUNT, THROWN]),
     # A board may report more partitions than a mask holds: the words name 32 at most.
     refused(add("partition_operator", "33", "quiet"), PART.format("33"), faults="partitions=40"),
@@ -269,6 +275,7 @@ ORDER_SHOWN = ("zeta_user                        User               \n"
 # Each setting at its most; comments, blanks and CR ignored.
 WIDE = "# a bigger machine\n partitions=32 # all\n\n\tmax_users = 65535\r\nlock_wait=3600"
 MANY = "".join(f"user_{i:05d}:3:0:!\n" for i in range(65535))
+MORE = MANY + "user_65535:3:0:!\n"
 MANY_SHOWN = "".join(f"user_{i:05d}                       User               \n" for i in range(65535))
 SHOW_ROWS = [
     c(SHOW, users=ORDER, status=0, out=HEADER + ORDER_SHOWN, trace=[SHOWN]),  # the store's order
@@ -279,8 +286,7 @@ SHOW_ROWS = [
     listed("n" * 36 + ":1:0:!", "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn Admin              "),
     listed("wide_oper:5:2147483649:!", "wide_oper                        Partition Operator #0,#31", conf=WIDE),
     c(SHOW, users=MANY, status=0, out=HEADER + MANY_SHOWN, trace=[SHOWN]),
-    fails(SHOW, STORE + ": 65536 accounts are more than a list can carry", LIST_FAILED,
-          users=MANY + "user_65535:3:0:!\n"),
+    fails(SHOW, STORE + ": 65536 accounts are more than a list can carry", LIST_FAILED, users=MORE),
     fails(SHOW, "board: user list refused (injected fault)", LIST_FAILED, users=TWO, faults="list=fail"),
     fails(SHOW, SHOW_THROWN, users=TWO, faults="list=throw"),
     fails(SHOW, "board: user list reply refused by its receiver", LIST_FAILED, users=TWO, faults="list=corrupt"),
@@ -294,6 +300,10 @@ def bad_conf(conf, why):
 
 def bad_store(words, users, why):
     return fails(words, STORE + why, LIST_FAILED if words == SHOW else failed(words), users=users)
+
+
+def past_limit(board):
+    os.truncate(board + "/users", 33554433)  # a byte past what the board reads back, sparse: nothing written
 
 
 def distrusted(words, name, why, doing="cannot read", **columns):
@@ -327,8 +337,7 @@ BOARD = [
     bad_store(SHOW, "alice_123:0:0:!\n", ":1: unknown privilege"),
     bad_store(SHOW, "alice_123:1:0:\n", ":1: bad verifier"),
     bad_store(SHOW, "alice_123:1:0:$y$\x01\n", ":1: bad verifier"),
-    fails(SHOW, STORE + ": cannot read: File too large", LIST_FAILED, users="",  # a sparse byte past 32 MiB
-          setup=lambda d: os.truncate(d + "/users", 33554433)),
+    fails(SHOW, STORE + ": cannot read: File too large", LIST_FAILED, users="", setup=past_limit),
     bad_store(SHOW, "alice_123:1:0:!:x\n", ":1: too many fields"),
     bad_store(SHOW, "alice_123:5:18446744073709551617:!\n", ":1: partition mask is not a 32-bit decimal number"),
     bad_store(SHOW, "alice_123:5::!\n", ":1: partition mask is not a 32-bit decimal number"),
@@ -339,14 +348,17 @@ BOARD = [
 ]
 
 
-def signalled(lock, signal, ready, wrapper="", ends=False):
-    # The test holds lock's flock; the add of alice_123 (ce, quiet), started in the background with signal's default
-    # action (a background job ignores SIGINT), and with wrapper, is sent signal once ready (or once it has ended, not
-    # waited for ever); then the lock is released and the add's status shown. When the signal is to end the add, the
-    # lock is released only once it has: released at once, it could be taken before the add looked for the signal.
+def signalled(signal, wrapper="", ends=False):
+    # The test holds users.lock's flock; the add of alice_123 (ce, quiet), started in the background with signal's
+    # default action (a background job ignores SIGINT), and with wrapper, is sent signal once it waits for the lock (or
+    # once it has ended, not waited for ever); then the lock is released and the add's status shown. When the signal
+    # is to end the add, the lock is released only once it has: released at once, it could be taken before the add
+    # looked for the signal. The add waits for the lock on the descriptor the board opens read-write (the test's, on
+    # 3 until exec, is write-only).
     status, release = "wait $! 2>/dev/null; echo $?", "exec 3>&-"
-    return (f"umask 077; : >said; exec 3>>{lock}; flock 3; env --default-signal={signal} {wrapper} $LAUNCH"
-            f" \"$USERCTL_BIN\" {CE} 3>&- 2>said & until {ready} || ! kill -0 $!; do sleep 0.01; done;"
+    waiting = "ls -l /proc/$!/fd 2>/dev/null | grep -q 'rwx.*/users.lock$'"
+    return (f"umask 077; : >said; exec 3>>users.lock; flock 3; env --default-signal={signal} {wrapper} $LAUNCH"
+            f" \"$USERCTL_BIN\" {CE} 3>&- 2>said & until {waiting} || ! kill -0 $!; do sleep 0.01; done;"
             f" kill -{signal} $!; {'; '.join([status, release] if ends else [release, status])}; cat said >&2; rm said")
 
 
@@ -360,13 +372,14 @@ def window(action, default=""):
             f" {action}; wait $! 2>/dev/null; echo $?")
 
 
-# The add waits for the store's lock, which the board opens read-write (the test's, on 3 until exec, is write-only).
-WAITING = "ls -l /proc/$!/fd 2>/dev/null | grep -q 'rwx.*/users.lock$'"
 # The test holds a lock while a command runs, and never releases it.
 HELD = f"umask 077; exec 3>>users.lock; flock 3; userctl {CE}"
 LOG_HELD = "umask 077; exec 3>>trace.log; flock 3; userctl show user_list 3>&-"
 EVENT_HELD = f"umask 077; exec 3>>event.log; flock 3; userctl {CE} 3>&-"
 BUSY = "board: the store is busy: another process holds its lock; try again"
+BUSY_TOLD = BUSY + "\n" + ADD_FAILED
+CANCELLED = "board: add cancelled by signal 15 while waiting for the store"
+LOG_BUSY = "board: @DIR@/trace.log: cannot write: another process holds its lock\n"
 EVENT_BUSY = "board: @DIR@/event.log: cannot write: another process holds its lock"
 # lock_wait's default, 15 s, from the moment the add waits for the store (in seconds, rounded).
 DEFAULT_WAIT = (f'umask 077; exec 3>>users.lock; flock 3; $LAUNCH "$USERCTL_BIN" {CE} 3>&- & until ls -l /proc/$!/fd'
@@ -374,18 +387,15 @@ DEFAULT_WAIT = (f'umask 077; exec 3>>users.lock; flock 3; $LAUNCH "$USERCTL_BIN"
                 " echo $(( ($(date +%s%N) - s + 500000000) / 1000000000 ))")
 LOCKS = [
     # The wait for the store: cancelled by a signal that would end the command (not by an ignored one), bounded.
-    c(CE, sh=signalled("users.lock", "TERM", WAITING, ends=True), status=0, out="143\n", err=ADD_FAILED,
-      trace=["board: add cancelled by signal 15 while waiting for the store", failed(CE)]),
-    ok(CE, "alice_123:4:0", sh=signalled("users.lock", "HUP", WAITING, "nohup"), out="0\n"),
+    c(CE, sh=signalled("TERM", ends=True), status=0, out="143\n", err=ADD_FAILED, trace=[CANCELLED, failed(CE)]),
+    ok(CE, "alice_123:4:0", sh=signalled("HUP", "nohup"), out="0\n"),
     # Once the store's lock is taken, a signal ends the add only when its outcome is recorded.
     ok(CE, "alice_123:4:0", sh=window("kill -TERM $!"), out="143\n"),
     ok(CE, "alice_123:4:0", sh=window("kill -HUP $!"), out="129\n"),
     ok(CE, "alice_123:4:0", sh=window("kill -INT $!", "INT"), out="130\n"),
-    fails(CE, BUSY, failed(CE), conf="lock_wait = 1\n", sh=HELD, err=BUSY + "\n" + ADD_FAILED),
-    c(CE, sh=DEFAULT_WAIT, status=0, out="15\n", err=BUSY + "\n" + ADD_FAILED, trace=[BUSY, failed(CE)],
-      not_under="memcheck"),  # whose end takes most of a second
-    c(SHOW, conf="lock_wait = 1\n", sh=LOG_HELD, status=0, out=HEADER,  # and a log's, its line lost
-      err="board: @DIR@/trace.log: cannot write: another process holds its lock\n"),
+    fails(CE, BUSY, failed(CE), conf="lock_wait = 1\n", sh=HELD, err=BUSY_TOLD),
+    c(CE, sh=DEFAULT_WAIT, status=0, out="15\n", err=BUSY_TOLD, trace=[BUSY, failed(CE)], not_under="memcheck"),
+    c(SHOW, conf="lock_wait = 1\n", sh=LOG_HELD, status=0, out=HEADER, err=LOG_BUSY),  # and a log's, its line lost
     # An add takes the logs' locks, after the store's, before it changes anything: one held is a busy board.
     fails(CE, EVENT_BUSY, failed(CE), conf="lock_wait = 1\n", sh=EVENT_HELD, err=EVENT_BUSY + "\n" + ADD_FAILED),
 ]
@@ -396,12 +406,14 @@ def injected(faults):
     return f'ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -f -o /dev/null {faults} $LAUNCH "$USERCTL_BIN" {CE}'
 
 
-BOB = "bob_12345:3:0:!\n"
-EIO = "board: @DIR@/trace.log: cannot write: Input/output error\n"
+BOB, EIO = "bob_12345:3:0:!\n", "board: @DIR@/trace.log: cannot write: Input/output error\n"
 # The record cannot be made durable, nor the store put back: the account stays, with what there is of its record.
-UNDO_FAILS = "-e inject=fdatasync:error=EIO -e inject=renameat2:error=EIO:when=2"
+UNDO_FAILS = ("ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -f -o /dev/null -e inject=fdatasync:error=EIO"
+              f' -e inject=renameat2:error=EIO:when=2 $LAUNCH "$USERCTL_BIN" {CE}')
 NOT_UNDONE = ("board: account alice_123 stored without its record: cannot undo the add: @DIR@/users: cannot restore:"
-              " Input/output error\n")
+              f" Input/output error\n{EIO}{ADD_FAILED}")
+SYNC_FAILED, KEPT = [done(CE), EIO.strip(), failed(CE, 20019, 1537)], ["bob_12345:3:0", "alice_123:4:0"]
+FSIZE = "board: @DIR@/trace.log: cannot write: File too large\n"
 # The add at a terminal whose output is stopped (Ctrl-S), killed once its event is written, then output resumed.
 STOPPED = ("python3 -c 'import termios; termios.tcflow(1, termios.TCOOFF)'; $LAUNCH \"$USERCTL_BIN\" add user alice_123"
            " Secret#12 Secret#12 ce quiet 2>&1 & for i in $(seq 2000); do grep -qs Add event.log && break; sleep 0.01;"
@@ -412,17 +424,14 @@ FIFO_TZ = f'mkfifo tz; TZ=$PWD/tz timeout 20 $LAUNCH "$USERCTL_BIN" {CE}; s=$?; 
 RECORD = [
     # An add and its record are one: a line of its record that cannot be written undoes it, the store as it was.
     c(CE, users=BOB, sh=injected("-P $PWD/trace.log -e inject=write:error=EIO"), status=3, err=EIO + ADD_FAILED),
-    c(CE, sh=window("prlimit --pid $! --fsize=10"), status=0, out="3\n",
-      err="board: @DIR@/trace.log: cannot write: File too large\n" + ADD_FAILED),
-    c(CE, users=BOB, sh=injected(UNDO_FAILS), status=3, err=NOT_UNDONE + EIO + ADD_FAILED,
-      trace=[done(CE), EIO.strip(), failed(CE, 20019, 1537)], events=[event(N)],
-      store=["bob_12345:3:0", "alice_123:4:0"]),
+    c(CE, sh=window("prlimit --pid $! --fsize=10"), status=0, out="3\n", err=FSIZE + ADD_FAILED),
+    c(CE, users=BOB, sh=UNDO_FAILS, status=3, err=NOT_UNDONE, trace=SYNC_FAILED, events=[event(N)], store=KEPT),
     # Once the store has changed, nothing ends the add before its record: no signal, no new link to a log.
     ok(CE, "alice_123:4:0", sh=window("kill -BUS $!"), out="135\n", not_under="sanitizers"),
     ok(CE, "alice_123:4:0", sh=window("kill -32 $!"), out="160\n", not_under="qemu"),
     ok(CE, "alice_123:4:0", sh=window("ln event.log ../linked-$$") + "; rm ../linked-$$", out="0\n"),
     # Nor waits on a file: the stamps read no time zone; nor on a terminal: the console is told once it is recorded.
-    ok(CE, "alice_123:4:0", tty=True, sh=STOPPED, out="137\r\n", err="", events=[event(N, "@TTY@")]),
+    ok(CE, "alice_123:4:0", tty=True, sh=STOPPED, out="137\r\n", err="", events=AT_TTY),
     ok(CE, "alice_123:4:0", sh=FIFO_TZ),
 ]
 
@@ -487,8 +496,7 @@ FILL = ('umask 077; yes "$(date -u +%FT%T.000Z) userctl[1]: xxxxxxxxxxxxx" | hea
         f" userctl {CE}")
 NO_ROOM = "no room for the add's line within the file-size limit; raise it (ulimit -f)"
 OTHERS = "@DIR@/{}, on its path, belongs to uid 65534; set USERCTL_BOARD_DIR to a path not through it"
-OWN = "; set USERCTL_BOARD_DIR to a directory of your own"
-ELSEWHERE = "; set USERCTL_BOARD_DIR to another directory"
+OWN, ELSEWHERE = "; set USERCTL_BOARD_DIR to a directory of your own", "; set USERCTL_BOARD_DIR to another directory"
 # A state directory its user cannot make: the system's reason, and where to look instead.
 CANNOT_MAKE = "chmod 500 .; USERCTL_BOARD_DIR=$PWD/new userctl show user_list; s=$?; chmod 700 .; exit $s"
 # A state directory named to forge a line on the console and drive the terminal: the name is shown escaped, the C1
@@ -499,7 +507,7 @@ FORGED_SHOWN = REFUSED.format("@DIR@/x\\nUser addition was completed.\\x1b[1m\\x
                               "writable by group or others; chmod 700 it") + FAILED
 NOBODY = 7654321  # a uid without a name, nor a home
 NO_DIR = ("board: no state directory: USERCTL_BOARD_DIR is unset, XDG_STATE_HOME and HOME are unset or relative,"
-          f" and uid {NOBODY} has no home directory; set USERCTL_BOARD_DIR to an absolute path\n")
+          f" and uid {NOBODY} has no home directory; set USERCTL_BOARD_DIR to an absolute path\n{FAILED}")
 # An add answered y under gdb for environments of 0 to 30 more bytes, a core taken at the question (its read of
 # standard input, x86-64's first argument) and at the exit: the process refuses to leave one itself.
 CORES = ("c=$(mktemp -d); for n in $(seq 0 3 30); do pad=$(head -c $n /dev/zero | tr '\\0' x); printf 'y\\n' |"
@@ -538,7 +546,26 @@ UNWRITABLE = ("mkfifo p; exec 4<>p 5>p 4<&-; rm p; printf 'y\\nleft\\n' | { time
 # The question to a full pipe left non-blocking, which is read from a second later.
 FULL_PIPE = ("{ python3 -c 'import os; os.set_blocking(1, False); os.write(1, b\"x\" * 65536)'; printf 'y\\n' |"
              " userctl add user alice_123 Secret#12 Secret#12 operator; } | { sleep 1; tr -d x; }")
-TYPED = dict(stdin="y\r", out=Q + "y\r\n", events=[event(N, "@TTY@")])  # y and Enter at a terminal
+TYPED = dict(stdin="y\r", out=Q + "y\r\n", events=AT_TTY)  # y and Enter at a terminal
+# The state directory's refusals, and other messages of this section.
+NOT_MADE = REFUSED.format("@DIR@/new", "Permission denied" + ELSEWHERE) + FAILED
+NOWHERE_LINK = "@DIR@/link, on its path, leads nowhere; set USERCTL_BOARD_DIR to the directory itself"
+RELATIVE = REFUSED.format(".", "a relative path; give USERCTL_BOARD_DIR as an absolute path") + FAILED
+ROOT_DIR = REFUSED.format("/", "the root directory" + OWN) + FAILED
+NO_HOME = (REFUSED.format("/nonexistent/.local/state/userctl/board", "/nonexistent: Permission denied" + ELSEWHERE)
+           + FAILED)
+OTHERS_READ = "readable by group or others" + CHMOD
+NOT_TRACED = "board: @DIR@/trace.log: cannot write: owned by uid 65534" + REMOVE + "\n" + FAILED
+TOO_BIG = STORE + ": one more account would pass the 33554432 bytes a store may hold"
+# 41 links in a row, one past the most; a file-size limit of 5120 bytes.
+LINKS_41 = "ln -s . l41; for i in $(seq 40); do ln -s l$((i + 1)) l$i; done"
+LIMITED = "ulimit -f 10; userctl add user alice_123 Secret#12 Secret#12 ce quiet"
+OWN_LOG = planted("trace.log")  # a trace.log of another user's
+NULL = lambda board: os.mknod(board + "/event.log", 0o20600, os.makedev(1, 3))  # an event.log as /dev/null
+# The add on a tmpfs with room for the store alone, and on ramfs, which counts no blocks and reserves nothing.
+FULL_FS = mounted("tmpfs -o size=64k,mode=700", "head -c 61440 /dev/zero >filler &&")
+FULL_FS_LEFT = f"3\nevent.log\nfiller\ntrace.log\nusers.lock\n{NO_SPACE}\n{failed(CE)}\n"
+RAMFS, RAMFS_LEFT = mounted("ramfs -o mode=700"), f"0\nevent.log\ntrace.log\nusers\nusers.lock\n{done(CE)}\n"
 HOSTILE = [
     # A console or log that cannot be written fails that write alone; a log line is whole or absent.
     ok(CE, "alice_123:4:0", sh=DEAD, err=""),
@@ -556,35 +583,27 @@ HOSTILE = [
     used("/../${PWD##*/}"),
     used("/link", "ln -s . link", "rm link"),
     used("/l1", "ln -s . l40; for i in $(seq 39); do ln -s l$((i + 1)) l$i; done", "rm l*"),  # 40 links, the most
-    untrusted("ln -s . l41; for i in $(seq 40); do ln -s l$((i + 1)) l$i; done",
-              "@DIR@/l41: Too many levels of symbolic links" + ELSEWHERE, "rm l*", "/l1"),
+    untrusted(LINKS_41, "@DIR@/l41: Too many levels of symbolic links" + ELSEWHERE, "rm l*", "/l1"),
     untrusted(": >f", "@DIR@/f: Not a directory" + ELSEWHERE, "rm f", "/f/b"),
-    fails(SHOW, sh=CANNOT_MAKE, uid=65534,
-          err=REFUSED.format("@DIR@/new", "Permission denied; set USERCTL_BOARD_DIR to another directory") + FAILED),
+    fails(SHOW, sh=CANNOT_MAKE, uid=65534, err=NOT_MADE),
     untrusted("mkdir o; chown 65534 o", OTHERS.format("o"), "rm -r o", "/o/.."),  # one left too is judged
     # A root link through another user's directory: they could swap what it leads to for a link to /etc.
     untrusted("mkdir -p o/d; chown 65534 o; ln -s o/d link", OTHERS.format("o"), "rm -r o link", "/link/d"),
     # Another user's link in a sticky directory, dangling: as if made there between a look and a mkdir.
     untrusted("mkdir -m 1777 s; ln -s $PWD/x s/d; chown -h 65534 s/d", OTHERS.format("s/d"), "rm -r s", "/s/d/d"),
-    untrusted("ln -s $PWD/missing link", "@DIR@/link, on its path, leads nowhere; set USERCTL_BOARD_DIR to the"
-              " directory itself", "rm link", "/link"),  # nothing made where it points
+    untrusted("ln -s $PWD/missing link", NOWHERE_LINK, "rm link", "/link"),  # nothing made where it points
     fails(SHOW, sh=FORGED, err=FORGED_SHOWN),
-    fails(SHOW, sh="USERCTL_BOARD_DIR=. userctl show user_list",
-          err=REFUSED.format(".", "a relative path; give USERCTL_BOARD_DIR as an absolute path") + FAILED),
-    fails(SHOW, sh="USERCTL_BOARD_DIR=// userctl show user_list",
-          err=REFUSED.format("/", "the root directory" + OWN) + FAILED),
+    fails(SHOW, sh="USERCTL_BOARD_DIR=. userctl show user_list", err=RELATIVE),
+    fails(SHOW, sh="USERCTL_BOARD_DIR=// userctl show user_list", err=ROOT_DIR),
     untrusted("chmod 1777 .", "shared by every user (sticky)" + OWN, "chmod 700 ."),  # never made private
     # Without HOME, the home the passwd database gives: nobody's is /nonexistent, which is not to be made.
-    fails(SHOW, sh="unset USERCTL_BOARD_DIR XDG_STATE_HOME HOME; userctl show user_list", uid=65534,
-          err=REFUSED.format("/nonexistent/.local/state/userctl/board", "/nonexistent: Permission denied" + ELSEWHERE)
-          + FAILED),
+    fails(SHOW, sh="unset USERCTL_BOARD_DIR XDG_STATE_HOME HOME; userctl show user_list", uid=65534, err=NO_HOME),
     # What memory keeps of a password, whatever the environment's size moves the stack by: nothing at the exit,
     # and at the question only the request's two fields (each line: the copies at the exit, then at the question).
     c([], sh=CORES, status=0, out="0 2\n" * 11, not_under=("qemu", "memcheck", "sanitizers")),
     # Installed set-user-ID root, it would take another user's environment: refused before it touches a file.
     c(SHOW, sh=SET_UID, status=3, err=PRIVILEGED, not_under=("qemu", "memcheck")),  # these ignore the bit
-    fails(SHOW, sh="unset USERCTL_BOARD_DIR XDG_STATE_HOME; HOME=. userctl show user_list", uid=NOBODY,
-          err=NO_DIR + FAILED),
+    fails(SHOW, sh="unset USERCTL_BOARD_DIR XDG_STATE_HOME; HOME=. userctl show user_list", uid=NOBODY, err=NO_DIR),
     # The login is the controlling terminal's, whatever descriptors 0-2 are; not one a process only holds open.
     ok(CE, "alice_123:4:0", tty=True, utmp=ANN, sh=HIDDEN, err="", events=[event(N, "10.1.2.3", "ann")]),
     ok(add("operator"), "alice_123:2:0", tty="not controlling", stdin="y\r", out=Q + "y\r\n"),
@@ -601,33 +620,21 @@ HOSTILE = [
     distrusted(SHOW, "board.conf", "writable by group or others" + CHMOD, conf="max_users = 5\n", sh=with_mode(602)),
     c(SHOW, conf="max_users = 5\n", sh=with_mode(644), status=0, out=HEADER, trace=[SHOWN]),  # an editor's mode
     # Whoever can open a file the board locks can hold its lock: those files are as private as the store.
-    distrusted(SHOW, "users.lock", "readable by group or others" + CHMOD, "cannot lock",
-               sh=": >users.lock; " + with_mode(644, "users.lock")),
-    unrecorded("trace.log", "readable by group or others" + CHMOD,
-               sh=": >trace.log; " + with_mode(644, "trace.log", CE)),
-    fails(SHOW, faults="list=fail", setup=planted("trace.log"),  # 2 lines lost, told once
-          err="board: @DIR@/trace.log: cannot write: owned by uid 65534" + REMOVE + "\n" + FAILED),
+    distrusted(SHOW, "users.lock", OTHERS_READ, "cannot lock", sh=": >users.lock; " + with_mode(644, "users.lock")),
+    unrecorded("trace.log", OTHERS_READ, sh=": >trace.log; " + with_mode(644, "trace.log", CE)),
+    fails(SHOW, faults="list=fail", setup=OWN_LOG, err=NOT_TRACED),  # 2 lines lost, told once
     # No account stored without its record: the logs judged, room for both lines made sure of before.
     unrecorded("event.log", "has 2 hard links" + REMOVE, traced=True, sh=TWIN),
-    unrecorded("event.log", "not a regular file" + REMOVE, traced=True,
-               setup=lambda d: os.mknod(d + "/event.log", 0o20600, os.makedev(1, 3))),  # as /dev/null
-    c(CE, sh=mounted("tmpfs -o size=64k,mode=700", "head -c 61440 /dev/zero >filler &&"),  # room for the store
-      status=0,
-      out=f"3\nevent.log\nfiller\ntrace.log\nusers.lock\n{NO_SPACE}\n{failed(CE)}\n", err=NO_SPACE + "\n" + ADD_FAILED),
-    c(CE, sh=mounted("ramfs -o mode=700"), status=0, out=f"0\nevent.log\ntrace.log\nusers\nusers.lock\n{done(CE)}\n",
-      err=ADDED),  # no block counts, no reservation
-    ok(CE, "alice_123:4:0", tty=True, sh=TOSTOP, out="User addition was completed.\r\n0\r\n", err="",
-       events=[event(N, "@TTY@")]),
+    unrecorded("event.log", "not a regular file" + REMOVE, traced=True, setup=NULL),
+    c(CE, sh=FULL_FS, status=0, out=FULL_FS_LEFT, err=NO_SPACE + "\n" + ADD_FAILED),
+    c(CE, sh=RAMFS, status=0, out=RAMFS_LEFT, err=ADDED),
+    ok(CE, "alice_123:4:0", tty=True, sh=TOSTOP, out="User addition was completed.\r\n0\r\n", err="", events=AT_TTY),
     c([], sh=UMASK, status=0, err=ADDED, out="700 .\n600 event.log\n600 trace.log\n600 users\n600 users.lock\n"),
     # The store holds no more than the board reads back; a failed write names its file.
-    c(CE, users=big, status=46, err=FULL,
-      trace=[STORE + ": one more account would pass the 33554432 bytes a store may hold", failed(CE)]),
-    fails(CE, STORE + ".tmp: cannot write: File too large", failed(CE), users=SEVEN_KB,
-          sh=f"ulimit -f 10; userctl {CE}"),
-    fails(CE, f"board: login lookup failed: no login name for uid {NOBODY}",
-          f"Command failed. [{masked(CE)} (UtmpUtil::getUserInfo()) failed.)] (detail=0, action=0)", uid=NOBODY),
-    fails(CE, STORE + ".lock: cannot lock: Permission denied", failed(CE), uid=65534, sh=READ_ONLY,
-          setup=planted("trace.log")),
+    c(CE, users=big, status=46, err=FULL, trace=[TOO_BIG, failed(CE)]),
+    fails(CE, STORE + ".tmp: cannot write: File too large", failed(CE), users=SEVEN_KB, sh=LIMITED),
+    fails(CE, f"board: login lookup failed: no login name for uid {NOBODY}", no_login(CE), uid=NOBODY),
+    fails(CE, STORE + ".lock: cannot lock: Permission denied", failed(CE), uid=65534, sh=READ_ONLY, setup=OWN_LOG),
     c(add("ce"), sh=UNWRITABLE, status=0, out="0\ny\nleft\n"),
     ok(add("operator"), "alice_123:2:0", sh=FULL_PIPE, out=Q),
 ]
