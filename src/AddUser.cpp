@@ -1,9 +1,5 @@
 #include "AddUser.h"
 
-#include <signal.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +9,7 @@
 
 #include "CGIRequester.h"
 #include "CGI_USER_INFO.h"
+#include "HeldSignals.h"
 #include "PException.h"
 #include "UtmpUtil.h"
 #include "llog.h"
@@ -40,64 +37,6 @@ struct PasswordWordsWiper {
             if (isPasswordWord(i)) std::memset(words[i], 'x', std::strlen(words[i]));
         }
     }
-};
-
-// Holds, while it lives, every signal that would end or stop the process: an
-// account must not be stored without the lines that record it. One that
-// arrives meanwhile ends or stops the process as it would have, once the old
-// mask is back. The stop signals are held too: stopped in between, an add
-// would be one kill -9 from an account without its record, and one in the
-// background that holds SIGTTOU may write to its terminal. The mask is set
-// with the system call itself, since the C library's calls leave out the two
-// signals it keeps for threads (32 and 33), which this single-threaded
-// program never uses but kill can send.
-class HeldSignals {
-public:
-    HeldSignals() {
-        KernelSignals held;
-        for (int number = 1; number <= KernelSignals::count; ++number) {
-            if (KernelSignals::holds(number)) held.add(number);
-        }
-        syscall(SYS_rt_sigprocmask, SIG_BLOCK, &held, &old, sizeof held);
-    }
-    ~HeldSignals() { syscall(SYS_rt_sigprocmask, SIG_SETMASK, &old, nullptr, sizeof old); }
-    HeldSignals(const HeldSignals&) = delete;
-    HeldSignals& operator=(const HeldSignals&) = delete;
-
-private:
-    // A set as the kernel takes it: signal n is bit n - 1 of an array of longs.
-    struct KernelSignals {
-        static constexpr int count = 64;
-        static constexpr int bits = 8 * sizeof(unsigned long);
-        unsigned long word[count / bits] = {};
-
-        void add(int number) { word[(number - 1) / bits] |= 1ul << ((number - 1) % bits); }
-        // SIGPIPE and SIGXFSZ are ignored, and SIGKILL and SIGSTOP cannot be
-        // held. A fault signal is held only where its action is the default
-        // one, that is where kill alone can send it: a real fault ends the
-        // process at once all the same, and a handler (a sanitizer's) would
-        // be reset by the kernel before it could report one.
-        static bool holds(int number) {
-            switch (number) {
-            case SIGKILL:
-            case SIGSTOP:
-            case SIGPIPE:
-            case SIGXFSZ: return false;
-            case SIGSEGV:
-            case SIGBUS:
-            case SIGFPE:
-            case SIGILL:
-            case SIGTRAP:
-            case SIGSYS: {
-                struct sigaction action {};
-                return sigaction(number, nullptr, &action) == 0 && !(action.sa_flags & SA_SIGINFO) &&
-                       action.sa_handler == SIG_DFL;
-            }
-            default: return true;
-            }
-        }
-    };
-    KernelSignals old;
 };
 
 // A password cleared once it has served, so that no copy outlives its use for
@@ -160,8 +99,7 @@ bool AddUser::judgeWords(int count, char** words) {
     // comes, never taken from the command line, where any user could see
     // them. A single "-" is a word of its own.
     if (checkKeyword(words[1], "-") && checkKeyword(words[2], "-")) {
-        if (!readPassword("Password: ", password)) return refuse();
-        if (!readPassword("Retype password: ", passwordAgain)) return refuse();
+        if (!readPasswords(password, passwordAgain)) return refuse();
     } else {
         if (!getPassword(words[1], password)) return refuse();
         if (!getPassword(words[2], passwordAgain)) return refuse();
@@ -231,8 +169,12 @@ int AddUser::reportOutcome(const HalmLib::Gui::CGIRequester& requester, bool add
 }
 
 int AddUser::execute() {
-    // The signals are held from the request on, until its outcome is
-    // recorded, a platform failure's too.
+    // From the request on, every signal that would end or stop the process
+    // is held until the outcome is recorded, a platform failure's too: an
+    // account must not be stored without the lines that record it. The stop
+    // signals are held too: stopped in between, an add would be one kill -9
+    // from an account without its record, and one in the background that
+    // holds SIGTTOU may write to its terminal.
     std::optional<HeldSignals> held;
     try {
         std::string origin;
@@ -260,7 +202,7 @@ int AddUser::execute() {
         std::snprintf(question, sizeof question, "Are you sure you want to add %s ? [Y/N]: ", record.user_name);
         if (!quiet && !isExecute(question)) return exitStatus::success;
 
-        held.emplace();
+        held.emplace(HeldSignals::Which::ending);
         const bool added = requester.setInfo(HalmLib::Gui::REQ_CGI_ADD_USER, sizeof record, &record) != 0;
         return reportOutcome(requester, added, description, login, origin);
     } catch (const HalmLib::PException& exception) {

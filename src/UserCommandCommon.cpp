@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "CommonUtil.h"
+#include "HeldSignals.h"
 #include "PartitionOperatorInfo.h"
 #include "lmsg.h"
 
@@ -55,20 +56,20 @@ bool readReplyByte(char& c) {
     }
 }
 
-// The typing on the terminal of standard input not echoed while it lives,
-// after prompt on standard error; nothing of either where standard input is
-// no terminal. The line feed that ends a line is still echoed, as passwd
-// does. Echo comes back when it ends, and, before the process ends, by a
-// signal that would end it (caught for the purpose, where no one else
-// handles it): it then ends the process as it would have. SIGKILL cannot be
-// caught, and a stop is no end: either leaves echo off (stty echo mends it).
+// The typing on the terminal of standard input not echoed while it lives;
+// nothing of that where standard input is no terminal. The line feed that
+// ends a line is still echoed, as passwd does. Echo comes back when it ends,
+// and, before the process ends, by a signal that would end it (caught for
+// the purpose, where no one else handles it): it then ends the process as it
+// would have. The two signals the C library keeps for threads cannot be
+// caught that way: they are held meanwhile. SIGKILL cannot be caught at all,
+// and a stop is no end: either leaves echo off (stty echo mends it).
 class TypingHidden {
 public:
-    explicit TypingHidden(const char* prompt) {
+    TypingHidden() : threads(HeldSignals::Which::forThreads) {
         sigemptyset(&caught);
         if (tcgetattr(STDIN_FILENO, &echoing) != 0) return;
-        std::fputs(prompt, stderr);
-        std::fflush(stderr);
+        atTerminal = true;
         termios hidden = echoing;
         hidden.c_lflag = (hidden.c_lflag & ~tcflag_t{ECHO}) | ECHONL;
         struct sigaction restore {};
@@ -81,7 +82,7 @@ public:
                 sigaddset(&caught, number);
             }
         }
-        // Typed ahead of the prompt, a line was echoed already: it is dropped.
+        // Typed ahead of the first prompt, a line was echoed already: it is dropped.
         hiding = tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden) == 0;
     }
     ~TypingHidden() {
@@ -92,6 +93,23 @@ public:
     }
     TypingHidden(const TypingHidden&) = delete;
     TypingHidden& operator=(const TypingHidden&) = delete;
+
+    // Reads one line into line, after prompt at a terminal; nothing from a
+    // terminal whose echo could not be turned off (the line is then empty).
+    void readLine(const char* prompt, std::string& line) const {
+        // Room for a password and one byte more, which a longer line fills:
+        // grown no further, the string leaves no copy behind in memory it let go.
+        line.clear();
+        line.reserve(maxTextLength + 1);
+        if (atTerminal) {
+            std::fputs(prompt, stderr);
+            std::fflush(stderr);
+            if (!hiding) return;
+        }
+        for (char c = 0; readReplyByte(c) && c != '\n';) {
+            if (line.size() <= maxTextLength) line += c;
+        }
+    }
 
 private:
     // Whether a signal's default action ends the process.
@@ -116,8 +134,9 @@ private:
         raise(number);
     }
 
-    static termios echoing;  // the handler's too, which nothing else can reach
-    bool hiding = false;
+    static termios echoing;     // the handler's too, which nothing else can reach
+    const HeldSignals threads;  // first held, last let go: after echo is back
+    bool atTerminal = false, hiding = false;
     sigset_t caught;
 };
 termios TypingHidden::echoing{};
@@ -229,18 +248,12 @@ bool UserCommandCommon::getPassword(const char* text, std::string& password) {
     return judgePassword(password);
 }
 
-bool UserCommandCommon::readPassword(const char* prompt, std::string& password) {
-    // Room for a password and one byte more, which a longer line fills:
-    // grown no further, the string leaves no copy behind in memory it let go.
-    password.clear();
-    password.reserve(maxTextLength + 1);
-    {
-        const TypingHidden hidden(prompt);
-        for (char c = 0; readReplyByte(c) && c != '\n';) {
-            if (password.size() <= maxTextLength) password += c;
-        }
-    }
-    return judgePassword(password);
+bool UserCommandCommon::readPasswords(std::string& password, std::string& passwordAgain) {
+    const TypingHidden hidden;
+    hidden.readLine("Password: ", password);
+    if (!judgePassword(password)) return false;
+    hidden.readLine("Retype password: ", passwordAgain);
+    return judgePassword(passwordAgain);
 }
 
 bool UserCommandCommon::judgePassword(const std::string& password) {

@@ -61,14 +61,16 @@ public:
     // Copy text into the output, then judge it; false after one trace line.
     bool getUserName(const char* text, std::string& userName);
     bool getPassword(const char* text, std::string& password);
-    // A password that is not on the command line, read into password and
-    // judged as getPassword judges a word. With standard input a terminal,
-    // prompt comes first on standard error and the typing is not echoed;
-    // otherwise nothing is asked. Either way one line is read as the reply
-    // is: its bytes before the line feed (the end of input ends a last line
-    // too, and an empty one before any), nothing after it. A line longer
-    // than a password may be is read to its end and refused by its length.
-    bool readPassword(const char* prompt, std::string& password);
+    // The password and its repetition, when neither is on the command line:
+    // each read into its string and judged as getPassword judges a word, the
+    // repetition only once the password is accepted. With standard input a
+    // terminal, each is asked for on standard error ("Password: ", "Retype
+    // password: ") and its typing is not echoed; otherwise nothing is asked.
+    // Either way each is one line, read as the reply is: its bytes before the
+    // line feed (the end of input ends a last line too, and an empty one
+    // before any), nothing after it. A line longer than a password may be is
+    // read to its end and refused by its length.
+    bool readPasswords(std::string& password, std::string& passwordAgain);
 
     // A partition specification ("all", or numbers and ranges joined by
     // commas) to the ascending list of partitions it names. On refusal the

@@ -206,6 +206,8 @@ ASK = [
     # "- -": the passwords read, never on the command line. At a terminal: prompted, not echoed (but the line feed).
     ok(DASHES, "alice_123:1:0", tty=True, stdin=TYPED_TWICE, out=UNECHOED, err=PROMPTS + ADDED, events=AT_TTY),
     c(DASHES, tty=True, stdin=[SIGTERM], status=-SIGTERM, err="Password: "),  # echo back on, then ended by it
+    # One the C library keeps for threads cannot be caught: it waits until the typing is done, and echo back on.
+    c(DASHES, tty=True, stdin=[32, P + "\r", P + "\r"], status=-32, out="\r\n\r\n", err=PROMPTS, not_under="qemu"),
     # From a pipe: a line each, then the reply; a last line may lack its line feed.
     ok(DASHES + " quiet", "alice_123:1:0", stdin=f"{P}\n{P}\n"),
     ok(DASHES, "alice_123:1:0", stdin=f"{P}\n{P}\ny\n", out=Q),
@@ -357,7 +359,8 @@ def signalled(signal, wrapper="", ends=False):
     # 3 until exec, is write-only).
     status, release = "wait $! 2>/dev/null; echo $?", "exec 3>&-"
     waiting = "ls -l /proc/$!/fd 2>/dev/null | grep -q 'rwx.*/users.lock$'"
-    return (f"umask 077; : >said; exec 3>>users.lock; flock 3; env --default-signal={signal} {wrapper} $LAUNCH"
+    default = "" if signal.isdigit() else f"--default-signal={signal}"  # env names none past 31
+    return (f"umask 077; : >said; exec 3>>users.lock; flock 3; env {default} {wrapper} $LAUNCH"
             f" \"$USERCTL_BIN\" {CE} 3>&- 2>said & until {waiting} || ! kill -0 $!; do sleep 0.01; done;"
             f" kill -{signal} $!; {'; '.join([status, release] if ends else [release, status])}; cat said >&2; rm said")
 
@@ -379,6 +382,7 @@ EVENT_HELD = f"umask 077; exec 3>>event.log; flock 3; userctl {CE} 3>&-"
 BUSY = "board: the store is busy: another process holds its lock; try again"
 BUSY_TOLD = BUSY + "\n" + ADD_FAILED
 CANCELLED = "board: add cancelled by signal 15 while waiting for the store"
+CANCELLED_33 = "board: add cancelled by signal 33 while waiting for the store"  # one the C library keeps
 LOG_BUSY = "board: @DIR@/trace.log: cannot write: another process holds its lock\n"
 EVENT_BUSY = "board: @DIR@/event.log: cannot write: another process holds its lock"
 # lock_wait's default, 15 s, from the moment the add waits for the store (in seconds, rounded).
@@ -389,6 +393,8 @@ LOCKS = [
     # The wait for the store: cancelled by a signal that would end the command (not by an ignored one), bounded.
     c(CE, sh=signalled("TERM", ends=True), status=0, out="143\n", err=ADD_FAILED, trace=[CANCELLED, failed(CE)]),
     ok(CE, "alice_123:4:0", sh=signalled("HUP", "nohup"), out="0\n"),
+    c(CE, sh=signalled("33", ends=True), status=0, out="161\n", err=ADD_FAILED, trace=[CANCELLED_33, failed(CE)],
+      not_under="qemu"),
     # Once the store's lock is taken, a signal ends the add only when its outcome is recorded.
     ok(CE, "alice_123:4:0", sh=window("kill -TERM $!"), out="143\n"),
     ok(CE, "alice_123:4:0", sh=window("kill -HUP $!"), out="129\n"),
