@@ -31,7 +31,7 @@ using board::Status;
 // a full board, which CGIRequester.h names: each says what failed.
 namespace refusal {
 constexpr std::int32_t malformed = 1;  // a request the service does not take, or a reply its receiver did not
-constexpr std::int32_t lock = 2;       // a lock not taken in time, or the wait for it cancelled by a signal
+constexpr std::int32_t lock = 2;       // a lock not taken: held past lock_wait, the wait cancelled, its file refused
 constexpr std::int32_t read = 3;       // the store could not be read, or holds more than a list can carry
 constexpr std::int32_t write = 4;      // the store, or the logs that record an add, could not be written
 constexpr std::int32_t hashing = 5;    // the password could not be hashed
@@ -192,9 +192,16 @@ namespace HalmLib {
 namespace Gui {
 
 CGIRequester::CGIRequester() : errorCode(0) {}
-// An add whose record the caller never wrote is taken back.
+// An add of this requester's whose record the caller never wrote is taken
+// back. Memory running out meanwhile leaves it as it stands: a destructor
+// must not throw.
 CGIRequester::~CGIRequester() {
-    if (board::addOpen()) (void)board::undoAdd(failure(ECANCELED, "add undone: its record was never written").aloud());
+    try {
+        if (board::addOpen() && board::process().add->requester == this) {
+            (void)board::undoAdd(failure(ECANCELED, "add undone: its record was never written").aloud());
+        }
+    } catch (...) {
+    }
 }
 
 int CGIRequester::getInfo(unsigned int request, SerializableObject& result) {
@@ -206,7 +213,9 @@ int CGIRequester::setInfo(unsigned int request, unsigned int size, const void* d
     if (request != REQ_CGI_ADD_USER) {
         return answered({refusal::malformed, failure(EINVAL, "unknown request 0x%08x", request)}, errorCode);
     }
-    return answered(addUser(config, size, data), errorCode);
+    const int done = answered(addUser(config, size, data), errorCode);
+    if (done && board::addOpen()) board::process().add->requester = this;
+    return done;
 }
 
 }  // namespace Gui

@@ -98,10 +98,11 @@ Status holdLog(Log log, const timespec& deadline) {
 }  // namespace
 
 Status appendLogLine(Log log, std::string_view head, std::initializer_list<std::string_view> fields) noexcept {
-    Logs& logs = process().logs;
-    const bool held = logs.held[log].get() >= 0;
+    bool held = false;
     Status status;
     try {
+        Logs& logs = process().logs;
+        held = logs.held[log].get() >= 0;
         std::string line;
         timespec now{};
         clock_gettime(CLOCK_REALTIME, &now);
@@ -117,10 +118,13 @@ Status appendLogLine(Log log, std::string_view head, std::initializer_list<std::
         // A held log is locked by this process already, through its own
         // opening: another opening would wait for it.
         status = cannotWrite(log, held ? writeAll(logs.held[log].get(), line) : appendByName(log, line));
+        if (held && !status.ok() && logs.failed.ok()) logs.failed = status;
     } catch (...) {
-        status = Status(ENOMEM);  // the line is lost, never the command
+        // The line is lost, never the command; a line of an add's record
+        // fails the record.
+        status = Status(ENOMEM);
+        if (held && process().logs.failed.ok()) process().logs.failed = Status(ENOMEM);
     }
-    if (held && !status.ok() && logs.failed.ok()) logs.failed = status;
     return status;
 }
 

@@ -41,11 +41,10 @@ Config load() {
     if (!stateDir().status.ok()) HalmLib::throwFailure("Board state directory is unusable");
     std::optional<Learned>& learned = process().config;
     if (!learned) {
-        Learned loaded;
+        Learned& loaded = learned.emplace();
         loaded.status = readConfig(loaded.config);
         if (loaded.status.ok()) loaded.status = judgeStore();
-        if (!loaded.status.ok()) report(loaded.status);
-        learned = std::move(loaded);
+        if (!loaded.status.ok()) report(loaded.status);  // its line waits for the log as lock_wait says, if it was read
     }
     if (!learned->status.ok()) HalmLib::throwFailure("Board settings or faults are malformed");
     return learned->config;

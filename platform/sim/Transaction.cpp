@@ -33,7 +33,7 @@ Status endAdd() {
 }
 
 Status undoAdd(const Status& why) {
-    const OpenAdd add = std::move(*process().add);
+    OpenAdd add = std::move(*process().add);
     process().add.reset();
     // The logs are cut back only once the account is gone: what they hold of
     // its record is all there is of it otherwise, and the add then stands.
@@ -44,7 +44,9 @@ Status undoAdd(const Status& why) {
     } else {
         dropOldStore();
     }
+    // Every lock let go before anything is said, since saying it may wait.
     releaseLogs();
+    add.lock = StoreLock();
     if (!undone.ok()) tell(undone.within("account " + add.account + " " + left + ": cannot undo the add"));
     report(why);
     return why;

@@ -20,6 +20,7 @@ struct OpenAdd {
     StoreLock lock;
     bool replaced = false;  // there was a store, kept until the add ends
     std::string account;
+    const void* requester = nullptr;  // whose request opened it
 };
 
 // Holds the logs, waiting for their locks until deadline, then replaces the
