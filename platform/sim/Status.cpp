@@ -34,16 +34,16 @@ void appendHex(std::string& line, unsigned char byte) {
 
 // The well-formed UTF-8 sequences, as the Unicode standard tables them: the
 // range of the lead byte, the range the second byte must be in (any later
-// one is 0x80 to 0xBF), and the length. An overlong form, a surrogate and a
-// code point past U+10FFFF match none of them.
+// one is 0x80 to 0xBF), the length, and the lead byte's bits of the code
+// point. An overlong form, a surrogate and a code point past U+10FFFF match
+// none of them.
 struct WellFormed {
-    unsigned char leadFrom, leadTo, secondFrom, secondTo;
-    std::size_t length;
+    unsigned char leadFrom, leadTo, secondFrom, secondTo, length, leadBits;
 };
 constexpr WellFormed wellFormed[] = {
-    {0x00, 0x7F, 0x00, 0x00, 1}, {0xC2, 0xDF, 0x80, 0xBF, 2}, {0xE0, 0xE0, 0xA0, 0xBF, 3},
-    {0xE1, 0xEC, 0x80, 0xBF, 3}, {0xED, 0xED, 0x80, 0x9F, 3}, {0xEE, 0xEF, 0x80, 0xBF, 3},
-    {0xF0, 0xF0, 0x90, 0xBF, 4}, {0xF1, 0xF3, 0x80, 0xBF, 4}, {0xF4, 0xF4, 0x80, 0x8F, 4},
+    {0x00, 0x7F, 0x00, 0x00, 1, 0x7F}, {0xC2, 0xDF, 0x80, 0xBF, 2, 0x1F}, {0xE0, 0xE0, 0xA0, 0xBF, 3, 0x0F},
+    {0xE1, 0xEC, 0x80, 0xBF, 3, 0x0F}, {0xED, 0xED, 0x80, 0x9F, 3, 0x0F}, {0xEE, 0xEF, 0x80, 0xBF, 3, 0x0F},
+    {0xF0, 0xF0, 0x90, 0xBF, 4, 0x07}, {0xF1, 0xF3, 0x80, 0xBF, 4, 0x07}, {0xF4, 0xF4, 0x80, 0x8F, 4, 0x07},
 };
 
 // The length of the well-formed sequence text starts with, its code point in
@@ -55,10 +55,8 @@ std::size_t sequence(std::string_view text, char32_t& point) {
     };
     for (const WellFormed& form : wellFormed) {
         if (!within(byte(0), form.leadFrom, form.leadTo)) continue;
-        if (text.size() < form.length || (form.length > 1 && !within(byte(1), form.secondFrom, form.secondTo))) {
-            return 0;
-        }
-        point = form.length == 1 ? byte(0) : byte(0) & (0x3Fu >> (form.length - 1));
+        if (text.size() < form.length) return 0;
+        point = byte(0) & form.leadBits;
         for (std::size_t i = 1; i < form.length; ++i) {
             if (!within(byte(i), i == 1 ? form.secondFrom : 0x80, i == 1 ? form.secondTo : 0xBF)) return 0;
             point = point << 6 | (byte(i) & 0x3Fu);

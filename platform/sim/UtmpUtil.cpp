@@ -21,11 +21,11 @@
 
 namespace {
 
+// Far more than any chain of processes; a bound all the same.
 constexpr std::size_t maxAncestors = 4096;
 // The device majors of the pseudo-terminals' subordinate ends, pts/N: 256
 // minors each (the kernel's UNIX98_PTY_SLAVE_MAJOR and the seven after it).
-constexpr unsigned ptyFirstMajor = 136,
-                   ptyLastMajor = 143;  // far more than any chain of processes; a bound all the same
+constexpr unsigned ptyFirstMajor = 136, ptyLastMajor = 143;
 
 // The fields of /proc/PID/stat after the command name, which in parentheses
 // may itself hold blanks and ')', while none of the fields after it can: so

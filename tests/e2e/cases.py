@@ -112,6 +112,7 @@ SELECT = [
     c("show user", status=1, err=UNSUPPORTED.format("user")),
     # The word echoed escaped, as the logs escape it: it drives no terminal.
     c(["x\x1b]2;t\x07\x1b[2J\r\x9b"], status=1, err=UNSUPPORTED.format("x\\x1b]2;t\\x07\\x1b[2J\\r\\xc2\\x9b")),
+    c(["x\udc9b\u202e\udcc0\udcafy\u00e9"], status=1, err=UNSUPPORTED.format("x\\x9b\\xe2\\x80\\xae\\xc0\\xafy\u00e9")),
     refused("show user_list extra", faults="list=throw"),  # and sends nothing
 ]
 
@@ -514,13 +515,21 @@ FORGED_SHOWN = REFUSED.format("@DIR@/x\\nUser addition was completed.\\x1b[1m\\x
 NOBODY = 7654321  # a uid without a name, nor a home
 NO_DIR = ("board: no state directory: USERCTL_BOARD_DIR is unset, XDG_STATE_HOME and HOME are unset or relative,"
           f" and uid {NOBODY} has no home directory; set USERCTL_BOARD_DIR to an absolute path\n{FAILED}")
-# An add answered y under gdb for environments of 0 to 30 more bytes, a core taken at the question (its read of
-# standard input, x86-64's first argument) and at the exit: the process refuses to leave one itself.
-CORES = ("c=$(mktemp -d); for n in $(seq 0 3 30); do pad=$(head -c $n /dev/zero | tr '\\0' x); printf 'y\\n' |"
-         " PAD=$pad gdb -nx -batch -ex 'catch syscall read' -ex 'condition 1 $rdi == 0' -ex 'catch syscall exit_group'"
-         " -ex run -ex \"gcore $c/ask\" -ex 'delete 1' -ex continue -ex \"gcore $c/exit\" --args \"$USERCTL_BIN\""
-         " add user alice_123 Secret#12 Secret#12 admin >/dev/null 2>&1; echo $(grep -ao 'Secret#12' $c/exit | wc -l)"
-         " $(grep -ao 'Secret#12' $c/ask | wc -l); rm -f users *.log $c/*; done; rmdir $c")
+
+
+def cores(words, typed, skip):
+    # userctl with words and standard input typed, under gdb, for environments of 0 to 30 more bytes: a core taken at
+    # the question (its read of standard input, x86-64's first argument, once skip stops, two a read, are passed) and
+    # at the exit, as the process refuses to leave one itself; each line the password's copies in each.
+    return ("c=$(mktemp -d); for n in $(seq 0 3 30); do pad=$(head -c $n /dev/zero | tr '\\0' x); printf "
+            f"'{typed}' | PAD=$pad gdb -nx -batch -ex 'catch syscall read' -ex 'condition 1 $rdi == 0' -ex 'ignore 1"
+            f" {skip}' -ex 'catch syscall exit_group' -ex run -ex \"gcore $c/ask\" -ex 'delete 1' -ex continue"
+            f" -ex \"gcore $c/exit\" --args \"$USERCTL_BIN\" {words} >/dev/null 2>&1;"
+            " echo $(grep -ao 'Secret#12' $c/exit | wc -l)"
+            " $(grep -ao 'Secret#12' $c/ask | wc -l); rm -f users *.log $c/*; done; rmdir $c")
+
+
+NATIVE_ONLY, WORDS = ("qemu", "memcheck", "sanitizers"), "add user alice_123 Secret#12 Secret#12 admin"
 SET_UID = ('t=$(mktemp -d); chmod 755 $t; cp "$USERCTL_BIN" $t/u; chmod 4755 $t/u;'
            ' setpriv --reuid=65534 --regid=65534 --clear-groups $t/u show user_list; s=$?; rm -r $t; exit $s')
 PRIVILEGED = ("board: userctl runs with privileges its caller lacks (set-user-ID, set-group-ID or file capabilities),"
@@ -606,7 +615,8 @@ HOSTILE = [
     fails(SHOW, sh="unset USERCTL_BOARD_DIR XDG_STATE_HOME HOME; userctl show user_list", uid=65534, err=NO_HOME),
     # What memory keeps of a password, whatever the environment's size moves the stack by: nothing at the exit,
     # and at the question only the request's two fields (each line: the copies at the exit, then at the question).
-    c([], sh=CORES, status=0, out="0 2\n" * 11, not_under=("qemu", "memcheck", "sanitizers")),
+    c([], sh=cores(WORDS, "y\\n", 0), status=0, out="0 2\n" * 11, not_under=NATIVE_ONLY),
+    c([], sh=cores(DASHES, "Secret#12\\nSecret#12\\ny\\n", 40), status=0, out="0 2\n" * 11, not_under=NATIVE_ONLY),
     # Installed set-user-ID root, it would take another user's environment: refused before it touches a file.
     c(SHOW, sh=SET_UID, status=3, err=PRIVILEGED, not_under=("qemu", "memcheck")),  # these ignore the bit
     fails(SHOW, sh="unset USERCTL_BOARD_DIR XDG_STATE_HOME; HOME=. userctl show user_list", uid=NOBODY, err=NO_DIR),
