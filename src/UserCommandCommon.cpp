@@ -102,8 +102,7 @@ public:
         line.clear();
         line.reserve(maxTextLength + 1);
         if (atTerminal) {
-            std::fputs(prompt, stderr);
-            std::fflush(stderr);
+            std::fputs(prompt, stderr);  // unbuffered: on the terminal before the read
             if (!hiding) return;
         }
         for (char c = 0; readReplyByte(c) && c != '\n';) {

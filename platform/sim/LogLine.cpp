@@ -138,9 +138,11 @@ void trace(std::string_view text) noexcept {
 
 void report(const Status& status) noexcept {
     if (status.forConsole()) tell(status);
-    char text[maxFieldLength + 1];
-    std::snprintf(text, sizeof text, "board: %s", status.reason().c_str());
-    trace(text);
+    try {
+        trace("board: " + status.reason());
+    } catch (...) {
+        // out of memory: the line is lost, never the command
+    }
 }
 
 Status holdLogs(const timespec& deadline) {

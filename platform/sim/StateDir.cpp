@@ -79,10 +79,10 @@ std::string joined(const std::string& dir, const std::string& name) {
 // let another user put something else in its place.
 Status judgeOnPath(const struct stat& info, const std::string& at) {
     if (info.st_uid != 0 && info.st_uid != geteuid()) {
-        return Status(EPERM, at + ", on its path, belongs to uid " + std::to_string(info.st_uid) + notThrough, true);
+        return Status(EPERM, at + ", on its path, belongs to uid " + std::to_string(info.st_uid) + notThrough);
     }
     if (!S_ISLNK(info.st_mode) && (info.st_mode & (S_IWGRP | S_IWOTH)) && !(info.st_mode & S_ISVTX)) {
-        return Status(EPERM, at + ", on its path, is writable by group or others; chmod go-w it, or chmod +t it", true);
+        return Status(EPERM, at + ", on its path, is writable by group or others; chmod go-w it, or chmod +t it");
     }
     return {};
 }
@@ -102,18 +102,17 @@ bool isRoot(int dir) {
 // is never to be made private: the remedy is a directory of one's own.
 Status judgeStateDir(int dir, const struct stat& info) {
     const char* const own = "; set USERCTL_BOARD_DIR to a directory of your own";
-    if (isRoot(dir)) return Status(EPERM, std::string("the root directory") + own, true);
+    if (isRoot(dir)) return Status(EPERM, std::string("the root directory") + own);
     if ((info.st_mode & S_ISVTX) && (info.st_mode & S_IWOTH)) {
-        return Status(EPERM, std::string("shared by every user (sticky)") + own, true);
+        return Status(EPERM, std::string("shared by every user (sticky)") + own);
     }
     if (info.st_uid != geteuid()) {
-        return Status(EPERM,
-                      "owned by uid " + std::to_string(info.st_uid) + ", not by uid " + std::to_string(geteuid()) +
-                          " that runs the command" + own + ", or move it aside (the board makes a new one)",
-                      true);
+        return Status(EPERM, "owned by uid " + std::to_string(info.st_uid) + ", not by uid " +
+                                 std::to_string(geteuid()) + " that runs the command" + own +
+                                 ", or move it aside (the board makes a new one)");
     }
-    if (info.st_mode & (S_IWGRP | S_IWOTH)) return Status(EPERM, "writable by group or others; chmod 700 it", true);
-    if (info.st_mode & (S_IRGRP | S_IROTH)) return Status(EPERM, "readable by group or others; chmod 700 it", true);
+    if (info.st_mode & (S_IWGRP | S_IWOTH)) return Status(EPERM, "writable by group or others; chmod 700 it");
+    if (info.st_mode & (S_IRGRP | S_IROTH)) return Status(EPERM, "readable by group or others; chmod 700 it");
     return {};
 }
 
@@ -143,7 +142,7 @@ struct Walk {
 
 // An error the system gave on the way: where, and where else to look.
 Status failedStep(const Walk& walk, const std::string& step, const Status& error) {
-    return Status(error.error(), (step == walk.path ? "" : step + ": ") + error.reason() + elsewhere, true);
+    return Status(error.error(), (step == walk.path ? "" : step + ": ") + error.reason() + elsewhere);
 }
 
 // A directory the path names but the system lacks, made private: it is then
@@ -180,8 +179,8 @@ Status stepDown(Walk& walk, const Name& name) {
     Fd next;
     Status opened = openAt(walk.here.get(), name.text.c_str(), O_PATH | O_NOFOLLOW, next);
     if (opened.error() == ENOENT && !name.link.empty()) {
-        return Status(ENOENT, name.link + ", on its path, leads nowhere; set USERCTL_BOARD_DIR to the directory itself",
-                      true);
+        return Status(ENOENT,
+                      name.link + ", on its path, leads nowhere; set USERCTL_BOARD_DIR to the directory itself");
     }
     if (opened.error() == ENOENT) opened = makeDirectory(walk.here.get(), name.text, next);
     struct stat info {};
@@ -246,11 +245,10 @@ StateDir learnStateDir() {
             Status(ENOENT,
                    "no state directory: USERCTL_BOARD_DIR is unset, XDG_STATE_HOME and HOME are unset or "
                    "relative, and uid " +
-                       std::to_string(geteuid()) + " has no home directory; set USERCTL_BOARD_DIR to an absolute path",
-                   true);
+                       std::to_string(geteuid()) + " has no home directory; set USERCTL_BOARD_DIR to an absolute path");
     } else if (state.path[0] != '/') {
         // Relative, it would depend on the directories above the working one, which nothing here judges.
-        state.status = Status(EINVAL, "a relative path; give USERCTL_BOARD_DIR as an absolute path", true);
+        state.status = Status(EINVAL, "a relative path; give USERCTL_BOARD_DIR as an absolute path");
     } else {
         state.status = walkTo(state.path, state.dir);
     }
