@@ -46,7 +46,8 @@ std::size_t utf8Length(std::string_view text, char32_t& point) {
 
 // The word as the logs show text, so that what the console echoes can
 // neither drive the terminal nor be mistaken for other text: the backslash,
-// the C0 and C1 controls, DEL, the bidirectional controls and every byte
+// the C0 and C1 controls, DEL, the line and paragraph separators, the
+// bidirectional controls and every byte
 // that is not UTF-8 escaped, byte by byte as \xHH (\n, \t and \r by name).
 std::string escaped(std::string_view word) {
     std::string text;
@@ -54,7 +55,7 @@ std::string escaped(std::string_view word) {
         char32_t point = 0;
         const std::size_t length = utf8Length(word, point), taken = length > 0 ? length : 1;
         const bool hidden = length == 0 || point < 0x20 || (point >= 0x7F && point <= 0x9F) || point == 0x61C ||
-                            point == 0x200E || point == 0x200F || (point >= 0x202A && point <= 0x202E) ||
+                            point == 0x200E || point == 0x200F || (point >= 0x2028 && point <= 0x202E) ||
                             (point >= 0x2066 && point <= 0x2069);
         const std::size_t name = std::string_view("\n\t\r\\").find(static_cast<char>(point));
         if (length == 1 && name != std::string_view::npos) {

@@ -66,11 +66,12 @@ std::size_t sequence(std::string_view text, char32_t& point) {
     return 0;
 }
 
-// What drives a terminal or reorders what a reader sees: the C0 and C1
-// controls, DEL, and the bidirectional controls.
+// What drives a terminal, reorders what a reader sees or ends a line for a
+// reader that knows Unicode: the C0 and C1 controls, DEL, the bidirectional
+// controls, and the line and paragraph separators (U+2028, U+2029).
 bool hidden(char32_t point) {
     return point < 0x20 || (point >= 0x7F && point <= 0x9F) || point == 0x61C || point == 0x200E || point == 0x200F ||
-           (point >= 0x202A && point <= 0x202E) || (point >= 0x2066 && point <= 0x2069);
+           (point >= 0x2028 && point <= 0x202E) || (point >= 0x2066 && point <= 0x2069);
 }
 
 // The escape that names a character of its own, or null.

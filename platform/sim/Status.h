@@ -41,8 +41,9 @@ Status failure(int error, const char* format, ...) __attribute__((format(printf,
 
 // Appends text to line with the backslash and every character that could
 // end a line early, forge one, drive a terminal or reorder what a reader
-// sees escaped: the C0 and C1 controls and DEL, the bidirectional controls
-// (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069) and every
+// sees escaped: the C0 and C1 controls and DEL, the line and paragraph
+// separators and the bidirectional controls (U+061C, U+200E, U+200F, U+2028
+// to U+202E, U+2066 to U+2069) and every
 // byte that is not UTF-8 (an overlong form or a surrogate is not), each byte
 // as \xHH (\n, \t and \r by name). An escape always means the byte it
 // names; other UTF-8 stays readable.

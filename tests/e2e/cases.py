@@ -104,6 +104,13 @@ def fails(words, *trace, **columns):
     return c(words, **{"err": failure, **columns}, status=3, trace=list(trace))
 
 
+# The characters at the edges of what is escaped (DEL, C1, the separators and bidirectional controls, past U+10FFFF)
+# and beside them.
+EDGES = ("\x7f\x80\x9f\xa0\u061b\u061c\u061d\u200d\u200e\u200f\u2010\u2027\u2028\u202e\u202f\u2065\u2066\u2069\u206a"
+         "\U0010ffff\udcf4\udc90\udc80\udc80")
+EDGES_SHOWN = ("\\x7f\\xc2\\x80\\xc2\\x9f\u00a0\u061b\\xd8\\x9c\u061d\u200d\\xe2\\x80\\x8e\\xe2\\x80\\x8f\u2010\u2027"
+               "\\xe2\\x80\\xa8\\xe2\\x80\\xae\u202f\u2065\\xe2\\x81\\xa6\\xe2\\x81\\xa9\u206a"
+               "\U0010ffff\\xf4\\x90\\x80\\x80")
 SELECT = [
     c([], status=1),
     c("ADD user", status=1, err=UNSUPPORTED.format("ADD")),
@@ -113,6 +120,7 @@ SELECT = [
     # The word echoed escaped, as the logs escape it: it drives no terminal.
     c(["x\x1b]2;t\x07\x1b[2J\r\x9b"], status=1, err=UNSUPPORTED.format("x\\x1b]2;t\\x07\\x1b[2J\\r\\xc2\\x9b")),
     c(["x\udc9b\u202e\udcc0\udcafy\u00e9"], status=1, err=UNSUPPORTED.format("x\\x9b\\xe2\\x80\\xae\\xc0\\xafy\u00e9")),
+    c(["x" + EDGES], status=1, err=UNSUPPORTED.format("x" + EDGES_SHOWN)),
     refused("show user_list extra", faults="list=throw"),  # and sends nothing
 ]
 
@@ -172,6 +180,7 @@ ADD_ROWS = [
     refused(add("admin", name="\udcc0\udcaf\udced\udca0\udc80abc"), BAD_TOP.format("\\xc0\\xaf\\xed\\xa0\\x80abc")),
     refused(add("admin", name="alice\u202e321"), BAD_NAME.format("alice\\xe2\\x80\\xae321")),
     refused(add("admin", name="alic\u00e9_123"), BAD_NAME.format("alic\u00e9_123")),
+    refused(add("admin", name="a" + EDGES), CLI + f"Username is too long. [a{EDGES_SHOWN}] "),
     refused(add("admin", pw="Secr#12"), CLI + "Password is too short."),
     refused(add("admin", pw="S" * 33), CLI + "Password is too long."),
     refused(add("admin", pw="Secret 12"), CLI + "Invalid character is included in Password."),
@@ -192,6 +201,7 @@ ADD_ROWS = [
 BATCH = "userctl add user carol_123 Secret#12 Secret#12 user; userctl add user alice_123 Secret#12 Secret#12 operator"
 CAROL_Q, PROMPTS = "Are you sure you want to add carol_123 ? [Y/N]: ", "Password: Retype password: "
 DASHES = "add user alice_123 - - admin"
+DEAD_DASHES = "mkfifo p; exec 4<>p 5>p 4<&-; rm p; userctl add user alice_123 - - admin quiet 2>&5"  # a reader gone
 TYPED_TWICE = [P + "\r", P + "\r", "y\r"]  # the password twice, then y, each with Enter
 UNECHOED = "\r\n\r\n" + Q + "y\r\n"  # the terminal shows the passwords' line feeds, then the question and its reply
 TOO_LONG = "printf '%s\\nnext\\n' $(printf %040d 0) | { userctl add user alice_123 - - admin; cat; }"
@@ -213,6 +223,7 @@ ASK = [
     ok(DASHES + " quiet", "alice_123:1:0", stdin=f"{P}\n{P}\n"),
     ok(DASHES, "alice_123:1:0", stdin=f"{P}\n{P}\ny\n", out=Q),
     ok(DASHES + " quiet", "alice_123:1:0", stdin=f"{P}\n{P}"),
+    ok(DASHES + " quiet", "alice_123:1:0", stdin=f"{P}\n{P}\n", sh=DEAD_DASHES, err=""),  # SIGPIPE left ignored
     # A line is judged as a word is: every byte of it, the end of input an empty one.
     refused(DASHES + " quiet", ADD + "The specified password is invalid.", stdin=f"{P}\nSecret#13\n"),
     refused(DASHES + " quiet", CLI + "Password is too short.", stdin=f"{P}\n"),
@@ -386,10 +397,10 @@ CANCELLED = "board: add cancelled by signal 15 while waiting for the store"
 CANCELLED_33 = "board: add cancelled by signal 33 while waiting for the store"  # one the C library keeps
 LOG_BUSY = "board: @DIR@/trace.log: cannot write: another process holds its lock\n"
 EVENT_BUSY = "board: @DIR@/event.log: cannot write: another process holds its lock"
-# lock_wait's default, 15 s, from the moment the add waits for the store (in seconds, rounded).
+# lock_wait's default, 15 s, from the moment the add waits for the store (in seconds, 0.2 s allowed for the look).
 DEFAULT_WAIT = (f'umask 077; exec 3>>users.lock; flock 3; $LAUNCH "$USERCTL_BIN" {CE} 3>&- & until ls -l /proc/$!/fd'
                 " 2>/dev/null | grep -q 'rwx.*/users.lock$'; do sleep 0.01; done; s=$(date +%s%N); wait $!;"
-                " echo $(( ($(date +%s%N) - s + 500000000) / 1000000000 ))")
+                " echo $(( ($(date +%s%N) - s + 200000000) / 1000000000 ))")
 LOCKS = [
     # The wait for the store: cancelled by a signal that would end the command (not by an ignored one), bounded.
     c(CE, sh=signalled("TERM", ends=True), status=0, out="143\n", err=ADD_FAILED, trace=[CANCELLED, failed(CE)]),
@@ -419,6 +430,11 @@ UNDO_FAILS = ("ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -f -o /dev/null 
               f' -e inject=renameat2:error=EIO:when=2 $LAUNCH "$USERCTL_BIN" {CE}')
 NOT_UNDONE = ("board: account alice_123 stored without its record: cannot undo the add: @DIR@/users: cannot restore:"
               f" Input/output error\n{EIO}{ADD_FAILED}")
+# Nor the logs cut back: the account is gone, what there is of its record stays.
+CUT_FAILS = ("ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -f -o /dev/null -e inject=fdatasync:error=EIO"
+             f' -e inject=ftruncate:error=EIO $LAUNCH "$USERCTL_BIN" {CE}')
+NOT_CUT = ("board: account alice_123 not stored, but its record stays: cannot undo the add: @DIR@/trace.log: cannot"
+           f" cut back: Input/output error\n{EIO}{ADD_FAILED}")
 SYNC_FAILED, KEPT = [done(CE), EIO.strip(), failed(CE, 20019, 1537)], ["bob_12345:3:0", "alice_123:4:0"]
 FSIZE = "board: @DIR@/trace.log: cannot write: File too large\n"
 # The add at a terminal whose output is stopped (Ctrl-S), killed once its event is written, then output resumed.
@@ -433,6 +449,7 @@ RECORD = [
     c(CE, users=BOB, sh=injected("-P $PWD/trace.log -e inject=write:error=EIO"), status=3, err=EIO + ADD_FAILED),
     c(CE, sh=window("prlimit --pid $! --fsize=10"), status=0, out="3\n", err=FSIZE + ADD_FAILED),
     c(CE, users=BOB, sh=UNDO_FAILS, status=3, err=NOT_UNDONE, trace=SYNC_FAILED, events=[event(N)], store=KEPT),
+    c(CE, users=BOB, sh=CUT_FAILS, status=3, err=NOT_CUT, trace=SYNC_FAILED, events=[event(N)]),
     # Once the store has changed, nothing ends the add before its record: no signal, no new link to a log.
     ok(CE, "alice_123:4:0", sh=window("kill -BUS $!"), out="135\n", not_under="sanitizers"),
     ok(CE, "alice_123:4:0", sh=window("kill -32 $!"), out="160\n", not_under="qemu"),
@@ -502,6 +519,9 @@ BIG_LOG = (f"umask 077; truncate -s 2200M trace.log; userctl {CE};"
 FILL = ('umask 077; yes "$(date -u +%FT%T.000Z) userctl[1]: xxxxxxxxxxxxx" | head -n 100 >trace.log; ulimit -f 10;'
         f" userctl {CE}")
 NO_ROOM = "no room for the add's line within the file-size limit; raise it (ulimit -f)"
+# event.log a byte short of room for the longest event line (4130 bytes) within a file-size limit of 5120 bytes.
+EVENT_FILL = ("umask 077; head -c 991 /dev/zero | tr '\\0' x >event.log; ulimit -f 10;"
+              f" userctl {CE}; s=$?; : >event.log; exit $s")
 OTHERS = "@DIR@/{}, on its path, belongs to uid 65534; set USERCTL_BOARD_DIR to a path not through it"
 OWN, ELSEWHERE = "; set USERCTL_BOARD_DIR to a directory of your own", "; set USERCTL_BOARD_DIR to another directory"
 # A state directory its user cannot make: the system's reason, and where to look instead.
@@ -586,6 +606,7 @@ HOSTILE = [
     ok(CE, "alice_123:4:0", sh=DEAD, err=""),
     ok(CE, "alice_123:4:0", sh=BIG_LOG, out=done(CE) + "\n", trace=[]),  # trace.log past 2 GiB
     unrecorded("trace.log", NO_ROOM, *["x" * 13] * 100, sh=FILL),
+    unrecorded("event.log", NO_ROOM, traced=True, sh=EVENT_FILL),
     # Not dumpable: no core file, no memory readable by its own user. A non-blocking input waited on.
     c(add("operator"), tty=True, uid=65534, stdin=SIGQUIT, status=-SIGQUIT, out=Q),
     ok(add("operator"), "alice_123:2:0", tty="nonblocking", **TYPED),

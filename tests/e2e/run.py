@@ -71,14 +71,13 @@ def snapshot(board):
 
 
 def adds(row):
-    # The adds a row makes: name -> (password, password again), from its words (or its first two lines typed, for
-    # "- -") and its script.
+    # The adds a row makes: name -> (password, password again), from its words and its script; for "- -", its first
+    # two lines typed.
     found = [row.words[2:5]] if row.words[:2] == ["add", "user"] and len(row.words) >= 5 else []
-    if found and found[0][1:] == ["-", "-"]:
-        typed = row.stdin if isinstance(row.stdin, list) else (row.stdin or "").split("\n")
-        found[0][1:] = ([line.rstrip("\r") for line in typed if isinstance(line, str)] + ["", ""])[:2]
     found += [list(match.groups()) for match in ADD_WORDS.finditer(row.sh or "")]
-    return {name: (pw, again) for name, pw, again in found}
+    typed = row.stdin if isinstance(row.stdin, list) else row.stdin.split("\n") if isinstance(row.stdin, str) else []
+    lines = ([line.rstrip("\r") for line in typed if isinstance(line, str)] + ["", ""])[:2]
+    return {name: tuple(lines) if (pw, again) == ("-", "-") else (pw, again) for name, pw, again in found}
 
 
 # Every password the table uses: none may show on the console or in the board's files, whatever the row.
