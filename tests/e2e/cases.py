@@ -522,6 +522,8 @@ NO_ROOM = "no room for the add's line within the file-size limit; raise it (ulim
 # event.log a byte short of room for the longest event line (4130 bytes) within a file-size limit of 5120 bytes.
 EVENT_FILL = ("umask 077; head -c 991 /dev/zero | tr '\\0' x >event.log; ulimit -f 10;"
               f" userctl {CE}; s=$?; : >event.log; exit $s")
+EVENT_ROOM = ("umask 077; head -c 990 /dev/zero | tr '\\0' x >event.log; ulimit -f 10;"
+              f" userctl {CE}; tail -c 28 event.log; : >event.log")
 OTHERS = "@DIR@/{}, on its path, belongs to uid 65534; set USERCTL_BOARD_DIR to a path not through it"
 OWN, ELSEWHERE = "; set USERCTL_BOARD_DIR to a directory of your own", "; set USERCTL_BOARD_DIR to another directory"
 # A state directory its user cannot make: the system's reason, and where to look instead.
@@ -560,6 +562,7 @@ LOGGED_IN = "[{}] [{:>05}] [ts/0] [{}] [{}] [{}] [] [2026-12-06T12:00:00,000000+
 ANN = [LOGGED_IN.format(7, 1, "eve", "pts/999", "10.9.9.9"), LOGGED_IN.format(7, 1, "ann", "@TTY@", "10.1.2.3")]
 GONE = [LOGGED_IN.format(7, 2147483647, "ann", "@TTY@", "10.1.2.3")]  # a crashed session's entry: its process gone
 ENDED = [LOGGED_IN.format(8, 1, "ann", "@TTY@", "10.1.2.3")]  # a session that ended on the terminal
+NO_PID = [LOGGED_IN.format(7, 0, "ann", "@TTY@", "10.1.2.3")]  # an entry naming no process
 REUSED = [LOGGED_IN.format(7, "@OTHER@", "eve", "@TTY@", "10.9.9.9")]  # its pid now another user's process
 # With every descriptor elsewhere, run as a command whose name would read as fields of its own in /proc/self/stat.
 HIDDEN = ('c=") R 1 1 1 1"; ln -s "$USERCTL_BIN" "$c"; USERCTL_BIN=$PWD/$c; '
@@ -607,6 +610,7 @@ HOSTILE = [
     ok(CE, "alice_123:4:0", sh=BIG_LOG, out=done(CE) + "\n", trace=[]),  # trace.log past 2 GiB
     unrecorded("trace.log", NO_ROOM, *["x" * 13] * 100, sh=FILL),
     unrecorded("event.log", NO_ROOM, traced=True, sh=EVENT_FILL),
+    ok(CE, "alice_123:4:0", sh=EVENT_ROOM, out="User account alice_123: Add\n", events=[]),  # room to the byte
     # Not dumpable: no core file, no memory readable by its own user. A non-blocking input waited on.
     c(add("operator"), tty=True, uid=65534, stdin=SIGQUIT, status=-SIGQUIT, out=Q),
     ok(add("operator"), "alice_123:2:0", tty="nonblocking", **TYPED),
@@ -646,6 +650,7 @@ HOSTILE = [
     ok(add("operator"), "alice_123:2:0", tty="not controlling", stdin="y\r", out=Q + "y\r\n"),
     ok(add("operator"), "alice_123:2:0", tty=True, utmp=GONE, **TYPED),
     ok(add("operator"), "alice_123:2:0", tty=True, utmp=ENDED, **TYPED),
+    ok(add("operator"), "alice_123:2:0", tty=True, utmp=NO_PID, **TYPED),
     ok(add("operator"), "alice_123:2:0", tty=True, utmp=REUSED, **TYPED),  # an entry counts for its process's heirs
     fails(CE, sh=victim(ATTACK), out="rc\n# rc\n", err=ATTACKED),
     unrecorded("trace.log", "a symbolic link" + REMOVE, sh=victim("ln -s $v/rc trace.log"), out="rc\n# rc\n"),

@@ -1,8 +1,12 @@
 // What no command reaches: the record's bytes, the list's serialized form and
-// bounds, the platform exception's serialized form, an empty argument vector,
-// and the simulated board's answer to a client that breaks the contract, a
-// trace text too long among them.
+// bounds, the platform exception's serialized form, the logs' dates on days
+// the clock does not show, an empty argument vector, and the simulated
+// board's answer to a client that breaks the contract (a trace text too long
+// among them) and the codes of its refusals, which userctl does not show.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -186,6 +190,39 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
     std::filesystem::remove(dir + "/event.log");
     std::filesystem::create_directory(dir + "/event.log");  // an event log that cannot be written
     EXPECT_EQ(HalmLib::Report::llog_putHalmLog(4, "text", 1, "login", "origin", "0xFF"), -1);
+    std::filesystem::remove(dir + "/event.log");
+
+    // A refusal's code says what failed: the store's lock not taken (2), the store not read (3) or not written (4),
+    // an injected refusal (6).
+    const auto put = [&](const char* name, const std::string& text) {
+        const int file = open((dir + "/" + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_EQ(write(file, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        close(file);
+    };
+    const auto refusal = [&](bool list) {
+        board::forgetState();
+        HalmLib::Gui::CGIRequester requester;
+        CGI_USER_INFO user{"carol_123", "Secret#12", "Secret#12", {0, 0, 0, 3}, 1, {}, {}};
+        const int done = list ? requester.getInfo(HalmLib::Gui::REQ_CGI_GET_USER_LIST, users)
+                              : requester.setInfo(HalmLib::Gui::REQ_CGI_ADD_USER, sizeof user, &user);
+        return done ? 0 : requester.errorCode;
+    };
+    put("users", "x\n");
+    EXPECT_EQ(refusal(true), 3);
+    EXPECT_EQ(refusal(false), 3);
+    std::filesystem::remove(dir + "/users");
+    std::filesystem::create_directory(dir + "/users.tmp");
+    EXPECT_EQ(refusal(false), 4);
+    std::filesystem::remove(dir + "/users.tmp");
+    setenv("USERCTL_BOARD_FAULT", "list=fail", 1);
+    EXPECT_EQ(refusal(true), 6);
+    unsetenv("USERCTL_BOARD_FAULT");
+    put("board.conf", "lock_wait = 1\n");
+    put("users.lock", "");
+    const int held = open((dir + "/users.lock").c_str(), O_RDONLY);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
+    EXPECT_EQ(refusal(false), 2);
+    close(held);
     board::forgetState();  // nothing of this board left for another test
     unsetenv("USERCTL_BOARD_DIR");
     std::filesystem::remove_all(dir);
