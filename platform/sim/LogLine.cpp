@@ -41,14 +41,16 @@ Status cannotWrite(Log log, const Status& status) { return status.within(statePa
 // Writers take turns, so that a line cut short by a full disk or a file-size
 // limit is taken back before anyone appends after it. A log whose lock was
 // waited for in vain once is tried, not waited for, again: a command must not
-// wait lock_wait seconds for every line it loses.
+// wait lock_wait seconds for every line it loses. A held signal does not cut
+// the wait short: the signal that cancelled an add is pending still, and the
+// add's reason is worth the bounded wait.
 Status appendByName(Log log, std::string_view line) {
     const std::optional<Learned>& config = process().config;
     const std::uint32_t wait = config && config->status.ok() ? config->config.settings.lockWait : Settings().lockWait;
     bool& busy = process().logs.busy[log];
     Fd file;
     Status status = openLog(log, file);
-    if (status.ok()) status = lockBefore(file.get(), deadlineIn(busy ? 0 : wait), true);
+    if (status.ok()) status = lockBefore(file.get(), deadlineIn(busy ? 0 : wait), false);
     if (status.error() == EWOULDBLOCK) {
         busy = true;
         return Status(EWOULDBLOCK, "another process holds its lock", true);
@@ -86,7 +88,10 @@ Status holdLog(Log log, const timespec& deadline) {
     if (status.error() == EINTR) {
         return Status(EINTR, "add " + status.reason() + " while waiting for " + statePath(logName[log]));
     }
-    if (status.error() == EWOULDBLOCK) status = Status(EWOULDBLOCK, "another process holds its lock");
+    if (status.error() == EWOULDBLOCK) {
+        logs.busy[log] = true;  // the refusal's own line does not wait for it again
+        status = Status(EWOULDBLOCK, "another process holds its lock");
+    }
     struct stat info {};
     if (status.ok()) status = fstat(file.get(), &info) == 0 ? Status() : Status(errno);
     if (status.ok()) status = reserve(file.get(), info.st_size, longestLine[log]);

@@ -397,10 +397,21 @@ CANCELLED = "board: add cancelled by signal 15 while waiting for the store"
 CANCELLED_33 = "board: add cancelled by signal 33 while waiting for the store"  # one the C library keeps
 LOG_BUSY = "board: @DIR@/trace.log: cannot write: another process holds its lock\n"
 EVENT_BUSY = "board: @DIR@/event.log: cannot write: another process holds its lock"
-# lock_wait's default, 15 s, from the moment the add waits for the store (in seconds, 0.2 s allowed for the look).
-DEFAULT_WAIT = (f'umask 077; exec 3>>users.lock; flock 3; $LAUNCH "$USERCTL_BIN" {CE} 3>&- & until ls -l /proc/$!/fd'
-                " 2>/dev/null | grep -q 'rwx.*/users.lock$'; do sleep 0.01; done; s=$(date +%s%N); wait $!;"
-                " echo $(( ($(date +%s%N) - s + 200000000) / 1000000000 ))")
+
+
+def waited(meanwhile=""):
+    # The test holds users.lock's flock; the add of alice_123 (ce, quiet), every signal's action the default, is
+    # started, and once it waits for the lock meanwhile runs; then the add's status and the seconds from the moment it
+    # waited to its end (0.2 s allowed for the look).
+    return (f'umask 077; exec 3>>users.lock; flock 3; env --default-signal $LAUNCH "$USERCTL_BIN" {CE} 3>&- & until'
+            " ls -l /proc/$!/fd 2>/dev/null | grep -q 'rwx.*/users.lock$'; do sleep 0.01; done; s=$(date +%s%N);"
+            f" {meanwhile} wait $! 2>/dev/null; echo $? $(( ($(date +%s%N) - s + 200000000) / 1000000000 ))")
+
+
+# trace.log's lock taken once the add waits for the store: held for a moment after a signal, or for good.
+CANCEL_BRIEFLY = waited("exec 4>>trace.log; flock 4; kill -TERM $!; sleep 0.3; exec 4>&-;")
+LOG_WAITED = waited("exec 4>>trace.log; flock 4; exec 3>&-;")
+SLOW = "memcheck"  # valgrind's start and exit would stretch the seconds measured
 LOCKS = [
     # The wait for the store: cancelled by a signal that would end the command (not by an ignored one), bounded.
     c(CE, sh=signalled("TERM", ends=True), status=0, out="143\n", err=ADD_FAILED, trace=[CANCELLED, failed(CE)]),
@@ -412,7 +423,10 @@ LOCKS = [
     ok(CE, "alice_123:4:0", sh=window("kill -HUP $!"), out="129\n"),
     ok(CE, "alice_123:4:0", sh=window("kill -INT $!", "INT"), out="130\n"),
     fails(CE, BUSY, failed(CE), conf="lock_wait = 1\n", sh=HELD, err=BUSY_TOLD),
-    c(CE, sh=DEFAULT_WAIT, status=0, out="15\n", err=BUSY_TOLD, trace=[BUSY, failed(CE)], not_under="memcheck"),
+    c(CE, sh=waited(), status=0, out="3 15\n", err=BUSY_TOLD, trace=[BUSY, failed(CE)], not_under=SLOW),
+    # A cancelled add's reason waits for trace.log; a refusal for its lock does not wait for it again.
+    c(CE, sh=CANCEL_BRIEFLY, status=0, out="143 0\n", err=ADD_FAILED, trace=[CANCELLED, failed(CE)], not_under=SLOW),
+    c(CE, conf="lock_wait = 2\n", sh=LOG_WAITED, status=0, out="3 2\n", err=LOG_BUSY + ADD_FAILED, not_under=SLOW),
     c(SHOW, conf="lock_wait = 1\n", sh=LOG_HELD, status=0, out=HEADER, err=LOG_BUSY),  # and a log's, its line lost
     # An add takes the logs' locks, after the store's, before it changes anything: one held is a busy board.
     fails(CE, EVENT_BUSY, failed(CE), conf="lock_wait = 1\n", sh=EVENT_HELD, err=EVENT_BUSY + "\n" + ADD_FAILED),
