@@ -162,6 +162,8 @@ std::string storeLine(const Account& account, std::string_view verifier) {
 namespace {
 
 const char* const temp = "users.tmp";
+const char* const noExchange =
+    "its file system cannot exchange two files; set USERCTL_BOARD_DIR to a directory on a local one";
 
 // Writes old followed by added to users.tmp and exchanges it with the store.
 Status writeStore(int dir, std::string_view old, std::string_view added, bool& replaced) {
@@ -178,7 +180,9 @@ Status writeStore(int dir, std::string_view old, std::string_view added, bool& r
     // where there is none yet, the new one is the first.
     replaced = status.ok() && renameat2(dir, temp, dir, "users", RENAME_EXCHANGE) == 0;
     if (status.ok() && !replaced && (errno != ENOENT || renameat2(dir, temp, dir, "users", RENAME_NOREPLACE) != 0)) {
-        status = Status(errno);
+        // NFS, among others, takes no flags: the old store could not be kept,
+        // and only the administrator can move the board.
+        status = errno == EINVAL ? Status(EINVAL, noExchange, true) : Status(errno);
     }
     if (!status.ok()) unlinkat(dir, temp, 0);
     return status;

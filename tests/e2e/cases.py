@@ -451,6 +451,9 @@ NOT_CUT = ("board: account alice_123 not stored, but its record stays: cannot un
            f" cut back: Input/output error\n{EIO}{ADD_FAILED}")
 SYNC_FAILED, KEPT = [done(CE), EIO.strip(), failed(CE, 20019, 1537)], ["bob_12345:3:0", "alice_123:4:0"]
 FSIZE = "board: @DIR@/trace.log: cannot write: File too large\n"
+NO_EXCHANGE = ("board: @DIR@/users.tmp: cannot write: its file system cannot exchange two files; set USERCTL_BOARD_DIR"
+               " to a directory on a local one")
+NFS_TOLD = NO_EXCHANGE + "\n" + ADD_FAILED
 # The add at a terminal whose output is stopped (Ctrl-S), killed once its event is written, then output resumed.
 STOPPED = ("python3 -c 'import termios; termios.tcflow(1, termios.TCOOFF)'; $LAUNCH \"$USERCTL_BIN\" add user alice_123"
            " Secret#12 Secret#12 ce quiet 2>&1 & for i in $(seq 2000); do grep -qs Add event.log && break; sleep 0.01;"
@@ -462,6 +465,8 @@ RECORD = [
     # An add and its record are one: a line of its record that cannot be written undoes it, the store as it was.
     c(CE, users=BOB, sh=injected("-P $PWD/trace.log -e inject=write:error=EIO"), status=3, err=EIO + ADD_FAILED),
     c(CE, sh=window("prlimit --pid $! --fsize=10"), status=0, out="3\n", err=FSIZE + ADD_FAILED),
+    # A file system that cannot exchange two files (NFS) cannot keep the old store: the add is refused.
+    fails(CE, NO_EXCHANGE, failed(CE), users=BOB, sh=injected("-e inject=renameat2:error=EINVAL"), err=NFS_TOLD),
     c(CE, users=BOB, sh=UNDO_FAILS, status=3, err=NOT_UNDONE, trace=SYNC_FAILED, events=[event(N)], store=KEPT),
     c(CE, users=BOB, sh=CUT_FAILS, status=3, err=NOT_CUT, trace=SYNC_FAILED, events=[event(N)]),
     # Once the store has changed, nothing ends the add before its record: no signal, no new link to a log.
