@@ -453,18 +453,25 @@ SYNC_FAILED, KEPT = [done(CE), EIO.strip(), failed(CE, 20019, 1537)], ["bob_1234
 FSIZE = "board: @DIR@/trace.log: cannot write: File too large\n"
 NO_EXCHANGE = ("board: @DIR@/users.tmp: cannot write: its file system cannot exchange two files; set USERCTL_BOARD_DIR"
                " to a directory on a local one")
+KILLED_LEFT = "event.log\ntrace.log\nusers\nusers.lock\nusers.tmp\n"
 NFS_TOLD = NO_EXCHANGE + "\n" + ADD_FAILED
 # The add at a terminal whose output is stopped (Ctrl-S), killed once its event is written, then output resumed.
 STOPPED = ("python3 -c 'import termios; termios.tcflow(1, termios.TCOOFF)'; $LAUNCH \"$USERCTL_BIN\" add user alice_123"
            " Secret#12 Secret#12 ce quiet 2>&1 & for i in $(seq 2000); do grep -qs Add event.log && break; sleep 0.01;"
            " done; kill -9 $!; wait $! 2>/dev/null; s=$?;"
            " python3 -c 'import termios; termios.tcflow(1, termios.TCOON)'; echo $s")
+# The add of alice_123 killed while it syncs users.tmp (held up 2 s), then carol_123's: the files it finds.
+KILLED = ("strace -D -o /dev/null -e trace=fsync -e inject=fsync:delay_enter=2000000 $LAUNCH \"$USERCTL_BIN\""
+          f" {CE} 2>/dev/null & until [ -e users.tmp ] || ! kill -0 $!; do sleep 0.01; done; kill -9 $!;"
+          f" wait $! 2>/dev/null; ls; userctl {CAROL}")
 # TZ naming a FIFO, which the C library's calendar would wait on.
 FIFO_TZ = f'mkfifo tz; TZ=$PWD/tz timeout 20 $LAUNCH "$USERCTL_BIN" {CE}; s=$?; rm tz; exit $s'
 RECORD = [
     # An add and its record are one: a line of its record that cannot be written undoes it, the store as it was.
     c(CE, users=BOB, sh=injected("-P $PWD/trace.log -e inject=write:error=EIO"), status=3, err=EIO + ADD_FAILED),
     c(CE, sh=window("prlimit --pid $! --fsize=10"), status=0, out="3\n", err=FSIZE + ADD_FAILED),
+    # Killed while it writes the store: the store as it was; the next add removes what it left, and lands.
+    ok(CAROL, "bob_12345:3:0", "carol_123:3:0", users=BOB, sh=KILLED, out=KILLED_LEFT),
     # A file system that cannot exchange two files (NFS) cannot keep the old store: the add is refused.
     fails(CE, NO_EXCHANGE, failed(CE), users=BOB, sh=injected("-e inject=renameat2:error=EINVAL"), err=NFS_TOLD),
     c(CE, users=BOB, sh=UNDO_FAILS, status=3, err=NOT_UNDONE, trace=SYNC_FAILED, events=[event(N)], store=KEPT),
