@@ -401,11 +401,12 @@ EVENT_BUSY = "board: @DIR@/event.log: cannot write: another process holds its lo
 
 def waited(meanwhile=""):
     # The test holds users.lock's flock; the add of alice_123 (ce, quiet), every signal's action the default, is
-    # started, and once it waits for the lock meanwhile runs; then the add's status and the seconds from the moment it
-    # waited to its end (0.2 s allowed for the look).
+    # started, and once it waits for the lock (or has ended, not waited for ever) meanwhile runs; then the add's status
+    # and the seconds from the moment it waited to its end (0.2 s allowed for the look).
     return (f'umask 077; exec 3>>users.lock; flock 3; env --default-signal $LAUNCH "$USERCTL_BIN" {CE} 3>&- & until'
-            " ls -l /proc/$!/fd 2>/dev/null | grep -q 'rwx.*/users.lock$'; do sleep 0.01; done; s=$(date +%s%N);"
-            f" {meanwhile} wait $! 2>/dev/null; echo $? $(( ($(date +%s%N) - s + 200000000) / 1000000000 ))")
+            " ls -l /proc/$!/fd 2>/dev/null | grep -q 'rwx.*/users.lock$' || ! kill -0 $!; do sleep 0.01; done;"
+            f" s=$(date +%s%N); {meanwhile} wait $! 2>/dev/null;"
+            " echo $? $(( ($(date +%s%N) - s + 200000000) / 1000000000 ))")
 
 
 # trace.log's lock taken once the add waits for the store: held for a moment after a signal, or for good.
