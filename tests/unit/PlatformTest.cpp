@@ -102,12 +102,12 @@ TEST(PrimitiveTypeArray, GetSerializedWritesAllOrNothing) {
 TEST(PException, TakesBackItsSerializedForm) {
     HalmLib::PException copy(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
     // Every byte of the detail set, and a text one longer than it holds.
-    const std::string head("\x01\x50\x5B\x00\x01\x06\x01\x01\x02\x4E\x33", 11), form = head + std::string(128, 'x');
+    const std::string head("\x01\x50\x5B\x00\x01\x06\x02\x01\x02\x4E\x33", 11), form = head + std::string(128, 'x');
     const auto* bytes = reinterpret_cast<const unsigned char*>(form.data());
     for (const unsigned int cut : {10u, 11u + 128}) EXPECT_FALSE(copy.setSerialized(bytes, cut));
     EXPECT_TRUE(copy.setSerialized(bytes, 11));  // no text
     ASSERT_TRUE(copy.setSerialized(bytes, 11 + 127));
-    EXPECT_EQ(raised([&] { throw copy; }), "16928307 1537 " + head + std::string(127, 'x'));
+    EXPECT_EQ(raised([&] { throw copy; }), "16928307 1538 " + head + std::string(127, 'x'));
 }
 
 // Only the days the clock happens to show are reached end to end.
@@ -123,6 +123,7 @@ TEST(LogLine, StampsAreDatesOfTheGregorianCalendarInUtc) {
         {{4107542399, 0}, "2100-02-28T23:59:59.000Z"},
         {{4107542400, 0}, "2100-03-01T00:00:00.000Z"},  // none: divisible by 100
         {{2147483648, 0}, "2038-01-19T03:14:08.000Z"},  // past a 32-bit time_t
+        {{1775001599, 0}, "2026-03-31T23:59:59.000Z"},  // a month's last day
         {{1798761599, 0}, "2026-12-31T23:59:59.000Z"},
         {{253402300799, 0}, "9999-12-31T23:59:59.000Z"},
     };
