@@ -651,7 +651,7 @@ HOSTILE = [
     used("/link", "ln -s . link", "rm link"),
     used("/l1", "ln -s . l40; for i in $(seq 39); do ln -s l$((i + 1)) l$i; done", "rm l*"),  # 40 links, the most
     untrusted(LINKS_41, "@DIR@/l41: Too many levels of symbolic links" + ELSEWHERE, "rm l*", "/l1"),
-    untrusted(": >f", "@DIR@/f: Not a directory" + ELSEWHERE, "rm f", "/f/b"),
+    untrusted("mkdir d; : >f", "@DIR@/f: Not a directory" + ELSEWHERE, "rm -r d f", "/d/../f/b"),  # .. named as left
     fails(SHOW, sh=CANNOT_MAKE, uid=65534, err=NOT_MADE),
     untrusted("mkdir o; chown 65534 o", OTHERS.format("o"), "rm -r o", "/o/.."),  # one left too is judged
     # A root link through another user's directory: they could swap what it leads to for a link to /etc.
