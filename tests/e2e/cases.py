@@ -18,7 +18,7 @@ import os
 import pwd
 import shlex
 import sys
-from signal import SIGQUIT, SIGTERM
+from signal import SIGQUIT, SIGTERM, SIGWINCH
 from types import SimpleNamespace
 
 INPUTS = dict(conf=None, users=None, faults=None, stdin=None, sh=None, tty=False, utmp=None, setup=None, uid=None,
@@ -203,6 +203,7 @@ CAROL_Q, PROMPTS = "Are you sure you want to add carol_123 ? [Y/N]: ", "Password
 DASHES = "add user alice_123 - - admin"
 DEAD_DASHES = "mkfifo p; exec 4<>p 5>p 4<&-; rm p; userctl add user alice_123 - - admin quiet 2>&5"  # a reader gone
 TYPED_TWICE = [P + "\r", P + "\r", "y\r"]  # the password twice, then y, each with Enter
+RESIZED = [SIGWINCH] + TYPED_TWICE  # the terminal's window resized at the first prompt
 UNECHOED = "\r\n\r\n" + Q + "y\r\n"  # the terminal shows the passwords' line feeds, then the question and its reply
 TOO_LONG = "printf '%s\\nnext\\n' $(printf %040d 0) | { userctl add user alice_123 - - admin; cat; }"
 NAME_FIRST = "printf 'Secret#12\\nSecret#12\\n' | { userctl add user 1alice_23 - - admin; wc -c; }"
@@ -216,6 +217,7 @@ ASK = [
     ok(add("operator"), "alice_123:2:0", sh=BATCH, stdin="n\ny\n", out=CAROL_Q + Q),
     # "- -": the passwords read, never on the command line. At a terminal: prompted, not echoed (but the line feed).
     ok(DASHES, "alice_123:1:0", tty=True, stdin=TYPED_TWICE, out=UNECHOED, err=PROMPTS + ADDED, events=AT_TTY),
+    ok(DASHES, "alice_123:1:0", tty=True, stdin=RESIZED, out=UNECHOED, err=PROMPTS + ADDED, events=AT_TTY),
     c(DASHES, tty=True, stdin=[SIGTERM], status=-SIGTERM, err="Password: "),  # echo back on, then ended by it
     # One the C library keeps for threads cannot be caught: it waits until the typing is done, and echo back on.
     c(DASHES, tty=True, stdin=[32, P + "\r", P + "\r"], status=-32, out="\r\n\r\n", err=PROMPTS, not_under="qemu"),
