@@ -629,6 +629,9 @@ TOO_BIG = STORE + ": one more account would pass the 33554432 bytes a store may 
 LINKS_41 = "ln -s . l41; for i in $(seq 40); do ln -s l$((i + 1)) l$i; done"
 LIMITED = "ulimit -f 10; userctl add user alice_123 Secret#12 Secret#12 ce quiet"
 OWN_LOG = planted("trace.log")  # a trace.log of another user's
+# A board.conf of root's, in an editor's mode, read by another user: trusted (then removed, being no 0600 file).
+EDITED = lambda board: os.chmod(board + "/board.conf", 0o644)
+ROOTS_READ = "userctl show user_list; s=$?; rm board.conf; exit $s"
 NULL = lambda board: os.mknod(board + "/event.log", 0o20600, os.makedev(1, 3))  # an event.log as /dev/null
 # The add on a tmpfs with room for the store alone, and on ramfs, which counts no blocks and reserves nothing.
 FULL_FS = mounted("tmpfs -o size=64k,mode=700", "head -c 61440 /dev/zero >filler &&")
@@ -690,7 +693,7 @@ HOSTILE = [
     distrusted(SHOW, "users", "owned by uid 65534" + REMOVE, users=TWO, setup=planted("users")),
     distrusted(SHOW, "users", "readable by group or others" + CHMOD, users=TWO, sh=with_mode(640, "users")),
     distrusted(SHOW, "board.conf", "writable by group or others" + CHMOD, conf="max_users = 5\n", sh=with_mode(602)),
-    c(SHOW, conf="max_users = 5\n", sh=with_mode(644), status=0, out=HEADER, trace=[SHOWN]),  # an editor's mode
+    c(SHOW, uid=65534, conf="max_users = 5\n", setup=EDITED, sh=ROOTS_READ, status=0, out=HEADER, trace=[SHOWN]),
     # Whoever can open a file the board locks can hold its lock: those files are as private as the store.
     distrusted(SHOW, "users.lock", OTHERS_READ, "cannot lock", sh=": >users.lock; " + with_mode(644, "users.lock")),
     unrecorded("trace.log", OTHERS_READ, sh=": >trace.log; " + with_mode(644, "trace.log", CE)),
