@@ -105,12 +105,12 @@ def fails(words, *trace, **columns):
 
 
 # The characters at the edges of what is escaped (DEL, C1, the separators and bidirectional controls, past U+10FFFF)
-# and beside them; U+D080 and U+E080, whose low bits are C1's.
+# and beside them; U+1000, the first after E0's forms; U+D080 and U+E080, whose low bits are C1's.
 EDGES = ("\x7f\x80\x9f\xa0\u061b\u061c\u061d\u200d\u200e\u200f\u2010\u2027\u2028\u202e\u202f\u2065\u2066\u2069\u206a"
-         "\U0010ffff\udcf4\udc90\udc80\udc80\ud080\ue080")
+         "\U0010ffff\udcf4\udc90\udc80\udc80\u1000\ud080\ue080")
 EDGES_SHOWN = ("\\x7f\\xc2\\x80\\xc2\\x9f\u00a0\u061b\\xd8\\x9c\u061d\u200d\\xe2\\x80\\x8e\\xe2\\x80\\x8f\u2010\u2027"
                "\\xe2\\x80\\xa8\\xe2\\x80\\xae\u202f\u2065\\xe2\\x81\\xa6\\xe2\\x81\\xa9\u206a"
-               "\U0010ffff\\xf4\\x90\\x80\\x80\ud080\ue080")
+               "\U0010ffff\\xf4\\x90\\x80\\x80\u1000\ud080\ue080")
 NOT_UTF8 = "x\udc9b\u202e\udcc0\udcafy\u00e9\udced\udca0\udc80"  # a C1 byte alone, RLO, an overlong form, a surrogate
 SELECT = [
     c([], status=1),
