@@ -47,8 +47,8 @@ std::size_t utf8Length(std::string_view text, char32_t& point) {
 // The word as the logs show text, so that what the console echoes can
 // neither drive the terminal nor be mistaken for other text: the backslash,
 // the C0 and C1 controls, DEL, the line and paragraph separators, the
-// bidirectional controls and every byte
-// that is not UTF-8 escaped, byte by byte as \xHH (\n, \t and \r by name).
+// bidirectional controls and every byte that is not UTF-8 escaped, byte by
+// byte as \xHH (\n, \t and \r by name).
 std::string escaped(std::string_view word) {
     std::string text;
     while (!word.empty()) {
