@@ -444,7 +444,7 @@ def injected(faults):
 
 
 BOB, EIO = "bob_12345:3:0:!\n", "board: @DIR@/trace.log: cannot write: Input/output error\n"
-EINTR = "-e inject=read,write:error=EINTR:when=1"  # the store's first read, trace.log's first write: tried again
+EINTR = "-e inject=read,write:error=EINTR:when=1"  # the first read and the first write traced
 # The record cannot be made durable, nor the store put back: the account stays, with what there is of its record.
 UNDO_FAILS = ("ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -f -o /dev/null -e inject=fdatasync:error=EIO"
               f' -e inject=renameat2:error=EIO:when=2 $LAUNCH "$USERCTL_BIN" {CE}')
@@ -475,6 +475,7 @@ FIFO_TZ = f'mkfifo tz; TZ=$PWD/tz timeout 20 $LAUNCH "$USERCTL_BIN" {CE}; s=$?; 
 RECORD = [
     # An add and its record are one: a line of its record that cannot be written undoes it, the store as it was.
     c(CE, users=BOB, sh=injected("-P $PWD/trace.log -e inject=write:error=EIO"), status=3, err=EIO + ADD_FAILED),
+    # Interrupted once, a read of the store or a write of a log is tried again: nothing lost, nothing written twice.
     ok(CE, "bob_12345:3:0", "alice_123:4:0", users=BOB, sh=injected(f"-P $PWD/users -P $PWD/trace.log {EINTR}")),
     c(CE, sh=window("prlimit --pid $! --fsize=10"), status=0, out="3\n", err=FSIZE + ADD_FAILED),
     # Killed while it writes the store: the store as it was; the next add removes what it left, and lands.
