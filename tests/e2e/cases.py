@@ -18,7 +18,7 @@ import os
 import pwd
 import shlex
 import sys
-from signal import SIGQUIT, SIGTERM, SIGWINCH
+from signal import SIGHUP, SIGQUIT, SIGTERM, SIGWINCH
 from types import SimpleNamespace
 
 INPUTS = dict(conf=None, users=None, faults=None, stdin=None, sh=None, tty=False, utmp=None, setup=None, uid=None,
@@ -201,11 +201,16 @@ ADD_ROWS = [
 # Two adds answered through one pipe, n then y: the first reads its own line only.
 BATCH = "userctl add user carol_123 Secret#12 Secret#12 user; userctl add user alice_123 Secret#12 Secret#12 operator"
 CAROL_Q, PROMPTS = "Are you sure you want to add carol_123 ? [Y/N]: ", "Password: Retype password: "
-DASHES = "add user alice_123 - - admin"
 DEAD_DASHES = "mkfifo p; exec 4<>p 5>p 4<&-; rm p; userctl add user alice_123 - - admin quiet 2>&5"  # a reader gone
-TYPED_TWICE = [P + "\r", P + "\r", "y\r"]  # the password twice, then y, each with Enter
-RESIZED = [SIGWINCH] + TYPED_TWICE  # the terminal's window resized at the first prompt
+DASHES, TYPED_TWICE = "add user alice_123 - - admin", [P + "\r", P + "\r", "y\r"]  # the password twice, then y
 UNECHOED = "\r\n\r\n" + Q + "y\r\n"  # the terminal shows the passwords' line feeds, then the question and its reply
+
+
+def typed(stdin, sh=None):
+    # The add of alice_123 (admin) with "- -" at a terminal, stdin typed there: prompted, unechoed, then asked.
+    return ok(DASHES, "alice_123:1:0", tty=True, stdin=stdin, out=UNECHOED, err=PROMPTS + ADDED, events=AT_TTY, sh=sh)
+
+
 TOO_LONG = "printf '%s\\nnext\\n' $(printf %040d 0) | { userctl add user alice_123 - - admin; cat; }"
 NAME_FIRST = "printf 'Secret#12\\nSecret#12\\n' | { userctl add user 1alice_23 - - admin; wc -c; }"
 ASK = [
@@ -217,8 +222,10 @@ ASK = [
     ok(add("operator"), "alice_123:2:0", stdin="yes\n\n y\nYY\nY \n\ty\nY\n", out=Q * 7),
     ok(add("operator"), "alice_123:2:0", sh=BATCH, stdin="n\ny\n", out=CAROL_Q + Q),
     # "- -": the passwords read, never on the command line. At a terminal: prompted, not echoed (but the line feed).
-    ok(DASHES, "alice_123:1:0", tty=True, stdin=TYPED_TWICE, out=UNECHOED, err=PROMPTS + ADDED, events=AT_TTY),
-    ok(DASHES, "alice_123:1:0", tty=True, stdin=RESIZED, out=UNECHOED, err=PROMPTS + ADDED, events=AT_TTY),
+    typed(TYPED_TWICE),
+    typed([SIGWINCH] + TYPED_TWICE),  # the terminal's window resized at the first prompt
+    # A signal its caller ignores (nohup's HUP) stays ignored once the passwords are read: sent at the question.
+    typed([P + "\r", P + "\r", SIGHUP, "y\r"], f'trap "" HUP; exec $LAUNCH "$USERCTL_BIN" {DASHES}'),
     c(DASHES, tty=True, stdin=[SIGTERM], status=-SIGTERM, err="Password: "),  # echo back on, then ended by it
     # One the C library keeps for threads cannot be caught: it waits until the typing is done, and echo back on.
     c(DASHES, tty=True, stdin=[32, P + "\r", P + "\r"], status=-32, out="\r\n\r\n", err=PROMPTS, not_under="qemu"),
@@ -318,8 +325,7 @@ def bad_store(words, users, why):
     return fails(words, STORE + why, LIST_FAILED if words == SHOW else failed(words), users=users)
 
 
-def past_limit(board):
-    os.truncate(board + "/users", 33554433)  # a byte past what the board reads back, sparse: nothing written
+PAST_LIMIT = lambda board: os.truncate(board + "/users", 33554433)  # a byte past what the board reads, sparse
 
 
 def distrusted(words, name, why, doing="cannot read", **columns):
@@ -353,7 +359,7 @@ BOARD = [
     bad_store(SHOW, "alice_123:0:0:!\n", ":1: unknown privilege"),
     bad_store(SHOW, "alice_123:1:0:\n", ":1: bad verifier"),
     bad_store(SHOW, "alice_123:1:0:$y$\x01\n", ":1: bad verifier"),
-    fails(SHOW, STORE + ": cannot read: File too large", LIST_FAILED, users="", setup=past_limit),
+    fails(SHOW, STORE + ": cannot read: File too large", LIST_FAILED, users="", setup=PAST_LIMIT),
     bad_store(SHOW, "alice_123:1:0:!:x\n", ":1: too many fields"),
     bad_store(SHOW, "alice_123:5:18446744073709551617:!\n", ":1: partition mask is not a 32-bit decimal number"),
     bad_store(SHOW, "alice_123:5::!\n", ":1: partition mask is not a 32-bit decimal number"),
