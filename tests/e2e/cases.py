@@ -295,8 +295,9 @@ def listed(account, line, **columns):
 ORDER = "zeta_user:3:0:!\nalice_123:1:0:!\n"
 ORDER_SHOWN = ("zeta_user                        User               \n"
                "alice_123                        Admin              \n")
-# Each setting at its most; comments, blanks and CR ignored.
-WIDE = "# a bigger machine\n partitions=32 # all\n\n\tmax_users = 65535\r\nlock_wait=3600"
+# Each setting at its most, and the file too: 65536 bytes, a comment of 65479 and 57 of settings; comments, blanks and
+# CR ignored.
+WIDE = "#" * 65479 + "\n partitions=32 # all\n\n\tmax_users = 65535\r\nlock_wait=3600"
 MANY = "".join(f"user_{i:05d}:3:0:!\n" for i in range(65535))
 MORE = MANY + "user_65535:3:0:!\n"
 MANY_SHOWN = "".join(f"user_{i:05d}                       User               \n" for i in range(65535))
