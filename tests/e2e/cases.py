@@ -104,13 +104,13 @@ def fails(words, *trace, **columns):
 
 
 # The characters at the edges of what is escaped (DEL, C1, the separators and bidirectional controls, past U+10FFFF)
-# and beside them; U+1000, U+10000 and U+40000, the first after E0's, of F0's and of F1's forms; U+D080 and U+E080,
-# whose low bits are C1's.
+# and beside them; U+0800, U+1000, U+10000 and U+40000, the first of E0's, after E0's, of F0's and of F1's forms;
+# U+D080 and U+E080, whose low bits are C1's.
 EDGES = ("\x7f\x80\x9f\xa0\u061b\u061c\u061d\u200d\u200e\u200f\u2010\u2027\u2028\u202e\u202f\u2065\u2066\u2069\u206a"
-         "\U0010ffff\udcf4\udc90\udc80\udc80\u1000\ud080\ue080\U00010000\U00040000")
+         "\U0010ffff\udcf4\udc90\udc80\udc80\u0800\u1000\ud080\ue080\U00010000\U00040000")
 EDGES_SHOWN = ("\\x7f\\xc2\\x80\\xc2\\x9f\u00a0\u061b\\xd8\\x9c\u061d\u200d\\xe2\\x80\\x8e\\xe2\\x80\\x8f\u2010\u2027"
                "\\xe2\\x80\\xa8\\xe2\\x80\\xae\u202f\u2065\\xe2\\x81\\xa6\\xe2\\x81\\xa9\u206a"
-               "\U0010ffff\\xf4\\x90\\x80\\x80\u1000\ud080\ue080\U00010000\U00040000")
+               "\U0010ffff\\xf4\\x90\\x80\\x80\u0800\u1000\ud080\ue080\U00010000\U00040000")
 NOT_UTF8 = "x\udc9b\u202e\udcc0\udcafy\u00e9\udced\udca0\udc80"  # a C1 byte alone, RLO, an overlong form, a surrogate
 SELECT = [
     c([], status=1),
@@ -583,13 +583,14 @@ NO_DIR = ("board: no state directory: USERCTL_BOARD_DIR is unset, XDG_STATE_HOME
 def cores(words, typed, skip):
     # userctl with words and standard input typed, under gdb, for environments of 0 to 30 more bytes: a core taken at
     # the question (its read of standard input, x86-64's first argument, once skip stops, two a read, are passed) and
-    # at the exit, as the process refuses to leave one itself; each line the password's copies in each.
+    # at the exit, as the process refuses to leave one itself; each line the password's copies in each, its first
+    # letter left out (clearing a short string overwrites that alone).
     return ("c=$(mktemp -d); for n in $(seq 0 3 30); do pad=$(head -c $n /dev/zero | tr '\\0' x); printf "
             f"'{typed}' | PAD=$pad gdb -nx -batch -ex 'catch syscall read' -ex 'condition 1 $rdi == 0' -ex 'ignore 1"
             f" {skip}' -ex 'catch syscall exit_group' -ex run -ex \"gcore $c/ask\" -ex 'delete 1' -ex continue"
             f" -ex \"gcore $c/exit\" --args \"$USERCTL_BIN\" {words} >/dev/null 2>&1;"
-            " echo $(grep -ao 'Secret#12' $c/exit | wc -l)"
-            " $(grep -ao 'Secret#12' $c/ask | wc -l); rm -f users *.log $c/*; done; rmdir $c")
+            " echo $(grep -ao 'ecret#12' $c/exit | wc -l)"
+            " $(grep -ao 'ecret#12' $c/ask | wc -l); rm -f users *.log $c/*; done; rmdir $c")
 
 
 WORDS = "add user alice_123 Secret#12 Secret#12 admin"
