@@ -35,16 +35,11 @@ public:
 
     // Sends size bytes of data with request. Returns nonzero when the service
     // carried the request out; after 0, errorCode holds the service's code.
-    // The caller holds every catchable signal meanwhile, so that nothing ends
-    // it between the service's change and its record: an implementation must
-    // bound each of its waits (the simulated board's lock_wait), and end a
-    // wait early for a held signal that would end the process, or the command
-    // could then be ended only by SIGKILL.
     // An add-user request that returns nonzero opens the account's record:
     // the trace lines that follow and the next event line (llog.h) are one
-    // with the account, and that event line ends the record. A record that
-    // cannot be written takes the account back; so does a requester
-    // destroyed before its record has ended.
+    // with the account, and that event line ends the record. The simulated
+    // board stores the account only once that record is written, and not at
+    // all when it cannot be or the requester goes before it ends.
     int setInfo(unsigned int request, unsigned int size, const void* data);
 
     // The service's error code for the last refused request, never 0 after

@@ -7,7 +7,7 @@ namespace Report {
 // more), then the entry's kind, the login name, where it came from and a code.
 // Returns 0 when the entry was written. The entry that ends an added
 // account's record (CGIRequester.h) throws HalmLib::PException when that
-// record could not be written, the account then taken back; no other throws.
+// record could not be written, the account then not stored; no other throws.
 int llog_putHalmLog(long length, const char* text, unsigned long kind, const char* login, const char* origin,
                     const char* code);
 

@@ -156,10 +156,10 @@ int AddUser::reportOutcome(const HalmLib::Gui::CGIRequester& requester, bool add
         }
     }
     char message[lmsgBufferSize];
-    // The account is stored: its record first, which the board takes as one
-    // with the account (a PException if it cannot be written, the account
-    // then taken back), and only then the console, which a stopped terminal
-    // may hold up.
+    // The service took the account: its record first, which a board may
+    // take as one with the account (the event call then throws PException
+    // when the record cannot be written, and the account is not stored), and
+    // only then the console, which a stopped terminal may hold up.
     trace.putLog(0, lmsg_getmsg(lmsgNumber::commandCompleted, message, cmdString.c_str()));
     lmsg_getmsg(lmsgNumber::accountEvent, message, description.c_str(), "Add");
     HalmLib::Report::llog_putHalmLog(static_cast<long>(std::strlen(message)), message, 1, login.c_str(), origin.c_str(),
@@ -169,12 +169,13 @@ int AddUser::reportOutcome(const HalmLib::Gui::CGIRequester& requester, bool add
 }
 
 int AddUser::execute() {
-    // From the request on, every signal that would end or stop the process
-    // is held until the outcome is recorded, a platform failure's too: an
-    // account must not be stored without the lines that record it. The stop
-    // signals are held too: stopped in between, an add would be one kill -9
-    // from an account without its record, and one in the background that
-    // holds SIGTTOU may write to its terminal.
+    // From the request on, the signals a person or the system sends to end
+    // or stop the process are held until the outcome is recorded, a platform
+    // failure's too: a board's service may store the account as it answers,
+    // and the command must not end between that and the lines that record
+    // it. A stop is held too: stopped in between, an add would wait for
+    // whoever continues it, and one in the background that holds SIGTTOU may
+    // write its outcome to its terminal.
     std::optional<HeldSignals> held;
     try {
         std::string origin;

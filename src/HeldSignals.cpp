@@ -7,22 +7,19 @@
 namespace {
 
 bool isHeld(HeldSignals::Which which, int number) {
-    if (which == HeldSignals::Which::forThreads) return number == 32 || number == 33;
+    if (number == 32 || number == 33) return which == HeldSignals::Which::forThreads;
+    if (which == HeldSignals::Which::forThreads) return false;
     switch (number) {
     case SIGKILL:
     case SIGSTOP:
     case SIGPIPE:
-    case SIGXFSZ: return false;
+    case SIGXFSZ:
     case SIGSEGV:
     case SIGBUS:
     case SIGFPE:
     case SIGILL:
     case SIGTRAP:
-    case SIGSYS: {
-        struct sigaction action {};
-        return sigaction(number, nullptr, &action) == 0 && !(action.sa_flags & SA_SIGINFO) &&
-               action.sa_handler == SIG_DFL;
-    }
+    case SIGSYS: return false;
     default: return true;
     }
 }

@@ -9,12 +9,12 @@ class HeldSignals {
 public:
     // Which signals to hold.
     enum class Which {
-        // Every one that would end or stop the process: all but SIGKILL and
-        // SIGSTOP, which cannot be held, and SIGPIPE and SIGXFSZ, which are
-        // ignored. A fault signal is held only where its action is the
-        // default one, that is where kill alone can send it: a real fault
-        // ends the process at once all the same, and a handler (a
-        // sanitizer's) would be reset by the kernel before it could report.
+        // Every one that a person or the system sends to end or stop the
+        // process: all but SIGKILL and SIGSTOP, which cannot be held, SIGPIPE
+        // and SIGXFSZ, which are ignored, the fault signals, which a real
+        // fault raises and which end the process all the same, and the two
+        // the C library keeps for threads, which only kill sends. Whoever can
+        // send those can send SIGKILL, which the board survives.
         ending,
         // The two the C library keeps for threads, which its own calls can
         // neither hold nor catch.

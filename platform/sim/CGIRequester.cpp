@@ -116,9 +116,9 @@ Answer buildUserList(std::vector<unsigned char>& payload) {
     return {};
 }
 
-// The account appended to the store under its lock, unless the service
-// refuses it. The add is then open: its record is written through the logs
-// it holds (Transaction.h).
+// The account added under the store's lock, unless the service refuses it.
+// The add is then open: its record is written through the logs it holds, and
+// the account stored once that is durable (Transaction.h).
 Answer storeAccount(const board::Account& account, std::string_view verifier, const board::Settings& settings) {
     // One wait for every lock the add takes, the store's first.
     const timespec deadline = board::deadlineIn(settings.lockWait);
@@ -126,6 +126,7 @@ Answer storeAccount(const board::Account& account, std::string_view verifier, co
     board::Store store;
     if (Status locked = board::lockStore(lock, deadline); !locked.ok()) return {refusal::lock, locked};
     if (Status read = board::readStore(store); !read.ok()) return {refusal::read, read};
+    if (Status recovered = board::recoverAdd(store); !recovered.ok()) return {lockOrWrite(recovered), recovered};
     const auto named = [&](const board::Account& held) { return held.name == account.name; };
     if (std::any_of(store.accounts.begin(), store.accounts.end(), named)) return {serviceError::userExists, {}};
     if (store.accounts.size() >= settings.maxUsers) return {serviceError::noMoreUsers, {}};
@@ -135,8 +136,8 @@ Answer storeAccount(const board::Account& account, std::string_view verifier, co
                 failure(EFBIG, "%s: one more account would pass the %zu bytes a store may hold",
                         board::statePath("users").c_str(), board::maxStoreSize)};
     }
-    const Status committed = board::commitAdd(std::move(lock), deadline, store.bytes, line, account.name);
-    return committed.ok() ? Answer() : Answer{lockOrWrite(committed), committed};
+    const Status begun = board::beginAdd(std::move(lock), deadline, store.bytes, line, account.name);
+    return begun.ok() ? Answer() : Answer{lockOrWrite(begun), begun};
 }
 
 // The service's answer to an add-user request.

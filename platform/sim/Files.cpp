@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -67,24 +66,6 @@ sigset_t endingSignals() {
         }
     }
     return ending;
-}
-
-// Of the two signals the C library keeps for threads (32 and 33), which its
-// own calls neither wait for nor name, one held and pending that would end
-// the process (its action the default): the caller may hold them, having no
-// threads, and the kernel's own calls see them. Its number, or 0.
-int threadSignalPending() {
-    constexpr int bits = 8 * sizeof(unsigned long);
-    unsigned long pending[64 / bits] = {};
-    if (syscall(SYS_rt_sigpending, pending, sizeof pending) != 0) return 0;
-    for (const int number : {32, 33}) {
-        unsigned long action[8] = {};  // the kernel's sigaction, its handler first, of at most 4 words and a set
-        if ((pending[(number - 1) / bits] >> ((number - 1) % bits) & 1ul) &&
-            syscall(SYS_rt_sigaction, number, nullptr, action, sizeof pending) == 0 && action[0] == 0) {
-            return number;
-        }
-    }
-    return 0;
 }
 
 bool passed(const timespec& deadline) {
@@ -153,16 +134,13 @@ Status lockBefore(int fd, const timespec& deadline, bool cancellable) {
     // the signals looked for between tries.
     sigset_t ending;
     sigemptyset(&ending);
-    if (cancellable) ending = endingSignals();
-    for (;;) {
+    for (bool first = true;; first = false) {
         if (flock(fd, LOCK_EX | LOCK_NB) == 0) return {};
         if (errno != EWOULDBLOCK && errno != EINTR) return Status(errno);
         if (passed(deadline)) return Status(EWOULDBLOCK);
-        // Still pending, it ends the process once let in.
-        if (const int number = cancellable ? threadSignalPending() : 0) {
-            return failure(EINTR, "cancelled by signal %d", number);
-        }
+        if (first && cancellable) ending = endingSignals();
         const timespec pause{0, 10000000};  // 10 ms
+        // Still pending, it ends the process once let in.
         if (const int number = sigtimedwait(&ending, nullptr, &pause); number > 0) {
             raise(number);
             return failure(EINTR, "cancelled by signal %d", number);

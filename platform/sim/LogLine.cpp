@@ -1,8 +1,6 @@
 #include "LogLine.h"
 
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -21,16 +19,6 @@ namespace {
 
 const char* const logName[] = {"trace.log", "event.log"};
 
-// The longest line the board writes to each log: the stamp, the head, the
-// fields with every byte escaped to four and the tabs between them, and the
-// line feed. An event has a kind and four fields.
-constexpr std::size_t stampLength = 24;
-constexpr std::size_t longestField = 4 * maxFieldLength;
-constexpr std::size_t longestLine[] = {
-    stampLength + sizeof " userctl[2147483647]: " - 1 + longestField + 1,
-    stampLength + sizeof "\t18446744073709551615" - 1 + 4 * (1 + longestField) + 1,
-};
-
 Status openLog(Log log, Fd& file) {
     // Whoever can open a log can lock it: no one else may read it either.
     return openFile(stateDir().dir.get(), logName[log], O_WRONLY | O_APPEND | O_CREAT, file, othersReadWrite);
@@ -43,8 +31,9 @@ Status cannotWrite(Log log, const Status& status) { return status.within(statePa
 // waited for in vain once is tried, not waited for, again: a command must not
 // wait lock_wait seconds for every line it loses. A held signal does not cut
 // the wait short: the signal that cancelled an add is pending still, and the
-// add's reason is worth the bounded wait.
-Status appendByName(Log log, std::string_view line) {
+// add's reason is worth the bounded wait. A durable line is synced before
+// the log is let go.
+Status appendByName(Log log, std::string_view line, bool durable) {
     const std::optional<Learned>& config = process().config;
     const std::uint32_t wait = config && config->status.ok() ? config->config.settings.lockWait : Settings().lockWait;
     bool& busy = process().logs.busy[log];
@@ -59,25 +48,10 @@ Status appendByName(Log log, std::string_view line) {
     const off_t end = lseek(file.get(), 0, SEEK_END);
     if (end < 0) return Status(errno);
     status = writeAll(file.get(), line);
+    if (status.ok() && durable && fdatasync(file.get()) != 0) status = Status(errno);
     if (!status.ok()) (void)ftruncate(file.get(), end);  // the part written stays when this fails: nothing more to do
     if (status.ok()) status = file.close();
     return status;
-}
-
-// Room for bytes more after end, within the file-size limit (which fallocate
-// does not check) and on the file system.
-Status reserve(int file, off_t end, std::size_t bytes) {
-    rlimit limit{};
-    if (getrlimit(RLIMIT_FSIZE, &limit) != 0) return Status(errno);
-    if (limit.rlim_cur != RLIM_INFINITY && static_cast<std::uint64_t>(end) + bytes > limit.rlim_cur) {
-        return Status(EFBIG, "no room for the add's line within the file-size limit; raise it (ulimit -f)");
-    }
-    if (fallocate(file, FALLOC_FL_KEEP_SIZE, end, static_cast<off_t>(bytes)) == 0) return {};
-    if (errno != EOPNOTSUPP && errno != ENOSYS) return Status(errno);
-    // A file system that cannot reserve: its free space, where it counts any.
-    struct statvfs fs {};
-    if (fstatvfs(file, &fs) != 0) return Status(errno);
-    return fs.f_blocks == 0 || std::uint64_t{fs.f_bavail} * fs.f_frsize >= bytes ? Status() : Status(ENOSPC);
 }
 
 Status holdLog(Log log, const timespec& deadline) {
@@ -94,7 +68,6 @@ Status holdLog(Log log, const timespec& deadline) {
     }
     struct stat info {};
     if (status.ok()) status = fstat(file.get(), &info) == 0 ? Status() : Status(errno);
-    if (status.ok()) status = reserve(file.get(), info.st_size, longestLine[log]);
     logs.end[log] = info.st_size;
     // An add refused for its record is the administrator's to mend.
     return cannotWrite(log, status).aloud();
@@ -102,7 +75,8 @@ Status holdLog(Log log, const timespec& deadline) {
 
 }  // namespace
 
-Status appendLogLine(Log log, std::string_view head, std::initializer_list<std::string_view> fields) noexcept {
+Status appendLogLine(Log log, std::string_view head, std::initializer_list<std::string_view> fields,
+                     bool durable) noexcept {
     bool held = false;
     Status status;
     try {
@@ -122,7 +96,7 @@ Status appendLogLine(Log log, std::string_view head, std::initializer_list<std::
         line += '\n';
         // A held log is locked by this process already, through its own
         // opening: another opening would wait for it.
-        status = cannotWrite(log, held ? writeAll(logs.held[log].get(), line) : appendByName(log, line));
+        status = cannotWrite(log, held ? writeAll(logs.held[log].get(), line) : appendByName(log, line, durable));
         if (held && !status.ok() && logs.failed.ok()) logs.failed = status;
     } catch (...) {
         // The line is lost, never the command; a line of an add's record
@@ -133,13 +107,25 @@ Status appendLogLine(Log log, std::string_view head, std::initializer_list<std::
     return status;
 }
 
-void trace(std::string_view text) noexcept {
+namespace {
+
+// A trace text as putLog writes it: one trailing line feed dropped, cut to a
+// field's length.
+Status traceLine(std::string_view text, bool durable) noexcept {
     if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
     text = text.substr(0, maxFieldLength);
     char head[40];
     std::snprintf(head, sizeof head, " userctl[%ld]: ", static_cast<long>(getpid()));
-    if (const Status written = appendLogLine(traceLog, head, {text}); written.forConsole()) tell(written);
+    return appendLogLine(traceLog, head, {text}, durable);
 }
+
+}  // namespace
+
+void trace(std::string_view text) noexcept {
+    if (const Status written = traceLine(text, false); written.forConsole()) tell(written);
+}
+
+Status traceDurably(std::string_view text) noexcept { return traceLine(text, true); }
 
 void report(const Status& status) noexcept {
     if (status.forConsole()) tell(status);

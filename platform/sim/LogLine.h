@@ -24,9 +24,9 @@ enum Log { traceLog, eventLog };
 
 // The logs as this process holds them.
 struct Logs {
-    // An add's record: each log opened, judged, locked and with room for the
-    // add's line, from before the store is replaced until the record is
-    // written, and where each ended when taken.
+    // An add's record: each log opened, judged and locked, from before the
+    // new store is written until the record is, and where each ended when
+    // taken.
     Fd held[2];
     off_t end[2] = {};
     Status failed;      // the first line of the record that could not be written
@@ -36,22 +36,25 @@ struct Logs {
 // Appends one line to log: the UTC timestamp, head as given, then the fields
 // escaped and separated by tabs. A held log takes it at once; any other is
 // opened by name and its lock waited for (lock_wait seconds at most, 15 before
-// the settings are learned), and the line is written whole or not at all.
-// Never throws.
-Status appendLogLine(Log log, std::string_view head, std::initializer_list<std::string_view> fields) noexcept;
+// the settings are learned), and the line is written whole or not at all, and
+// synced when durable. Never throws.
+Status appendLogLine(Log log, std::string_view head, std::initializer_list<std::string_view> fields,
+                     bool durable = false) noexcept;
 
 // One trace.log line, as HalmTrace::putLog writes it; lost when it cannot be
 // written, and a trace log the board does not trust is said on the console.
 void trace(std::string_view text) noexcept;
+
+// One trace.log line by name, synced before it is let go.
+Status traceDurably(std::string_view text) noexcept;
 
 // Says why the board failed or refused: a trace line "board: reason", and
 // the reason on the console too when it asks for that.
 void report(const Status& status) noexcept;
 
 // Holds both logs for an add's record, waiting for their locks until
-// deadline: each opened and judged, locked, and with room for the longest
-// line the board writes to it, within the file-size limit and on the file
-// system. Nothing is held after a failure.
+// deadline: each opened, judged and locked, and where it ends noted. Nothing
+// is held after a failure.
 Status holdLogs(const timespec& deadline);
 // The held logs' lines made durable.
 Status syncLogs();

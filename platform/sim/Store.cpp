@@ -85,6 +85,11 @@ Status parseStore(const std::string& path, std::string_view bytes, std::vector<A
 
 }  // namespace
 
+bool oneAccount(std::string_view line, Account& account) {
+    return !line.empty() && line.back() == '\n' && line.find('\n') == line.size() - 1 &&
+           parseAccount(line.substr(0, line.size() - 1), account).ok();
+}
+
 bool printable(std::string_view text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x21 && c <= 0x7E; });
 }
@@ -161,33 +166,6 @@ std::string storeLine(const Account& account, std::string_view verifier) {
 
 namespace {
 
-const char* const temp = "users.tmp";
-const char* const noExchange =
-    "its file system cannot exchange two files; set USERCTL_BOARD_DIR to a directory on a local one";
-
-// Writes old followed by added to users.tmp and exchanges it with the store.
-Status writeStore(int dir, std::string_view old, std::string_view added, bool& replaced) {
-    // A leftover of a killed writer is removed first; O_EXCL then guarantees
-    // a fresh 0600 file of our own.
-    if (unlinkat(dir, temp, 0) != 0 && errno != ENOENT) return Status(errno);
-    Fd file;
-    Status status = openFile(dir, temp, O_WRONLY | O_CREAT | O_EXCL, file, othersReadWrite);
-    if (status.ok()) status = writeAll(file.get(), old);
-    if (status.ok()) status = writeAll(file.get(), added);
-    if (status.ok() && fsync(file.get()) != 0) status = Status(errno);
-    if (const Status closed = file.close(); status.ok()) status = closed;
-    // Exchanged, the old store is kept whole, so that undoing writes no byte;
-    // where there is none yet, the new one is the first.
-    replaced = status.ok() && renameat2(dir, temp, dir, "users", RENAME_EXCHANGE) == 0;
-    if (status.ok() && !replaced && (errno != ENOENT || renameat2(dir, temp, dir, "users", RENAME_NOREPLACE) != 0)) {
-        // NFS, among others, takes no flags: the old store could not be kept,
-        // and only the administrator can move the board.
-        status = errno == EINVAL ? Status(EINVAL, noExchange, true) : Status(errno);
-    }
-    if (!status.ok()) unlinkat(dir, temp, 0);
-    return status;
-}
-
 // A directory's entries made durable; a failure only leaves them less so.
 void syncDirectory() {
     if (fsync(stateDir().dir.get()) != 0) report(Status(errno).within(stateDir().path + ": cannot sync the directory"));
@@ -195,25 +173,28 @@ void syncDirectory() {
 
 }  // namespace
 
-Status replaceStore(std::string_view old, std::string_view added, bool& replaced) {
-    if (Status written = writeStore(stateDir().dir.get(), old, added, replaced); !written.ok()) {
-        // The file named is the one that could not be written or put in place.
-        return written.within(statePath(temp) + ": cannot write");
-    }
-    syncDirectory();
-    return {};
-}
-
-Status restoreStore(bool replaced) {
+Status writeNewStore(std::string_view old, std::string_view added) {
     const int dir = stateDir().dir.get();
-    if (replaced ? renameat2(dir, temp, dir, "users", RENAME_EXCHANGE) != 0 : unlinkat(dir, "users", 0) != 0) {
-        return Status(errno).within(statePath("users") + ": cannot restore");
+    Fd file;
+    // O_EXCL: a fresh 0600 file of the board's own, removed again on failure.
+    Status status = openFile(dir, newStore, O_WRONLY | O_CREAT | O_EXCL, file, othersReadWrite);
+    const bool made = status.ok();
+    if (status.ok()) status = writeAll(file.get(), old);
+    if (status.ok()) status = writeAll(file.get(), added);
+    if (status.ok() && fsync(file.get()) != 0) status = Status(errno);
+    if (const Status closed = file.close(); status.ok()) status = closed;
+    if (!status.ok() && made) dropNewStore();
+    return status.within(statePath(newStore) + ": cannot write");
+}
+
+Status putStoreInPlace() {
+    if (renameat(stateDir().dir.get(), newStore, stateDir().dir.get(), "users") != 0) {
+        return Status(errno).within(statePath(newStore) + ": cannot put in place");
     }
-    dropOldStore();  // now the new one; a leftover the next add removes
     syncDirectory();
     return {};
 }
 
-void dropOldStore() { unlinkat(stateDir().dir.get(), temp, 0); }
+void dropNewStore() { unlinkat(stateDir().dir.get(), newStore, 0); }
 
 }  // namespace board

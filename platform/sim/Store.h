@@ -40,6 +40,9 @@ constexpr std::size_t maxStoreSize = std::size_t{32} * 1024 * 1024;
 // Printable ASCII without the blank, as names and verifiers are.
 bool printable(std::string_view text);
 
+// Whether line is one whole line of the store, its account then in account.
+bool oneAccount(std::string_view line, Account& account);
+
 // Reads and checks the store; a missing file is an empty store.
 Status readStore(Store& store);
 
@@ -65,13 +68,17 @@ Status lockStore(StoreLock& lock, const timespec& deadline);
 // The store's line for account.
 std::string storeLine(const Account& account, std::string_view verifier);
 
-// Replaces the store, under its lock, with old followed by added: written
-// whole to users.tmp and synced, then exchanged with users, so that readers
-// see the old store or the new, and the old one stays, as users.tmp, until
-// the change stands (dropOldStore) or is undone (restoreStore). replaced
-// tells whether there was a store to exchange (else users is new).
-Status replaceStore(std::string_view old, std::string_view added, bool& replaced);
-Status restoreStore(bool replaced);
-void dropOldStore();
+// The file an add writes the next store to, under the store's lock, and
+// renames over users once its record is written.
+constexpr const char* newStore = "users.new";
+
+// old followed by added written whole to users.new and synced; nothing shows
+// it until putStoreInPlace. What an interrupted add left there is the
+// caller's to recover first.
+Status writeNewStore(std::string_view old, std::string_view added);
+// users.new renamed over users, then the directory synced.
+Status putStoreInPlace();
+// users.new removed, the add it held undone.
+void dropNewStore();
 
 }  // namespace board

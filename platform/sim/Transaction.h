@@ -1,10 +1,14 @@
 #pragma once
 
-// An add and its record, one transaction. Everything the record needs (both
-// logs opened, judged, locked and with room for their lines) is taken before
-// the store is replaced, and held with the store's lock until the record is
-// written: after the change nothing is opened by name or waited for. A record
-// that cannot be written undoes the change, under the locks still held.
+// An add and its record, one transaction, the record first. Everything the
+// record needs (both logs opened, judged and locked) is taken under the
+// store's lock, and the next store written to a file of its own and synced,
+// before the service answers; the record is then written through the held
+// logs, and only once it is durable is the new store put in place, by one
+// rename. A record that cannot be written leaves the store as it was. So a
+// process killed, or a board powered off, at any moment leaves the old store,
+// or the new one with its whole record; what an interrupted add left, the
+// next add finds and traces.
 
 #include <ctime>
 #include <string>
@@ -15,32 +19,37 @@
 
 namespace board {
 
-// An add whose account is stored and whose record is still to be written.
+// An add whose record is being written; its account is not yet stored.
 struct OpenAdd {
     StoreLock lock;
-    bool replaced = false;  // there was a store, kept until the add ends
     std::string account;
     const void* requester = nullptr;  // whose request opened it
 };
 
-// Holds the logs, waiting for their locks until deadline, then replaces the
-// store (old) with old followed by line, under lock: the add is then open,
-// its record to be written through the held logs. Nothing is held or changed
-// after a failure.
-Status commitAdd(StoreLock&& lock, const timespec& deadline, std::string_view old, std::string_view line,
-                 std::string_view account);
+// What an interrupted add left (users.new, or an older board's users.tmp),
+// told in a trace line made durable before the file is removed; store as
+// read under its lock.
+Status recoverAdd(const Store& store);
+
+// Holds the logs, waiting for their locks until deadline, and writes the store
+// that follows the add (old, then line) to a file of its own: the add is then
+// open, its record to be written through the held logs. Nothing is held or
+// left after a failure.
+Status beginAdd(StoreLock&& lock, const timespec& deadline, std::string_view old, std::string_view line,
+                std::string_view account);
 
 bool addOpen();
 
 // Ends the open add once its record is written: the record made durable, the
-// old store dropped, everything let go. When a line of the record could not
-// be written or made durable, the add is undone instead, and the reason
-// returned and reported.
+// new store put in place, everything let go. When a line of the record could
+// not be written or made durable, or the store not put in place, the add is
+// undone instead, and the reason returned and reported.
 Status endAdd();
 
-// Undoes the open add for why (reported): the old store back, the logs cut
-// back to where they were, everything let go. An undo that fails is told on
-// the console, naming the account.
+// Undoes the open add for why (reported): the logs cut back to where they
+// were, the new store removed, everything let go. Logs that cannot be cut
+// back are told on the console, naming the account, and the new store is
+// left for the next add to find.
 Status undoAdd(const Status& why);
 
 }  // namespace board

@@ -279,7 +279,7 @@ def run(row, board):
     at = lambda text: text.replace("@DIR@", board).replace("@TTY@", tty)  # the run's state directory and terminal
     expected = dict(vars(row), out=at(row.out), err=at(row.err), trace=list(map(at, row.trace)),
                     events=list(map(at, row.events)))
-    everything = out + err + cmdline + "".join(read(board, name) for name in BOARD_FILES | {"users.tmp"})
+    everything = out + err + cmdline + "".join(read(board, name) for name in BOARD_FILES | {"users.new"})
     seen = {"status": status, "out": out, "err": err, "trace": log(board, "trace.log", TRACE),
             "events": log(board, "event.log", EVENT),
             "store": None if snapshot(board) == before else [user.rsplit(":", 1)[0] for user in users],

@@ -182,12 +182,12 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
         EXPECT_EQ(requester.setInfo(row.request, row.size, &user), row.trace.empty() ? 1 : 0);
         EXPECT_EQ(requester.errorCode, row.trace.empty() ? 0 : 1);
         std::string stored;
-        (void)board::readFile(board::stateDir().dir.get(), "users", stored, 1 << 20);
+        (void)board::readFile(board::stateDir().dir.get(), "users.new", stored, 1 << 20);
         EXPECT_EQ(stored.substr(0, 15), row.trace.empty() ? "alice_123:5:15:" : "");
         EXPECT_TRUE(row.trace.empty() || lastTrace() == "board: " + row.trace + "\n") << lastTrace();
     }
-    // The last add's requester is gone with its record never written: the account is taken back.
-    EXPECT_FALSE(std::filesystem::exists(dir + "/users"));
+    // The last add's requester is gone with its record never written: the account is never stored.
+    EXPECT_FALSE(std::filesystem::exists(dir + "/users") || std::filesystem::exists(dir + "/users.new"));
     std::filesystem::remove(dir + "/event.log");
     std::filesystem::create_directory(dir + "/event.log");  // an event log that cannot be written
     EXPECT_EQ(HalmLib::Report::llog_putHalmLog(4, "text", 1, "login", "origin", "0xFF"), -1);
