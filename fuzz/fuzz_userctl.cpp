@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
         fields.push_back(input.substr(at, end - at));
     }
     if (fields.size() < 4) return 0;
-    for (const char* name : {"trace.log", "event.log", "users.lock", "users.new", "board.conf", "users"}) {
+    for (const char* name : {"trace.log", "event.log", "users.new", "board.conf", "users"}) {
         unlink(board::statePath(name).c_str());
     }
     for (int i : {0, 1}) {

@@ -27,10 +27,11 @@ Status openAt(int dir, const char* name, int flags, Fd& fd) {
 
 namespace {
 
-// Why the board does not trust a file, and what to do: a file of the user's
-// own that others may reach is made private; anything else may be another
-// user's doing, and is removed.
-Status judge(const struct stat& info, mode_t othersMayNot) {
+// Why the board does not trust the file name, and what to do. What may be
+// another user's doing is removed; a file of the user's own or root's is
+// replaced by a private copy, which keeps what it holds, where a changed mode
+// would leave whoever opened it meanwhile holding it still.
+Status judge(const struct stat& info, mode_t othersMayNot, const char* name) {
     std::string why;
     if (S_ISLNK(info.st_mode)) {
         why = "a symbolic link";
@@ -38,13 +39,21 @@ Status judge(const struct stat& info, mode_t othersMayNot) {
         why = "not a regular file";
     } else if (info.st_uid != 0 && info.st_uid != geteuid()) {
         why = "owned by uid " + std::to_string(info.st_uid);
-    } else if (info.st_nlink != 1) {
-        why = "has " + std::to_string(info.st_nlink) + " hard links";
-    } else if (info.st_mode & othersMayNot) {
-        why = info.st_mode & othersMayNot & othersWrite ? "writable by group or others" : "readable by group or others";
-        if (info.st_uid == geteuid()) return Status(EPERM, why + "; chmod 600 it", true);
     } else {
-        return {};
+        if (info.st_nlink != 1) {
+            why = "has " + std::to_string(info.st_nlink) + " hard links;";
+        } else if (info.st_mode & othersMayNot & othersWrite) {
+            why = "writable by group or others, who may have changed it: check it, then";
+        } else if (info.st_mode & othersMayNot) {
+            why = "readable by group or others;";
+        } else {
+            return {};
+        }
+        const std::string copy = std::string(name) + ".copy";
+        return Status(EPERM,
+                      why + " replace it with a private copy: install -m 600 " + name + " " + copy + " && mv " + copy +
+                          " " + name,
+                      true);
     }
     return Status(EPERM, why + "; remove it, or move the directory aside", true);
 }
@@ -82,12 +91,36 @@ Status openFile(int dir, const char* name, int flags, Fd& file, mode_t othersMay
     // O_NONBLOCK still keeps a FIFO from hanging the command, and what was
     // opened is judged again.
     struct stat info {};
-    if (fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(info.st_mode)) return judge(info, 0);
+    if (fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(info.st_mode)) return judge(info, 0, name);
     const PrivateUmask privately;
     if (Status opened = openAt(dir, name, flags | O_NOFOLLOW | O_NONBLOCK, file); !opened.ok()) return opened;
-    Status status = fstat(file.get(), &info) == 0 ? judge(info, othersMayNot) : Status(errno);
+    Status status = fstat(file.get(), &info) == 0 ? judge(info, othersMayNot, name) : Status(errno);
     if (!status.ok()) file = Fd();
     return status;
+}
+
+Status openPrivateDir(int dir, const char* name, Fd& opened) {
+    {
+        const PrivateUmask privately;
+        if (mkdirat(dir, name, 0700) != 0 && errno != EEXIST) return Status(errno);
+    }
+    opened = Fd(openat(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat info {};
+    std::string why;
+    if (opened.get() < 0) {
+        if (errno != ELOOP && errno != ENOTDIR) return Status(errno);
+        why = "not a directory";  // a link too
+    } else if (fstat(opened.get(), &info) != 0) {
+        return Status(errno);
+    } else if (info.st_uid != geteuid()) {
+        why = "owned by uid " + std::to_string(info.st_uid);
+    } else if (info.st_mode & (S_IRWXG | S_IRWXO)) {
+        why = "open to group or others";
+    } else {
+        return {};
+    }
+    opened = Fd();
+    return Status(EPERM, why + "; remove it, and the board makes a new one", true);
 }
 
 Status readFile(int dir, const char* name, std::string& out, std::size_t limit, mode_t othersMayNot) {

@@ -67,8 +67,16 @@ constexpr mode_t othersReadWrite = othersWrite | S_IRGRP | S_IROTH;
 // waiting on a FIFO, and a file it creates has mode 0600. It is used only
 // when what was opened is a regular file of the effective user's or root's,
 // with one link (another name may be another user's), that others may not
-// do othersMayNot to; else EPERM, with what to do after the reason.
+// do othersMayNot to; else EPERM, with what to do after the reason: another
+// user's doing removed, a file of the user's own or root's replaced by a
+// private copy.
 Status openFile(int dir, const char* name, int flags, Fd& file, mode_t othersMayNot = othersWrite);
+
+// name in dir, a directory only its user may enter, made 0700 when missing,
+// opened for reading: whoever can open a file can hold its lock, and no one
+// else can ever have opened what is in such a directory. Else EPERM, with
+// what to do after the reason.
+Status openPrivateDir(int dir, const char* name, Fd& opened);
 
 // The whole file name in dir, opened as openFile does, into out; a missing
 // file reads as empty. Refused with EFBIG when it holds more than limit bytes.

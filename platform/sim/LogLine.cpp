@@ -9,6 +9,7 @@
 
 #include "Process.h"
 #include "StateDir.h"
+#include "Store.h"
 
 static_assert(sizeof(off_t) == 8 && sizeof(time_t) == 8,
               "the logs grow past 2 GiB and their stamps pass 2038: build with _FILE_OFFSET_BITS=64 and _TIME_BITS=64");
@@ -20,11 +21,38 @@ namespace {
 const char* const logName[] = {"trace.log", "event.log"};
 
 Status openLog(Log log, Fd& file) {
-    // Whoever can open a log can lock it: no one else may read it either.
+    // A log may hold a password typed in another word's place: no one else may read it.
     return openFile(stateDir().dir.get(), logName[log], O_WRONLY | O_APPEND | O_CREAT, file, othersReadWrite);
 }
 
+// The lock of log, a file of the same name in the board's lock directory,
+// taken before deadline (else EWOULDBLOCK, or EINTR when cancelled).
+Status lockLog(Log log, const timespec& deadline, bool cancellable, Fd& lock) {
+    // A log that cannot be locked cannot be written at all: the administrator is told, but of a
+    // state directory not trusted, once already.
+    if (!stateDir().status.ok()) return stateDir().status;
+    Fd locks;
+    if (Status opened = openPrivateDir(stateDir().dir.get(), lockDir, locks); !opened.ok()) {
+        return opened.within(statePath(lockDir)).aloud();
+    }
+    // Nothing in the lock directory can have been opened by another user, whatever its mode.
+    if (Status opened = openFile(locks.get(), logName[log], O_RDWR | O_CREAT, lock, 0); !opened.ok()) {
+        return opened.within(statePath(lockDir) + "/" + logName[log]).aloud();
+    }
+    return lockBefore(lock.get(), deadline, cancellable);
+}
+
 Status cannotWrite(Log log, const Status& status) { return status.within(statePath(logName[log]) + ": cannot write"); }
+
+// line, stamped with the time now: taken once the log is held, so that the
+// stamps of a log never go back.
+std::string stamped(std::string_view line) {
+    std::string stamp;
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    appendTimestamp(stamp, now);
+    return stamp.append(line);
+}
 
 // Writers take turns, so that a line cut short by a full disk or a file-size
 // limit is taken back before anyone appends after it. A log whose lock was
@@ -37,17 +65,17 @@ Status appendByName(Log log, std::string_view line, bool durable) {
     const std::optional<Learned>& config = process().config;
     const std::uint32_t wait = config && config->status.ok() ? config->config.settings.lockWait : Settings().lockWait;
     bool& busy = process().logs.busy[log];
-    Fd file;
-    Status status = openLog(log, file);
-    if (status.ok()) status = lockBefore(file.get(), deadlineIn(busy ? 0 : wait), false);
+    Fd lock, file;
+    Status status = lockLog(log, deadlineIn(busy ? 0 : wait), false, lock);
     if (status.error() == EWOULDBLOCK) {
         busy = true;
         return Status(EWOULDBLOCK, "another process holds its lock", true);
     }
+    if (status.ok()) status = openLog(log, file);
     if (!status.ok()) return status;
     const off_t end = lseek(file.get(), 0, SEEK_END);
     if (end < 0) return Status(errno);
-    status = writeAll(file.get(), line);
+    status = writeAll(file.get(), stamped(line));
     if (status.ok() && durable && fdatasync(file.get()) != 0) status = Status(errno);
     if (!status.ok()) (void)ftruncate(file.get(), end);  // the part written stays when this fails: nothing more to do
     if (status.ok()) status = file.close();
@@ -56,9 +84,7 @@ Status appendByName(Log log, std::string_view line, bool durable) {
 
 Status holdLog(Log log, const timespec& deadline) {
     Logs& logs = process().logs;
-    Fd& file = logs.held[log];
-    Status status = openLog(log, file);
-    if (status.ok()) status = lockBefore(file.get(), deadline, true);
+    Status status = lockLog(log, deadline, true, logs.locks[log]);
     if (status.error() == EINTR) {
         return Status(EINTR, "add " + status.reason() + " while waiting for " + statePath(logName[log]));
     }
@@ -66,8 +92,9 @@ Status holdLog(Log log, const timespec& deadline) {
         logs.busy[log] = true;  // the refusal's own line does not wait for it again
         status = Status(EWOULDBLOCK, "another process holds its lock");
     }
+    if (status.ok()) status = openLog(log, logs.held[log]);
     struct stat info {};
-    if (status.ok()) status = fstat(file.get(), &info) == 0 ? Status() : Status(errno);
+    if (status.ok()) status = fstat(logs.held[log].get(), &info) == 0 ? Status() : Status(errno);
     logs.end[log] = info.st_size;
     // An add refused for its record is the administrator's to mend.
     return cannotWrite(log, status).aloud();
@@ -82,11 +109,7 @@ Status appendLogLine(Log log, std::string_view head, std::initializer_list<std::
     try {
         Logs& logs = process().logs;
         held = logs.held[log].get() >= 0;
-        std::string line;
-        timespec now{};
-        clock_gettime(CLOCK_REALTIME, &now);
-        appendTimestamp(line, now);
-        line += head;
+        std::string line(head);
         bool first = true;
         for (const std::string_view field : fields) {
             if (!first) line += '\t';
@@ -94,9 +117,10 @@ Status appendLogLine(Log log, std::string_view head, std::initializer_list<std::
             appendEscaped(line, field);
         }
         line += '\n';
-        // A held log is locked by this process already, through its own
-        // opening: another opening would wait for it.
-        status = cannotWrite(log, held ? writeAll(logs.held[log].get(), line) : appendByName(log, line, durable));
+        // A held log is locked by this process already: its lock taken again
+        // would wait for itself.
+        status =
+            cannotWrite(log, held ? writeAll(logs.held[log].get(), stamped(line)) : appendByName(log, line, durable));
         if (held && !status.ok() && logs.failed.ok()) logs.failed = status;
     } catch (...) {
         // The line is lost, never the command; a line of an add's record
@@ -168,6 +192,7 @@ Status cutBackLogs() {
 void releaseLogs() {
     Logs& logs = process().logs;
     for (Fd& file : logs.held) file = Fd();
+    for (Fd& lock : logs.locks) lock = Fd();
     logs.failed = {};
 }
 

@@ -24,20 +24,20 @@ enum Log { traceLog, eventLog };
 
 // The logs as this process holds them.
 struct Logs {
-    // An add's record: each log opened, judged and locked, from before the
+    // An add's record: each log locked, opened and judged, from before the
     // new store is written until the record is, and where each ended when
     // taken.
-    Fd held[2];
+    Fd held[2], locks[2];
     off_t end[2] = {};
     Status failed;      // the first line of the record that could not be written
     bool busy[2] = {};  // a log whose lock was waited for in vain: tried once, not waited for, again
 };
 
 // Appends one line to log: the UTC timestamp, head as given, then the fields
-// escaped and separated by tabs. A held log takes it at once; any other is
-// opened by name and its lock waited for (lock_wait seconds at most, 15 before
-// the settings are learned), and the line is written whole or not at all, and
-// synced when durable. Never throws.
+// escaped and separated by tabs. A held log takes it at once; for any other,
+// its lock is waited for (lock_wait seconds at most, 15 before the settings
+// are learned) and it is opened by name, and the line is written whole or not
+// at all, and synced when durable. Never throws.
 Status appendLogLine(Log log, std::string_view head, std::initializer_list<std::string_view> fields,
                      bool durable = false) noexcept;
 

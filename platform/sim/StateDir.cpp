@@ -97,7 +97,7 @@ bool isRoot(int dir) {
 }
 
 // Whether the state directory itself can be trusted: no one else may write
-// it (to plant a file or a link) or read it (to hold its lock). A directory
+// it (to plant a file or a link) or read it. A directory
 // that every user shares, the root or a sticky one open to all as /tmp is,
 // is never to be made private: the remedy is a directory of one's own.
 Status judgeStateDir(int dir, const struct stat& info) {
@@ -111,7 +111,15 @@ Status judgeStateDir(int dir, const struct stat& info) {
                                  std::to_string(geteuid()) + " that runs the command" + own +
                                  ", or move it aside (the board makes a new one)");
     }
-    if (info.st_mode & (S_IWGRP | S_IWOTH)) return Status(EPERM, "writable by group or others; chmod 700 it");
+    // A descriptor another user opened while it could read the directory
+    // serves them nothing once it is private: the board locks nothing in it
+    // but its own private directory. One who could write it could rename or
+    // remove its files, and put an older store of the user's in its place.
+    if (info.st_mode & (S_IWGRP | S_IWOTH)) {
+        return Status(EPERM,
+                      "writable by group or others, who may have renamed or removed its files: check that users "
+                      "holds the accounts event.log records, then chmod 700 it");
+    }
     if (info.st_mode & (S_IRGRP | S_IROTH)) return Status(EPERM, "readable by group or others; chmod 700 it");
     return {};
 }

@@ -14,7 +14,7 @@ namespace board {
 // followed only when it is root's or the effective user's. It is trusted only
 // when it belongs to the effective user and no one else can read or write it,
 // and no other user can replace a directory or link on its path; so no other
-// user can plant a file or a link in it, or hold its lock. When it cannot be
+// user can plant a file or a link in it, or read what it holds. When it cannot be
 // trusted, or there is none, its status says why and what would make it
 // usable, and the console was told (no trace log can be trusted to hold it).
 struct StateDir {

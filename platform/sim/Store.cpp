@@ -104,16 +104,9 @@ Status readStore(Store& store) {
 }
 
 Status judgeStore() {
-    const int dir = stateDir().dir.get();
     Fd file;
-    Status status =
-        openFile(dir, "users", O_RDONLY, file, othersReadWrite).within(statePath("users") + ": cannot read");
-    // Whoever can open the lock file can hold it: no one else may read it either.
-    if (status.ok() || status.error() == ENOENT) {
-        status = openFile(dir, "users.lock", O_RDONLY, file, othersReadWrite)
-                     .within(statePath("users.lock") + ": cannot lock");
-    }
-    return status.error() == ENOENT ? Status() : status;
+    const Status status = openFile(stateDir().dir.get(), "users", O_RDONLY, file, othersReadWrite);
+    return status.error() == ENOENT ? Status() : status.within(statePath("users") + ": cannot read");
 }
 
 Status makeVerifier(const char* password, std::string& verifier) {
@@ -138,18 +131,13 @@ Status makeVerifier(const char* password, std::string& verifier) {
 }
 
 Status lockStore(StoreLock& lock, const timespec& deadline) {
-    const int dir = stateDir().dir.get();
-    // Whoever can open the lock file can hold it: no one else may read it either.
-    Status status = openFile(dir, "users.lock", O_RDWR | O_CREAT, lock.file, othersReadWrite);
-    if (status.ok()) status = lockBefore(lock.file.get(), deadline, true);
-    // A description of its own, whose lock ends when it is closed.
-    if (status.ok()) status = openAt(dir, ".", O_RDONLY | O_DIRECTORY, lock.dir);
-    if (status.ok()) status = lockBefore(lock.dir.get(), deadline, true);
+    Status status = openPrivateDir(stateDir().dir.get(), lockDir, lock);
+    if (status.ok()) status = lockBefore(lock.get(), deadline, true);
     switch (status.error()) {
     case 0: return status;
     case EINTR: return Status(EINTR, "add " + status.reason() + " while waiting for the store");
     case EWOULDBLOCK: return Status(EWOULDBLOCK, "the store is busy: another process holds its lock; try again", true);
-    default: return status.within(statePath("users.lock") + ": cannot lock");
+    default: return status.within(statePath(lockDir) + ": cannot lock").aloud();
     }
 }
 

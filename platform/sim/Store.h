@@ -46,23 +46,21 @@ bool oneAccount(std::string_view line, Account& account);
 // Reads and checks the store; a missing file is an empty store.
 Status readStore(Store& store);
 
-// Whether the store and its lock file can be trusted, before any operation:
-// one that another user may have made or changed refuses them all.
+// Whether the store can be trusted, before any operation: one that another
+// user may have made or changed refuses them all.
 Status judgeStore();
 
 // The crypt(3) verifier of password with a fresh salt ("!" without libxcrypt).
 Status makeVerifier(const char* password, std::string& verifier);
 
-// The store's lock, held while its descriptors are open: flock on
-// users.lock, which every writer of the store takes, and then on the state
-// directory itself. A lock file can be removed or replaced while it is held,
-// and the next writer would lock a fresh one; the directory cannot be, so two
-// writers never hold the store at once, whatever happens to the file.
-// An add waits for both until deadline, and a signal that would end the
-// process cancels the wait.
-struct StoreLock {
-    Fd file, dir;
-};
+// The directory of the board's locks, locks/, which the board makes 0700:
+// whoever can open a file can lock it, and no one else can ever have opened
+// it or what is in it. Its own flock is the store's lock: a lock file may be
+// removed as stale while it is held, and the next writer lock a fresh one;
+// the directory that holds the logs' lock files is not. An add waits for it
+// until deadline, and a signal that would end the process cancels the wait.
+constexpr const char* lockDir = "locks";
+using StoreLock = Fd;
 Status lockStore(StoreLock& lock, const timespec& deadline);
 
 // The store's line for account.

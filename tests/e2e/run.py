@@ -30,7 +30,7 @@ LAUNCH = shlex.split(os.environ.get("USERCTL_EMULATOR", ""))
 BUILD = ("qemu" if "qemu" in " ".join(LAUNCH) else "memcheck" if "valgrind" in " ".join(LAUNCH)
          else "sanitizers" if os.environ.get("USERCTL_SANITIZED") == "1" else "native")
 TIMEOUT = 120  # qemu-user and valgrind are slow to start; a hang must still end
-BOARD_FILES = {"board.conf", "users", "users.lock", "trace.log", "event.log"}
+BOARD_FILES = {"board.conf", "users", "locks", "trace.log", "event.log"}
 TRACE = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z userctl\[\d+\]: (.*)")
 EVENT = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z\t(.*)")
 ADD_WORDS = re.compile(r"add user (\S+) (\S+) (\S+)")  # an add in a script: its name and passwords

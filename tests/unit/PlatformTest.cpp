@@ -219,8 +219,9 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
     EXPECT_EQ(refusal(true), 6);
     unsetenv("USERCTL_BOARD_FAULT");
     put("board.conf", "lock_wait = 1\n");
-    put("users.lock", "");
-    const int held = open((dir + "/users.lock").c_str(), O_RDONLY);
+    std::filesystem::create_directory(dir + "/locks");
+    std::filesystem::permissions(dir + "/locks", std::filesystem::perms::owner_all);
+    const int held = open((dir + "/locks").c_str(), O_RDONLY | O_DIRECTORY);
     ASSERT_EQ(flock(held, LOCK_EX), 0);
     EXPECT_EQ(refusal(false), 2);
     close(held);
