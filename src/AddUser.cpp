@@ -79,14 +79,25 @@ bool AddUser::refuse() {
 bool AddUser::parseCommand(int count, char** words) {
     // The command text reaches the trace log: the two password words never
     // enter it.
-    static char mask[] = "********";
-    std::vector<char*> shown(words, words + count);
+    static const char mask[] = "********";
+    std::vector<const char*> shown(words, words + count);
     for (int i = 0; i < count; ++i) {
         if (isPasswordWord(i)) shown[i] = mask;
     }
     getCmdString(cmdString, count, shown.data());
     const PasswordWordsWiper wiper{count, words};
-    return judgeWords(count, words);
+    // "- -": the password and its repetition are read, never taken from the
+    // command line, where any user could see them. A single "-" is a word of
+    // its own. Where no one types them, their two lines, and a refused add's
+    // reply unless its last word is quiet, are read whatever is refused: each
+    // of the commands a script answers through one pipe reads its own lines.
+    if (count >= 3 && checkKeyword(words[1], "-") && checkKeyword(words[2], "-")) {
+        typed = atTerminal() ? Typed::asked : Typed::piped;
+    }
+    if (typed == Typed::piped) typedLines = readPasswordLines(password, passwordAgain);
+    if (judgeWords(count, words)) return true;
+    if (typed == Typed::piped && !checkKeyword(words[count - 1], "quiet")) dropLine();
+    return false;
 }
 
 bool AddUser::judgeWords(int count, char** words) {
@@ -95,21 +106,28 @@ bool AddUser::judgeWords(int count, char** words) {
         return refuse();
     }
     if (!getUserName(words[0], userName)) return refuse();
-    // "- -": the password and its repetition are read, each when its turn
-    // comes, never taken from the command line, where any user could see
-    // them. A single "-" is a word of its own.
-    if (checkKeyword(words[1], "-") && checkKeyword(words[2], "-")) {
-        if (!readPasswords(password, passwordAgain)) return refuse();
-    } else {
-        if (!getPassword(words[1], password)) return refuse();
-        if (!getPassword(words[2], passwordAgain)) return refuse();
+    // At a terminal the passwords are asked for once every other word is judged.
+    if (typed == Typed::asked) return judgeOptions(count, words) && judgePasswords(words);
+    return judgePasswords(words) && judgeOptions(count, words);
+}
+
+bool AddUser::judgePasswords(char** words) {
+    bool accepted = false;
+    switch (typed) {
+    case Typed::no: accepted = getPassword(words[1], password) && getPassword(words[2], passwordAgain); break;
+    case Typed::asked: accepted = readPasswords(password, passwordAgain); break;
+    case Typed::piped: accepted = judgeTyped(typedLines > 0, password) && judgeTyped(typedLines > 1, passwordAgain);
     }
+    if (!accepted) return refuse();
     if (!checkKeyword(password.c_str(), passwordAgain.c_str())) {
         putTrace(trace, "CLI add user: The specified password is invalid.");
         return refuse();
     }
-    if (!getPrivilege(words[3], privilege)) return refuse();
+    return true;
+}
 
+bool AddUser::judgeOptions(int count, char** words) {
+    if (!getPrivilege(words[3], privilege)) return refuse();
     int left = count - 4;
     char** next = words + 4;
     if (privilege == privilegeCode::partitionOperator) {

@@ -26,6 +26,9 @@ private:
     bool refuse();
     // The words judged in order; false after the first fault's messages.
     bool judgeWords(int count, char** words);
+    bool judgePasswords(char** words);
+    // The privilege and what may follow it.
+    bool judgeOptions(int count, char** words);
     // The record of the new account; the passwords then live only there.
     void makeRecord(CGI_USER_INFO& record);
     // The request's outcome on the console, in the trace log and, for a
@@ -41,4 +44,8 @@ private:
     unsigned int privilege;
     std::vector<int> partitionIdList;
     bool quiet;
+    // Where the passwords come from: the words, or, for "- -", a terminal or
+    // lines read ahead (typedLines of the two were there).
+    enum class Typed { no, asked, piped } typed = Typed::no;
+    int typedLines = 0;
 };

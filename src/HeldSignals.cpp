@@ -20,11 +20,25 @@ bool isHeld(HeldSignals::Which which, int number) {
     case SIGILL:
     case SIGTRAP:
     case SIGSYS: return false;
-    default: return true;
+    default: return HeldSignals::byDefault(number) != HeldSignals::Action::none;
     }
 }
 
 }  // namespace
+
+HeldSignals::Action HeldSignals::byDefault(int number) {
+    switch (number) {
+    case SIGCHLD:
+    case SIGCONT:
+    case SIGURG:
+    case SIGWINCH: return Action::none;
+    case SIGSTOP:
+    case SIGTSTP:
+    case SIGTTIN:
+    case SIGTTOU: return Action::stop;
+    default: return Action::end;
+    }
+}
 
 HeldSignals::HeldSignals(Which which) {
     unsigned long held[count / bits] = {};

@@ -37,23 +37,60 @@ constexpr PrivilegeKeyword privilegeKeywords[] = {
     {"ce", privilegeCode::ce},
 };
 
-// One byte of the reply, read straight from the descriptor: a buffered read
-// would take the lines that follow too, and a script that answers several
-// commands through one pipe would lose them. An input left non-blocking by
-// whoever started the command is waited on. False at end of input or on an
-// error.
-bool readReplyByte(char& c) {
-    for (;;) {
-        const ssize_t got = read(STDIN_FILENO, &c, 1);
-        if (got == 1) return true;
-        if (got == 0) return false;
-        if (errno == EAGAIN) {
-            pollfd input{STDIN_FILENO, POLLIN, 0};
-            if (poll(&input, 1, -1) < 0 && errno != EINTR) return false;
-        } else if (errno != EINTR) {
-            return false;
+// One byte of standard input, read straight from the descriptor: a buffered
+// read would take the lines that follow too, and a script that answers
+// several commands through one pipe would lose them. 1 for a byte; 0 at end
+// of input or on an error; -1 when a signal's handler interrupted the read,
+// or an input left non-blocking by whoever started the command had nothing
+// yet (it is then waited on).
+int readByte(char& c) {
+    const ssize_t got = read(STDIN_FILENO, &c, 1);
+    if (got == 1) return 1;
+    if (got == 0 || (errno != EINTR && errno != EAGAIN)) return 0;
+    pollfd input{STDIN_FILENO, POLLIN, 0};
+    if (errno == EAGAIN && poll(&input, 1, -1) < 0 && errno != EINTR) return 0;
+    return -1;
+}
+
+// How a line read from standard input ended: with its line feed; as the last
+// of the input, cut off by its end or by its length; or not there at all.
+enum class Read { line, last, none };
+
+// One line read into line: its bytes before the line feed, at most
+// maxTextLength + 1 of them kept (a longer one is refused by its length all
+// the same), nothing after it. Begun again whenever restarted() says so.
+// Once the input ends, or a line passes maxLineLength bytes (an input
+// without line feeds, as /dev/zero, would be read for ever), ended is set and
+// nothing more is read.
+Read readLine(std::string& line, bool& ended, bool (*restarted)() = nullptr) {
+    // Room for a password and one byte more: grown no further, the string
+    // leaves no copy behind in memory it let go.
+    line.clear();
+    line.reserve(maxTextLength + 1);
+    std::size_t length = 0;
+    // A stop: what was typed before it is asked for again.
+    const auto again = [&] {
+        if (!restarted || !restarted()) return false;
+        line.clear();
+        length = 0;
+        return true;
+    };
+    while (!ended) {
+        again();
+        char c = 0;
+        const int got = readByte(c);
+        // A byte read as the stop came was typed before it.
+        if (again() || got < 0) continue;
+        if (got == 0) {
+            ended = true;
+        } else if (c == '\n') {
+            return Read::line;
+        } else {
+            if (line.size() <= maxTextLength) line += c;
+            if (++length > UserCommandCommon::maxLineLength) ended = true;
         }
     }
+    return length > 0 ? Read::last : Read::none;
 }
 
 // The typing on the terminal of standard input not echoed while it lives;
@@ -61,32 +98,31 @@ bool readReplyByte(char& c) {
 // ends a line is still echoed, as passwd does. Echo comes back when it ends,
 // and, before the process ends, by a signal that would end it (caught for
 // the purpose, where no one else handles it): it then ends the process as it
-// would have. The two signals the C library keeps for threads cannot be
-// caught that way: they are held meanwhile. SIGKILL cannot be caught at all,
-// and a stop is no end: either leaves echo off (stty echo mends it).
+// would have. A stop (Ctrl-Z, or a read or write from the background) gives
+// the terminal back as it was first; continued in the foreground, the typing
+// is hidden again and the line asked for again, as passwd does. The two
+// signals the C library keeps for threads cannot be caught that way: they are
+// held meanwhile. SIGKILL cannot be caught at all: it leaves echo off (stty
+// echo mends it).
 class TypingHidden {
 public:
     TypingHidden() : threads(HeldSignals::Which::forThreads) {
         sigemptyset(&caught);
         if (tcgetattr(STDIN_FILENO, &echoing) != 0) return;
         atTerminal = true;
-        termios hidden = echoing;
+        hidden = echoing;
         hidden.c_lflag = (hidden.c_lflag & ~tcflag_t{ECHO}) | ECHONL;
-        struct sigaction restore {};
-        restore.sa_handler = restoreAndEnd;
-        restore.sa_flags = SA_RESETHAND;
         for (int number = 1; number < NSIG; ++number) {
-            struct sigaction action {};
-            if (ends(number) && sigaction(number, nullptr, &action) == 0 && !(action.sa_flags & SA_SIGINFO) &&
-                action.sa_handler == SIG_DFL && sigaction(number, &restore, nullptr) == 0) {
-                sigaddset(&caught, number);
-            }
+            const HeldSignals::Action action = HeldSignals::byDefault(number);
+            if (action == HeldSignals::Action::end && number != SIGKILL) catchSignal(number, restoreAndEnd);
+            if (action == HeldSignals::Action::stop && number != SIGSTOP) catchSignal(number, stopAndAskAgain);
         }
         // Typed ahead of the first prompt, a line was echoed already: it is dropped.
-        hiding = tcsetattr(STDIN_FILENO, TCSAFLUSH, &hidden) == 0;
+        hiding = setTerminal(hidden, TCSAFLUSH);
     }
     ~TypingHidden() {
-        if (hiding) tcsetattr(STDIN_FILENO, TCSANOW, &echoing);
+        prompt = nullptr;
+        if (hiding) setTerminal(echoing, TCSANOW);
         for (int number = 1; number < NSIG; ++number) {
             if (sigismember(&caught, number) == 1) signal(number, SIG_DFL);
         }
@@ -94,51 +130,78 @@ public:
     TypingHidden(const TypingHidden&) = delete;
     TypingHidden& operator=(const TypingHidden&) = delete;
 
-    // Reads one line into line, after prompt at a terminal; nothing from a
-    // terminal whose echo could not be turned off (the line is then empty).
-    void readLine(const char* prompt, std::string& line) const {
-        // Room for a password and one byte more, which a longer line fills:
-        // grown no further, the string leaves no copy behind in memory it let go.
-        line.clear();
-        line.reserve(maxTextLength + 1);
-        if (atTerminal) {
-            std::fputs(prompt, stderr);  // unbuffered: on the terminal before the read
-            if (!hiding) return;
-        }
-        for (char c = 0; readReplyByte(c) && c != '\n';) {
-            if (line.size() <= maxTextLength) line += c;
-        }
+    // Reads one line, after text at a terminal; none from a terminal whose
+    // echo could not be turned off.
+    Read readLine(const char* text, std::string& line, bool& ended) const {
+        if (!atTerminal) return ::readLine(line, ended);
+        prompt = text;
+        std::fputs(text, stderr);  // unbuffered: on the terminal before the read
+        if (!hiding) line.clear();
+        return hiding ? ::readLine(line, ended, takeRestart) : Read::none;
     }
 
 private:
-    // Whether a signal's default action ends the process.
-    static bool ends(int number) {
-        switch (number) {
-        case SIGKILL:
-        case SIGSTOP:
-        case SIGTSTP:
-        case SIGTTIN:
-        case SIGTTOU:
-        case SIGCHLD:
-        case SIGCONT:
-        case SIGURG:
-        case SIGWINCH: return false;
-        default: return true;
+    // Where no one else handles it, the signal is caught with handler, which
+    // nothing else interrupts.
+    void catchSignal(int number, void (*handler)(int)) {
+        struct sigaction action {};
+        if (sigaction(number, nullptr, &action) != 0 || (action.sa_flags & SA_SIGINFO) ||
+            action.sa_handler != SIG_DFL) {
+            return;
         }
+        action.sa_handler = handler;
+        // The handler is reset as it ends the process: the signal, raised again, acts then as it would have.
+        action.sa_flags = handler == restoreAndEnd ? SA_RESETHAND : 0;
+        sigfillset(&action.sa_mask);
+        if (sigaction(number, &action, nullptr) == 0) sigaddset(&caught, number);
     }
-    // The handler is reset as it runs: the signal, raised again, is let in
-    // once it returns, and ends the process by its default action.
+    static bool setTerminal(const termios& state, int when) {
+        while (tcsetattr(STDIN_FILENO, when, &state) != 0) {
+            if (errno != EINTR) return false;
+        }
+        return true;
+    }
     static void restoreAndEnd(int number) {
-        tcsetattr(STDIN_FILENO, TCSANOW, &echoing);
+        setTerminal(echoing, TCSANOW);
+        raise(number);  // let in once the handler returns
+    }
+    static void stopAndAskAgain(int number) {
+        const int saved = errno;
+        setTerminal(echoing, TCSANOW);
+        struct sigaction catching {
+        }, stopping{};
+        sigaction(number, &stopping, &catching);  // its default action: to stop
+        sigset_t only;
+        sigemptyset(&only);
+        sigaddset(&only, number);
         raise(number);
+        sigprocmask(SIG_UNBLOCK, &only, nullptr);  // stopped here, until continued
+        sigprocmask(SIG_BLOCK, &only, nullptr);
+        sigaction(number, &catching, nullptr);
+        if (tcgetpgrp(STDIN_FILENO) == getpgrp()) {  // in the foreground again
+            setTerminal(hidden, TCSAFLUSH);
+            if (const char* text = prompt) (void)!write(STDERR_FILENO, text, std::strlen(text));
+            restarted = 1;
+        }
+        errno = saved;
+    }
+    static bool takeRestart() {
+        if (!restarted) return false;
+        restarted = 0;
+        return true;
     }
 
-    static termios echoing;     // the handler's too, which nothing else can reach
+    // The handlers' too, which nothing else can reach.
+    static termios echoing, hidden;
+    static const char* volatile prompt;
+    static volatile sig_atomic_t restarted;
     const HeldSignals threads;  // first held, last let go: after echo is back
     bool atTerminal = false, hiding = false;
     sigset_t caught;
 };
-termios TypingHidden::echoing{};
+termios TypingHidden::echoing{}, TypingHidden::hidden{};
+const char* volatile TypingHidden::prompt = nullptr;
+volatile sig_atomic_t TypingHidden::restarted = 0;
 
 // The question, written straight to standard output after what stdio holds:
 // false when it cannot be written, since a question nobody reads must not be
@@ -172,20 +235,13 @@ int UserCommandCommon::processCommand(int count, char** words) {
 }
 
 bool UserCommandCommon::isExecute(const char* prompt) {
+    std::string reply;
     for (;;) {
         // Declined, and no reply read: the next reader of the input gets it.
-        if (!writeQuestion(prompt)) return false;
-        std::size_t length = 0;
-        char first = 0;
-        for (char c = 0;;) {
-            // No line will come: take it as the user declining, never loop.
-            if (!readReplyByte(c)) return false;
-            if (c == '\n') break;
-            if (length++ == 0) first = c;
-        }
-        if (length != 1) continue;
-        if (first == 'N' || first == 'n') return false;
-        if (first == 'Y' || first == 'y') return true;
+        // No line will come: taken as the user declining, never asked again.
+        if (!writeQuestion(prompt) || readLine(reply, inputEnded) != Read::line) return false;
+        if (reply == "N" || reply == "n") return false;
+        if (reply == "Y" || reply == "y") return true;
     }
 }
 
@@ -215,7 +271,7 @@ std::string UserCommandCommon::printParameterInvalid() {
     return message;
 }
 
-void UserCommandCommon::getCmdString(std::string& text, int count, char** words) {
+void UserCommandCommon::getCmdString(std::string& text, int count, const char* const* words) {
     for (int i = 0; i < count; ++i) {
         text += ' ';
         text += words[i];
@@ -247,12 +303,31 @@ bool UserCommandCommon::getPassword(const char* text, std::string& password) {
     return judgePassword(password);
 }
 
+bool UserCommandCommon::atTerminal() {
+    termios state{};
+    return tcgetattr(STDIN_FILENO, &state) == 0;
+}
+
 bool UserCommandCommon::readPasswords(std::string& password, std::string& passwordAgain) {
     const TypingHidden hidden;
-    hidden.readLine("Password: ", password);
-    if (!judgePassword(password)) return false;
-    hidden.readLine("Retype password: ", passwordAgain);
-    return judgePassword(passwordAgain);
+    if (!judgeTyped(hidden.readLine("Password: ", password, inputEnded) != Read::none, password)) return false;
+    return judgeTyped(hidden.readLine("Retype password: ", passwordAgain, inputEnded) != Read::none, passwordAgain);
+}
+
+int UserCommandCommon::readPasswordLines(std::string& password, std::string& passwordAgain) {
+    const int first = readLine(password, inputEnded) != Read::none;
+    return first + (readLine(passwordAgain, inputEnded) != Read::none);
+}
+
+bool UserCommandCommon::judgeTyped(bool there, const std::string& password) {
+    if (there) return judgePassword(password);
+    putTrace(commonTrace, "CLI UserCommandCommon: Password line is missing.");
+    return false;
+}
+
+void UserCommandCommon::dropLine() {
+    std::string line;
+    readLine(line, inputEnded);
 }
 
 bool UserCommandCommon::judgePassword(const std::string& password) {

@@ -42,9 +42,9 @@ public:
     int processCommand(int count, char** words);
 
     // Asks prompt on standard output until a line of exactly Y, y, N or n.
-    // End of input, a read error or a prompt that cannot be written counts
-    // as N. Reads nothing past the reply's line feed, so the next reader of
-    // the input gets the rest.
+    // End of input, a read error, a line longer than maxLineLength or a
+    // prompt that cannot be written counts as N. Reads nothing past the
+    // reply's line feed, so the next reader of the input gets the rest.
     bool isExecute(const char* prompt);
 
     // Whole, case-sensitive equality; false when either is null.
@@ -56,21 +56,33 @@ public:
     // Writes the invalid-parameter message to standard error; returns it.
     std::string printParameterInvalid();
     // Appends a blank and each of the count words to text.
-    void getCmdString(std::string& text, int count, char** words);
+    void getCmdString(std::string& text, int count, const char* const* words);
 
     // Copy text into the output, then judge it; false after one trace line.
     bool getUserName(const char* text, std::string& userName);
     bool getPassword(const char* text, std::string& password);
-    // The password and its repetition, when neither is on the command line:
-    // each read into its string and judged as getPassword judges a word, the
-    // repetition only once the password is accepted. With standard input a
-    // terminal, each is asked for on standard error ("Password: ", "Retype
-    // password: ") and its typing is not echoed; otherwise nothing is asked.
-    // Either way each is one line, read as the reply is: its bytes before the
-    // line feed (the end of input ends a last line too, and an empty one
-    // before any), nothing after it. A line longer than a password may be is
-    // read to its end and refused by its length.
+    // The longest line read from standard input: an input without line
+    // feeds (/dev/zero) is read no further, and the line is refused.
+    static constexpr std::size_t maxLineLength = 1024;
+
+    // "- -" in place of the two password words: the password and its
+    // repetition each one line of standard input, read as the reply is (its
+    // bytes before the line feed, nothing after it; the end of input ends a
+    // last line too). At a terminal (readPasswords) each is asked for on
+    // standard error ("Password: ", "Retype password: ") with its typing not
+    // echoed, the repetition once the password is accepted, and judged as
+    // getPassword judges a word. From anything else both lines are read at
+    // once (readPasswordLines, which answers how many were there), whatever
+    // the command then refuses, and each is judged in its turn (judgeTyped):
+    // the lines that follow are left for whatever reads next. A line the
+    // input ended before is refused as missing.
+    static bool atTerminal();
     bool readPasswords(std::string& password, std::string& passwordAgain);
+    int readPasswordLines(std::string& password, std::string& passwordAgain);
+    bool judgeTyped(bool there, const std::string& password);
+    // One line read and dropped: the reply meant for a command that refused
+    // its words.
+    void dropLine();
 
     // A partition specification ("all", or numbers and ranges joined by
     // commas) to the ascending list of partitions it names. On refusal the
@@ -101,6 +113,7 @@ protected:
 private:
     // The password rules, for a password already in password.
     bool judgePassword(const std::string& password);
+    bool inputEnded = false;  // standard input read to its end, or to a line past maxLineLength
     // The board's partition count, held within the width of a mask.
     static int partitionCount();
 };

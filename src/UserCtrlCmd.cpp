@@ -44,35 +44,28 @@ std::size_t utf8Length(std::string_view text, char32_t& point) {
     return point < shortest[length] || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF ? 0 : length;
 }
 
-// The word as the logs show text, so that what the console echoes can
-// neither drive the terminal nor be mistaken for other text: the backslash,
-// the C0 and C1 controls, DEL, the line and paragraph separators, the
-// bidirectional controls and every byte that is not UTF-8 escaped, byte by
-// byte as \xHH (\n, \t and \r by name).
-std::string escaped(std::string_view word) {
-    std::string text;
-    while (!word.empty()) {
-        char32_t point = 0;
-        const std::size_t length = utf8Length(word, point), taken = length > 0 ? length : 1;
-        const bool hidden = length == 0 || point < 0x20 || (point >= 0x7F && point <= 0x9F) || point == 0x61C ||
-                            point == 0x200E || point == 0x200F || (point >= 0x2028 && point <= 0x202E) ||
-                            (point >= 0x2066 && point <= 0x2069);
-        const std::size_t name = std::string_view("\n\t\r\\").find(static_cast<char>(point));
-        if (length == 1 && name != std::string_view::npos) {
-            text += '\\';
-            text += "ntr\\"[name];
-        } else if (hidden) {
-            for (const char c : word.substr(0, taken)) {
-                char hex[5];
-                std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(c));
-                text += hex;
-            }
-        } else {
-            text += word.substr(0, length);
+// The escape of the character word starts with into piece (room for 17
+// bytes): the backslash, the C0 and C1 controls, DEL, the line and paragraph
+// separators, the bidirectional controls and every byte that is not UTF-8
+// escaped, byte by byte as \xHH (\n, \t and \r by name), any other
+// character as it is. Returns how many bytes of word it took.
+std::size_t escapeOne(std::string_view word, char* piece) {
+    char32_t point = 0;
+    const std::size_t length = utf8Length(word, point), taken = length > 0 ? length : 1;
+    const bool hidden = length == 0 || point < 0x20 || (point >= 0x7F && point <= 0x9F) || point == 0x61C ||
+                        point == 0x200E || point == 0x200F || (point >= 0x2028 && point <= 0x202E) ||
+                        (point >= 0x2066 && point <= 0x2069);
+    const std::size_t name = std::string_view("\n\t\r\\").find(static_cast<char>(point));
+    if (length == 1 && name != std::string_view::npos) {
+        std::snprintf(piece, 17, "\\%c", "ntr\\"[name]);
+    } else if (hidden) {
+        for (std::size_t i = 0; i < taken; ++i) {
+            std::snprintf(piece + 4 * i, 17 - 4 * i, "\\x%02x", static_cast<unsigned char>(word[i]));
         }
-        word.remove_prefix(taken);
+    } else {
+        std::snprintf(piece, 17, "%.*s", static_cast<int>(length), word.data());
     }
-    return text;
+    return taken;
 }
 
 }  // namespace
@@ -122,7 +115,26 @@ bool UserCtrlCmd::checkKeyword(const char* word, const char* keyword) {
 }
 
 void UserCtrlCmd::paramError(const char* word) {
-    std::fprintf(stderr, "The specified command is not supported.(error=[%s])\n", escaped(word ? word : "").c_str());
+    std::fputs("The specified command is not supported.(error=[", stderr);
+    char piece[UserCommandCommon::textBufferSize];
+    for (std::string_view rest = word ? word : ""; !rest.empty();) {
+        rest.remove_prefix(escape(rest, piece, sizeof piece));
+        std::fputs(piece, stderr);
+    }
+    std::fputs("])\n", stderr);
+}
+
+std::size_t UserCtrlCmd::escape(std::string_view word, char* text, std::size_t size) {
+    std::size_t used = 0, taken = 0;
+    for (char piece[17]; taken < word.size();) {
+        const std::size_t took = escapeOne(word.substr(taken), piece), length = std::strlen(piece);
+        if (used + length >= size) break;
+        std::memcpy(text + used, piece, length);
+        used += length;
+        taken += took;
+    }
+    if (size > 0) text[used] = '\0';
+    return taken;
 }
 
 void UserCtrlCmd::printUsage() {}

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 // The command selector: picks the command from the first two words of the
 // command line, runs it and returns its exit status.
@@ -16,8 +18,16 @@ public:
     bool parseCommand(int* count, char*** vector);
     bool checkKeyword(const char* word, const char* keyword);
     // The not-supported message naming word (empty when there is none),
-    // escaped as the logs escape text.
+    // escaped.
     void paramError(const char* word);
+    // As much of word as fits in size bytes of text, escaped so that it can
+    // neither drive a terminal nor be mistaken for other text, as the board's
+    // logs escape text; this is the program's own copy, since the program
+    // reaches the board through its platform alone. Allocates nothing, so
+    // that what is said when memory runs out can show a word too. Returns how
+    // many bytes of word it took: never part of a character, and at least one
+    // where text has room for 17 bytes.
+    static std::size_t escape(std::string_view word, char* text, std::size_t size);
     // No usage text exists; unsupported input gets paramError alone.
     void printUsage();
 

@@ -1,9 +1,11 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 #include "HalmTrace.h"
 #include "UserCommandCommon.h"
@@ -35,24 +37,50 @@ void harden() {
     signal(SIGXFSZ, SIG_IGN);
 }
 
+// The words the last resort names, and how: by the first word alone, never
+// by those that follow (they may be secrets), escaped and composed without
+// allocating, since memory running out may be why it is said.
+int words;
+char** vector;
+
+void composeFailure(char (&message)[UserCommandCommon::textBufferSize]) {
+    static const char head[] = "Failed to execute ", tail[] = " command.\n";
+    if (words <= 1 || vector[1] == nullptr) {
+        std::snprintf(message, sizeof message, "Failed to execute command.\n");
+        return;
+    }
+    std::memcpy(message, head, sizeof head - 1);
+    char* const word = message + sizeof head - 1;
+    UserCtrlCmd::escape(vector[1], word, sizeof message - (sizeof head - 1) - (sizeof tail - 1));
+    std::memcpy(word + std::strlen(word), tail, sizeof tail);
+}
+
+// What ends the process where nothing can be thrown (an exception that cannot
+// be made for want of memory, or one from a destructor): the same message,
+// and the same status, without the trace line.
+[[noreturn]] void terminated() {
+    char message[UserCommandCommon::textBufferSize];
+    composeFailure(message);
+    (void)!write(STDERR_FILENO, message, std::strlen(message));
+    _exit(exitStatus::failed);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     clearStackBelow();
     harden();
+    words = argc;
+    vector = argv;
+    std::set_terminate(terminated);
     HalmLib::trace::HalmTrace trace(HalmLib::trace::cliFacility, HalmLib::trace::cliLevel, HalmLib::trace::cliLineSize);
     try {
         UserCtrlCmd selector;
         return selector.execute(argc, argv);
     } catch (...) {
-        // Last resort: whatever escaped the command is reported by its first
-        // word alone, never by the words that follow (they may be secrets).
+        // Last resort: whatever escaped the command.
         char message[UserCommandCommon::textBufferSize];
-        if (argc > 1 && argv[1] != nullptr) {
-            std::snprintf(message, sizeof message, "Failed to execute %s command.\n", argv[1]);
-        } else {
-            std::snprintf(message, sizeof message, "Failed to execute command.\n");
-        }
+        composeFailure(message);
         std::fputs(message, stderr);
         trace.putLog(0, message);
         return exitStatus::failed;

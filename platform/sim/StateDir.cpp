@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -260,7 +261,12 @@ StateDir learnStateDir() {
     } else {
         state.status = walkTo(state.path, state.dir);
     }
-    if (!state.path.empty() && !state.status.ok()) {
+    const int error = state.status.error();
+    if (error == EMFILE || error == ENFILE || error == ENOMEM) {
+        // The process's limits, no fault of the directory.
+        state.status = Status(error, state.path + ": cannot open: " + std::strerror(error) +
+                                         (error == EMFILE ? "; raise the limit on open files (ulimit -n)" : ""));
+    } else if (!state.path.empty() && !state.status.ok()) {
         state.status = state.status.within(state.path + ": not used as the state directory");
     }
     if (!state.status.ok()) tell(state.status);

@@ -18,7 +18,7 @@ import os
 import pwd
 import shlex
 import sys
-from signal import SIGHUP, SIGQUIT, SIGTERM, SIGWINCH
+from signal import SIGHUP, SIGQUIT, SIGTERM, SIGTSTP, SIGWINCH
 from types import SimpleNamespace
 
 INPUTS = dict(conf=None, users=None, faults=None, stdin=None, sh=None, tty=False, utmp=None, setup=None, uid=None,
@@ -207,16 +207,27 @@ BATCH = "userctl add user carol_123 Secret#12 Secret#12 user; userctl add user a
 CAROL_Q, PROMPTS = "Are you sure you want to add carol_123 ? [Y/N]: ", "Password: Retype password: "
 DEAD_DASHES = "mkfifo p; exec 4<>p 5>p 4<&-; rm p; userctl add user alice_123 - - admin quiet 2>&5"  # a reader gone
 DASHES, TYPED_TWICE = "add user alice_123 - - admin", [P + "\r", P + "\r", "y\r"]  # the password twice, then y
+CAROL_DASHES = "add user carol_123 - - user quiet"
 UNECHOED = "\r\n\r\n" + Q + "y\r\n"  # the terminal shows the passwords' line feeds, then the question and its reply
 
 
-def typed(stdin, sh=None):
+def typed(stdin, sh=None, **columns):
     # The add of alice_123 (admin) with "- -" at a terminal, stdin typed there: prompted, unechoed, then asked.
-    return ok(DASHES, "alice_123:1:0", tty=True, stdin=stdin, out=UNECHOED, err=PROMPTS + ADDED, events=AT_TTY, sh=sh)
+    columns = {"out": UNECHOED, "err": PROMPTS + ADDED, **columns}
+    return ok(DASHES, "alice_123:1:0", tty=True, stdin=stdin, events=AT_TTY, sh=sh, **columns)
 
 
-TOO_LONG = "printf '%s\\nnext\\n' $(printf %040d 0) | { userctl add user alice_123 - - admin; cat; }"
-NAME_FIRST = "printf 'Secret#12\\nSecret#12\\n' | { userctl add user 1alice_23 - - admin; wc -c; }"
+# Three quiet adds through one pipe: the first, refused (too short), reads its two lines all the same.
+DRIFT, DRIFT_TYPED = "userctl {} bob_12345 - - user quiet; userctl {} carol_123 - - user quiet", "Pw1\nPw1\n"
+DRIFT = f"userctl {DASHES} quiet; " + DRIFT.format("add user", "add user")
+DRIFT_TYPED += "Second-pw2\nSecond-pw2\nThird-pw3!\nThird-pw3!\n"
+DRIFT_EVENTS = [event("bob_12345"), event("carol_123")]
+DRIFT_DONE = [CLI + "Password is too short.", done("add user bob_12345 - - user quiet"), done(CAROL_DASHES)]
+# A refused name reads its two lines and its reply all the same; a line without end is read no further than 1024 bytes.
+NAME_FIRST = "printf 'Secret#12\\nSecret#12\\ny\\nnext\\n' | { userctl add user 1alice_23 - - admin; cat; }"
+ENDLESS = f"userctl {DASHES} quiet </dev/zero; userctl add user alice_123 Secret#12 Secret#12 admin </dev/zero"
+# Stopped at the first prompt (Ctrl-Z), by a shell with job control that shows the terminal's echo, then continues it.
+STOPPED_AT_PROMPT = f'set -m; $LAUNCH "$USERCTL_BIN" {DASHES}; stty -a | grep -o " -*echo "; fg >/dev/null'
 ASK = [
     # Declined: nothing sent (a request would fail loudly).
     c(add("operator"), stdin="N\n", faults="add=throw", status=0, out=Q),
@@ -230,6 +241,8 @@ ASK = [
     typed([SIGWINCH] + TYPED_TWICE),  # the terminal's window resized at the first prompt
     # A signal its caller ignores (nohup's HUP) stays ignored once the passwords are read: sent at the question.
     typed([P + "\r", P + "\r", SIGHUP, "y\r"], f'trap "" HUP; exec $LAUNCH "$USERCTL_BIN" {DASHES}'),
+    # Stopped at a prompt, it gives the terminal back as it was; continued, it hides the typing again and asks again.
+    typed([SIGTSTP] + TYPED_TWICE, STOPPED_AT_PROMPT, out=" echo \r\n" + UNECHOED, err="Password: " + PROMPTS + ADDED),
     c(DASHES, tty=True, stdin=[SIGTERM], status=-SIGTERM, err="Password: "),  # echo back on, then ended by it
     # One the C library keeps for threads cannot be caught: it waits until the typing is done, and echo back on.
     c(DASHES, tty=True, stdin=[32, P + "\r", P + "\r"], status=-32, out="\r\n\r\n", err=PROMPTS, not_under="qemu"),
@@ -238,15 +251,19 @@ ASK = [
     ok(DASHES, "alice_123:1:0", stdin=f"{P}\n{P}\ny\n", out=Q),
     ok(DASHES + " quiet", "alice_123:1:0", stdin=f"{P}\n{P}"),
     ok(DASHES + " quiet", "alice_123:1:0", stdin=f"{P}\n{P}\n", sh=DEAD_DASHES, err=""),  # SIGPIPE left ignored
-    # A line is judged as a word is: every byte of it, the end of input an empty one.
+    # A line is judged as a word is, every byte of it; a line the input ended before is missing.
     refused(DASHES + " quiet", ADD + "The specified password is invalid.", stdin=f"{P}\nSecret#13\n"),
-    refused(DASHES + " quiet", CLI + "Password is too short.", stdin=f"{P}\n"),
-    refused(DASHES + " quiet", CLI + "Password is too short.", stdin=""),
+    refused(DASHES + " quiet", CLI + "Password line is missing.", stdin=f"{P}\n"),
+    refused(DASHES + " quiet", CLI + "Password line is missing.", stdin=""),
     refused(DASHES + " quiet", CLI + "Invalid character is included in Password.", stdin=f"{P}\r\n{P}\n"),
     refused(DASHES + " quiet", CLI + "Invalid character is included in Password.", stdin="Secr\0t#12\n"),
-    # A line too long is read to its end, and no further; nothing is read for a refused name.
-    c([], sh=TOO_LONG, status=0, out="next\n", err=INVALID, trace=[CLI + "Password is too long."]),
-    c([], sh=NAME_FIRST, status=0, out="20\n", err=INVALID, trace=[BAD_TOP.format("1alice_23")]),
+    # Two lines an add, and a reply without quiet, whatever it refuses; no more than 1024 bytes of a line without end.
+    c([], sh=DRIFT, stdin=DRIFT_TYPED, status=0, err=INVALID + ADDED * 2, trace=DRIFT_DONE, events=DRIFT_EVENTS,
+      store=["bob_12345:3:0", "carol_123:3:0"]),
+    c([], sh=NAME_FIRST, status=0, out="next\n", err=INVALID, trace=[BAD_TOP.format("1alice_23")]),
+    c([], sh=ENDLESS, status=0, out=Q, err=INVALID, trace=[CLI + "Password is too long."]),
+    # At a terminal every word is judged before the first prompt.
+    refused(DASHES + "x quiet", CLI + "privilege [adminx] is not supported.", tty=True),
     refused(add("admin", pw="-", again=P), CLI + "Password is too short."),  # a single "-" is a word
 ]
 
@@ -432,6 +449,11 @@ def waited(meanwhile=""):
             " echo $? $(( ($(date +%s%N) - s + 200000000) / 1000000000 ))")
 
 
+# A line stamped once its log is held: the test writes one of its own while a list waits for trace.log's lock.
+IN_ORDER = ('umask 077; mkdir locks; exec 3>>locks/trace.log; flock 3; $LAUNCH "$USERCTL_BIN" show user_list 3>&-'
+            " >/dev/null & until ls -l /proc/$!/fd 2>/dev/null | grep -q locks/trace.log || ! kill -0 $!; do"
+            ' sleep 0.01; done; echo "$(date -u +%FT%T.%3NZ) userctl[1]: mine" >>trace.log; exec 3>&-; wait $!;'
+            " cut -c1-24 trace.log | sort -c && echo in order")
 # trace.log's lock taken once the add waits for the store: held for a moment after a signal, or for good.
 CANCEL_BRIEFLY = waited("exec 4>>locks/trace.log; flock 4; kill -TERM $!; sleep 0.3; exec 4>&-;")
 LOG_WAITED = waited("exec 4>>locks/trace.log; flock 4; exec 3>&-;")
@@ -451,6 +473,7 @@ LOCKS = [
     c(CE, sh=CANCEL_BRIEFLY, status=0, out="143 0\n", err=ADD_FAILED, trace=CANCELLED, not_under=SLOW),
     c(CE, conf="lock_wait = 2\n", sh=LOG_WAITED, status=0, out="3 2\n", err=LOG_BUSY + ADD_FAILED, not_under=SLOW),
     c(SHOW, conf="lock_wait = 1\n", sh=LOG_HELD, status=0, out=HEADER, err=LOG_BUSY),  # and a log's, its line lost
+    c(SHOW, sh=IN_ORDER, status=0, out="in order\n", trace=["mine", SHOWN]),
     # An add takes the logs' locks, after the store's, before it changes anything: one held is a busy board.
     fails(CE, EVENT_BUSY, failed(CE), conf="lock_wait = 1\n", sh=EVENT_HELD, err=EVENT_BUSY + "\n" + ADD_FAILED),
 ]
@@ -653,6 +676,12 @@ OWN_LOG = planted("trace.log")  # a trace.log of another user's
 EDITED = lambda board: os.chmod(board + "/board.conf", 0o644)
 ROOTS_READ = "userctl show user_list; s=$?; rm board.conf; exit $s"
 NULL = lambda board: os.mknod(board + "/event.log", 0o20600, os.makedev(1, 3))  # an event.log as /dev/null
+# A long first word that drives a terminal, under memory limits about where the program starts to run at all: the runs
+# that aborted, then the raw bytes that reached the console.
+LOW_MEMORY = ("w=$(printf 'x\\033]2;t\\007\\033[2J%.0s' $(seq 3000)); a=0; for v in $(seq 2500 50 4000); do"
+              ' (ulimit -v $v; exec $LAUNCH "$USERCTL_BIN" "$w") 2>>err >/dev/null; [ $? = 134 ] && a=$((a + 1)); done;'
+              " echo $a $(tr -dc '\\033\\007' <err | wc -c); rm err")
+FD_LIMIT = "board: @DIR@: cannot open: Too many open files; raise the limit on open files (ulimit -n)\n" + FAILED
 HOSTILE = [
     # A console or log that cannot be written fails that write alone; a log line is whole or absent.
     ok(CE, "alice_123:4:0", sh=DEAD, err=""),
@@ -692,6 +721,8 @@ HOSTILE = [
     # Installed set-user-ID root, it would take another user's environment: refused before it touches a file.
     c(SHOW, sh=SET_UID, status=3, err=PRIVILEGED, not_under=("qemu", "memcheck")),  # these ignore the bit
     fails(SHOW, sh="unset USERCTL_BOARD_DIR XDG_STATE_HOME; HOME=. userctl show user_list", uid=NOBODY, err=NO_DIR),
+    fails(SHOW, sh="ulimit -n 4; userctl show user_list", err=FD_LIMIT, not_under=NATIVE_ONLY),  # no fault of the dir
+    c([], sh=LOW_MEMORY, status=0, out="0 0\n", not_under=NATIVE_ONLY),  # nothing raw, no abort
     # The login is the controlling terminal's, whatever descriptors 0-2 are; not one a process only holds open.
     ok(CE, "alice_123:4:0", tty=True, utmp=ANN, sh=HIDDEN, err="", events=[event(N, "10.1.2.3", "ann")]),
     ok(add("operator"), "alice_123:2:0", tty="not controlling", stdin="y\r", out=Q + "y\r\n"),

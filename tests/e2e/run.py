@@ -33,7 +33,7 @@ TIMEOUT = 120  # qemu-user and valgrind are slow to start; a hang must still end
 BOARD_FILES = {"board.conf", "users", "locks", "trace.log", "event.log"}
 TRACE = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z userctl\[\d+\]: (.*)")
 EVENT = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z\t(.*)")
-ADD_WORDS = re.compile(r"add user (\S+) (\S+) (\S+)")  # an add in a script: its name and passwords
+ADD_WORDS = re.compile(r"add user (\S+) (\S+) (\S+)([^;|&\n]*)")  # an add in a script: name, passwords, the rest
 STAMP = re.compile(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z")
 SESSIONS = None  # where the runner tells its reaper of each row's session, begun (+) and ended (-)
 
@@ -71,13 +71,17 @@ def snapshot(board):
 
 
 def adds(row):
-    # The adds a row makes: name -> (password, password again), from its words and its script; for "- -", its first
-    # two lines typed.
-    found = [row.words[2:5]] if row.words[:2] == ["add", "user"] and len(row.words) >= 5 else []
-    found += [list(match.groups()) for match in ADD_WORDS.finditer(row.sh or "")]
+    # The adds a row makes: name -> (password, password again), from its script, else its words. A "- -" add takes
+    # the next two lines typed, and one more, its reply, unless it is quiet.
+    found = ADD_WORDS.findall(row.sh) if row.sh else [(*row.words[2:5], " ".join(row.words[5:]))] if (
+        row.words[:2] == ["add", "user"] and len(row.words) >= 5) else []
     typed = row.stdin if isinstance(row.stdin, list) else row.stdin.split("\n") if isinstance(row.stdin, str) else []
-    lines = ([line.rstrip("\r") for line in typed if isinstance(line, str)] + ["", ""])[:2]
-    return {name: tuple(lines) if (pw, again) == ("-", "-") else (pw, again) for name, pw, again in found}
+    lines, made = [line.rstrip("\r") for line in typed if isinstance(line, str)], {}
+    for name, pw, again, rest in found:
+        if (pw, again) == ("-", "-"):
+            (pw, again), lines = (lines + ["", ""])[:2], lines[2 + ("quiet" not in rest.split()):]
+        made[name] = (pw, again)
+    return made
 
 
 # Every password the table uses: none may show on the console or in the board's files, whatever the row.
@@ -182,8 +186,10 @@ def at_terminal(row, argv, variables, child):
                                      **dict(child, preexec_fn=controlling)))
     os.close(slave)
     typed, read = row.stdin if isinstance(row.stdin, list) else [] if row.stdin is None else [row.stdin], 0
+    # The process at the terminal: the leader of its foreground group (a job a shell started), else the one started.
+    at = lambda: next((pgrp for pgrp in [os.tcgetpgrp(master)] if pgrp > 0), proc.pid)
     for number, item in enumerate(typed):
-        while not problems and not waiting(proc.pid, master, out, read):
+        while not problems and not waiting(at(), master, out, read):
             out += terminal(master, time.monotonic() + 0.001)
             if proc.poll() is not None or time.monotonic() > deadline:
                 problems.append("ended without asking" if proc.poll() is not None else f"nothing asked in {TIMEOUT} s")
@@ -191,12 +197,15 @@ def at_terminal(row, argv, variables, child):
             break
         if number == len(typed) - 1:  # at the question: what its command line shows, and what its user may read
             if not LAUNCH:  # an emulator's or valgrind's cmdline is not the program's argument vector
-                cmdline = open(f"/proc/{proc.pid}/cmdline").read()
-            readable = [f for f in ("environ", "mem") if row.uid and os.stat(f"/proc/{proc.pid}/{f}").st_uid == row.uid]
-        if isinstance(item, int):
-            proc.send_signal(item)
+                cmdline = open(f"/proc/{at()}/cmdline").read()
+            readable = [f for f in ("environ", "mem") if row.uid and os.stat(f"/proc/{at()}/{f}").st_uid == row.uid]
+        if isinstance(item, int):  # sent as the terminal sends it, to its foreground group
+            os.killpg(at(), item)
+            shown = len(out)  # a stop is over once the shell that continues it has written to the terminal
+            while item == signal.SIGTSTP and len(out) == shown and time.monotonic() < deadline:
+                out += terminal(master, time.monotonic() + 0.01)
         else:
-            read = bytes_read(proc.pid) + len(item.encode())
+            read = bytes_read(at()) + len(item.encode())
             os.write(master, item.encode())
     try:
         err = proc.communicate(timeout=max(1, deadline - time.monotonic()))[1]
