@@ -681,6 +681,16 @@ NULL = lambda board: os.mknod(board + "/event.log", 0o20600, os.makedev(1, 3))  
 LOW_MEMORY = ("w=$(printf 'x\\033]2;t\\007\\033[2J%.0s' $(seq 3000)); a=0; for v in $(seq 2500 50 4000); do"
               ' (ulimit -v $v; exec $LAUNCH "$USERCTL_BIN" "$w") 2>>err >/dev/null; [ $? = 134 ] && a=$((a + 1)); done;'
               " echo $a $(tr -dc '\\033\\007' <err | wc -c); rm err")
+# Another user, who could read the state directory, holds its flock; then the remedy, chmod 700, and an add.
+HELD_BY_OTHER = ("chmod 755 .; setpriv --reuid=65534 --regid=65534 --clear-groups sh -c 'exec 4<.; flock 4;"
+                 " exec sleep 60' & until grep -q \":$(stat -c %i .) \" /proc/locks; do sleep 0.01; done;"
+                 f" chmod 700 .; userctl {CE}; kill $!")
+# A hard link to the store (a backup), then the remedy the refusal gives, followed: the accounts kept.
+LINKED = ("ln users ../kept-$$; userctl show user_list; install -m 600 users users.copy && mv users.copy users;"
+          " userctl show user_list; rm ../kept-$$")
+LINKED_LINE = STORE + ": cannot read: has 2 hard links;" + COPY.format("users")
+LINKED_TOLD, LINKED_TRACE = LINKED_LINE + "\n" + FAILED, [LINKED_LINE, SHOW_THROWN, SHOWN]
+KEPT, KEPT_SHOWN = ["zeta_user:3:0", "alice_123:1:0"], HEADER + ORDER_SHOWN
 FD_LIMIT = "board: @DIR@: cannot open: Too many open files; raise the limit on open files (ulimit -n)\n" + FAILED
 HOSTILE = [
     # A console or log that cannot be written fails that write alone; a log line is whole or absent.
@@ -694,6 +704,7 @@ HOSTILE = [
     # and links of root's or the user's, each judged as opened; only regular files in it, no link followed there.
     untrusted("chmod 720 .", OPEN_DIR, "chmod 700 ."),
     untrusted("chmod 704 .", "readable by group or others; chmod 700 it", "chmod 700 ."),
+    ok(CE, "alice_123:4:0", conf="lock_wait = 1\n", sh=HELD_BY_OTHER),  # what they hold is no lock of the board's
     used("//"),
     used("/."),
     used("/../${PWD##*/}"),
@@ -737,6 +748,7 @@ HOSTILE = [
     distrusted(SHOW, "users", "a symbolic link" + REMOVE, setup=lambda d: os.symlink("x", d + "/users")),
     distrusted(SHOW, "users", "owned by uid 65534" + REMOVE, users=TWO, setup=planted("users")),
     distrusted(SHOW, "users", READABLE + COPY.format("users"), users=TWO, sh=with_mode(640, "users")),
+    c(SHOW, users=ORDER, sh=LINKED, status=0, out=KEPT_SHOWN, err=LINKED_TOLD, trace=LINKED_TRACE, store=KEPT),
     distrusted(SHOW, "board.conf", WRITABLE + COPY.format("board.conf"), conf="max_users = 5\n", sh=with_mode(602)),
     c(SHOW, uid=65534, conf="max_users = 5\n", setup=EDITED, sh=ROOTS_READ, status=0, out=HEADER, trace=[SHOWN]),
     # Whoever can open a file the board locks can hold its lock: those files are as private as the store.
