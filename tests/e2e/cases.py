@@ -228,6 +228,7 @@ NAME_FIRST = "printf 'Secret#12\\nSecret#12\\ny\\nnext\\n' | { userctl add user 
 ENDLESS = f"userctl {DASHES} quiet </dev/zero; userctl add user alice_123 Secret#12 Secret#12 admin </dev/zero"
 # Stopped at the first prompt (Ctrl-Z), by a shell with job control that shows the terminal's echo, then continues it.
 STOPPED_AT_PROMPT = f'set -m; $LAUNCH "$USERCTL_BIN" {DASHES}; stty -a | grep -o " -*echo "; fg >/dev/null'
+STOPPED_SHOWN, REPROMPTED = " echo \r\n" + UNECHOED, "Password: " + PROMPTS + ADDED  # valgrind does not stop
 ASK = [
     # Declined: nothing sent (a request would fail loudly).
     c(add("operator"), stdin="N\n", faults="add=throw", status=0, out=Q),
@@ -242,7 +243,7 @@ ASK = [
     # A signal its caller ignores (nohup's HUP) stays ignored once the passwords are read: sent at the question.
     typed([P + "\r", P + "\r", SIGHUP, "y\r"], f'trap "" HUP; exec $LAUNCH "$USERCTL_BIN" {DASHES}'),
     # Stopped at a prompt, it gives the terminal back as it was; continued, it hides the typing again and asks again.
-    typed([SIGTSTP] + TYPED_TWICE, STOPPED_AT_PROMPT, out=" echo \r\n" + UNECHOED, err="Password: " + PROMPTS + ADDED),
+    typed([SIGTSTP] + TYPED_TWICE, STOPPED_AT_PROMPT, out=STOPPED_SHOWN, err=REPROMPTED, not_under="memcheck"),
     c(DASHES, tty=True, stdin=[SIGTERM], status=-SIGTERM, err="Password: "),  # echo back on, then ended by it
     # One the C library keeps for threads cannot be caught: it waits until the typing is done, and echo back on.
     c(DASHES, tty=True, stdin=[32, P + "\r", P + "\r"], status=-32, out="\r\n\r\n", err=PROMPTS, not_under="qemu"),
@@ -396,10 +397,10 @@ BOARD = [
 ]
 
 
-# The test holds the store's lock, the flock of the board's lock directory, on descriptor 3; an add waits for it once
-# it has that directory open.
-STORE_HELD = "umask 077; mkdir locks; exec 3<locks; flock 3;"
-WAITING = "ls -l /proc/$!/fd 2>/dev/null | grep -q '/locks$'"
+# The test holds the store's lock, the flock of the board's lock directory, on descriptor 9; an add waits for it once
+# it has that directory open on another (its own, not the test's before the exec that closes 9).
+STORE_HELD = "umask 077; mkdir locks; exec 9<locks; flock 9;"
+WAITING = "ls -l /proc/$!/fd 2>/dev/null | grep -v ' 9 -> ' | grep -q '/locks$'"
 
 
 def signalled(signal, wrapper="", ends=False):
@@ -408,9 +409,9 @@ def signalled(signal, wrapper="", ends=False):
     # once it has ended, not waited for ever); then the lock is released and the add's status shown. When the signal is
     # to end the add, the lock is released only once it has: released at once, it could be taken before the add looked
     # for the signal.
-    status, release = "wait $! 2>/dev/null; echo $?", "exec 3>&-"
+    status, release = "wait $! 2>/dev/null; echo $?", "exec 9>&-"
     default = "" if signal.isdigit() else f"--default-signal={signal}"  # env names none past 31
-    return (f"{STORE_HELD} : >said; env {default} {wrapper} $LAUNCH \"$USERCTL_BIN\" {CE} 3>&- 2>said & until {WAITING}"
+    return (f"{STORE_HELD} : >said; env {default} {wrapper} $LAUNCH \"$USERCTL_BIN\" {CE} 9>&- 2>said & until {WAITING}"
             f" || ! kill -0 $!; do sleep 0.01; done; kill -{signal} $!;"
             f" {'; '.join([status, release] if ends else [release, status])}; cat said >&2; rm said")
 
@@ -443,20 +444,20 @@ def waited(meanwhile=""):
     # The test holds the store's lock; the add of alice_123 (ce, quiet), every signal's action the default, is
     # started, and once it waits for the lock (or has ended, not waited for ever) meanwhile runs; then the add's status
     # and the seconds from the moment it waited to its end (0.2 s allowed for the look).
-    return (f'{STORE_HELD} env --default-signal $LAUNCH "$USERCTL_BIN" {CE} 3>&- & until {WAITING}'
+    return (f'{STORE_HELD} env --default-signal $LAUNCH "$USERCTL_BIN" {CE} 9>&- & until {WAITING}'
             " || ! kill -0 $!; do sleep 0.01; done;"
             f" s=$(date +%s%N); {meanwhile} wait $! 2>/dev/null;"
             " echo $? $(( ($(date +%s%N) - s + 200000000) / 1000000000 ))")
 
 
 # A line stamped once its log is held: the test writes one of its own while a list waits for trace.log's lock.
-IN_ORDER = ('umask 077; mkdir locks; exec 3>>locks/trace.log; flock 3; $LAUNCH "$USERCTL_BIN" show user_list 3>&-'
-            " >/dev/null & until ls -l /proc/$!/fd 2>/dev/null | grep -q locks/trace.log || ! kill -0 $!; do"
-            ' sleep 0.01; done; echo "$(date -u +%FT%T.%3NZ) userctl[1]: mine" >>trace.log; exec 3>&-; wait $!;'
-            " cut -c1-24 trace.log | sort -c && echo in order")
+IN_ORDER = ('umask 077; mkdir locks; exec 9>>locks/trace.log; flock 9; $LAUNCH "$USERCTL_BIN" show user_list 9>&-'
+            " >/dev/null & until ls -l /proc/$!/fd 2>/dev/null | grep -v ' 9 -> ' | grep -q locks/trace.log ||"
+            ' ! kill -0 $!; do sleep 0.01; done; echo "$(date -u +%FT%T.%3NZ) userctl[1]: mine" >>trace.log;'
+            " exec 9>&-; wait $!; cut -c1-24 trace.log | sort -c && echo in order")
 # trace.log's lock taken once the add waits for the store: held for a moment after a signal, or for good.
 CANCEL_BRIEFLY = waited("exec 4>>locks/trace.log; flock 4; kill -TERM $!; sleep 0.3; exec 4>&-;")
-LOG_WAITED = waited("exec 4>>locks/trace.log; flock 4; exec 3>&-;")
+LOG_WAITED = waited("exec 4>>locks/trace.log; flock 4; exec 9>&-;")
 SLOW, NATIVE_ONLY = "memcheck", ("qemu", "memcheck", "sanitizers")  # SLOW: valgrind would stretch the seconds
 LOCKS = [
     # The wait for the store: cancelled by a signal that would end the command (not by an ignored one), bounded.
