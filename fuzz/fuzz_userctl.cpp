@@ -19,7 +19,6 @@
 
 #include "PException.h"
 #include "Process.h"
-#include "StateDir.h"
 #include "Store.h"
 #include "UserCtrlCmd.h"
 
@@ -54,12 +53,13 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     }
     if (fields.size() < 4) return 0;
     for (const char* name : {"trace.log", "event.log", "users.new", "board.conf", "users"}) {
-        unlink(board::statePath(name).c_str());
+        unlink(board::process().stateDir.file(name).c_str());
     }
     for (int i : {0, 1}) {
         if (fields[i].empty()) continue;
         // Written as the board writes its files: it trusts no other.
-        const int file = open(board::statePath(i ? "users" : "board.conf").c_str(), O_WRONLY | O_CREAT, 0600);
+        const int file =
+            open(board::process().stateDir.file(i ? "users" : "board.conf").c_str(), O_WRONLY | O_CREAT, 0600);
         check(file >= 0 && write(file, fields[i].data(), fields[i].size()) == static_cast<ssize_t>(fields[i].size()),
               "board file");
         close(file);
@@ -79,13 +79,13 @@ extern "C" int LLVMFuzzerTestOneInput(const unsigned char* data, std::size_t siz
     for (std::size_t i = 4; i < fields.size(); ++i) argv.push_back(&fields[i][0]);
     argv.push_back(nullptr);
     board::Store before, after;
-    const bool sound = board::readStore(before).ok();
+    const bool sound = board::readStore(board::process().stateDir, before).ok();
     try {
         UserCtrlCmd().execute(static_cast<int>(argv.size() - 1), argv.data());
     } catch (const HalmLib::PException&) {
         // the entry reports these
     }
-    const bool whole = board::readStore(after).ok();
+    const bool whole = board::readStore(board::process().stateDir, after).ok();
     check(!sound || (whole && after.accounts.size() >= before.accounts.size()), "the store stays whole");
     return 0;
 }

@@ -35,11 +35,8 @@ public:
 
     // Sends size bytes of data with request. Returns nonzero when the service
     // carried the request out; after 0, errorCode holds the service's code.
-    // An add-user request that returns nonzero opens the account's record:
-    // the trace lines that follow and the next event line (llog.h) are one
-    // with the account, and that event line ends the record. The simulated
-    // board stores the account only once that record is written, and not at
-    // all when it cannot be or the requester goes before it ends.
+    // An add-user request that returns nonzero is followed by the account's
+    // record, its trace line and its event line (llog.h).
     int setInfo(unsigned int request, unsigned int size, const void* data);
 
     // The service's error code for the last refused request, never 0 after

@@ -9,8 +9,7 @@ constexpr unsigned char cliLevel = 10;
 constexpr unsigned short cliLineSize = 1024;
 
 // The board's trace log. Each writer owns one object, constructed with
-// (cliFacility, cliLevel, cliLineSize). putLog never throws and never fails
-// visibly: a trace line that cannot be written is lost, never the command.
+// (cliFacility, cliLevel, cliLineSize). putLog never throws.
 class HalmTrace {
 public:
     HalmTrace(unsigned char facility, unsigned char level, unsigned short lineSize);

@@ -47,8 +47,9 @@ public:
     // reply's line feed, so the next reader of the input gets the rest.
     bool isExecute(const char* prompt);
 
-    // Whole, case-sensitive equality; false when either is null.
-    bool checkKeyword(const char* word, const char* keyword);
+    // Whole, case-sensitive equality; false when either is null. The
+    // selector's keywords are compared by the same rule.
+    static bool checkKeyword(const char* word, const char* keyword);
     // Privilege keyword to code; false (privilege unchanged) for another word.
     bool getPrivilege(const char* word, unsigned int& privilege);
     // Whether words[0] is exactly "quiet"; quiet is set to the same.

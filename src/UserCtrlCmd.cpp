@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <string>
 #include <string_view>
 
 #include "AddUser.h"
@@ -111,7 +110,7 @@ bool UserCtrlCmd::parseCommand(int* count, char*** vector) {
 }
 
 bool UserCtrlCmd::checkKeyword(const char* word, const char* keyword) {
-    return word != nullptr && keyword != nullptr && std::strcmp(word, keyword) == 0;
+    return UserCommandCommon::checkKeyword(word, keyword);
 }
 
 void UserCtrlCmd::paramError(const char* word) {

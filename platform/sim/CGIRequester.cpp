@@ -14,9 +14,6 @@
 #include "PartitionOperatorInfo.h"
 #include "PrimitiveTypeArray.h"
 #include "Process.h"
-#include "StateDir.h"
-#include "Store.h"
-#include "Transaction.h"
 
 namespace {
 
@@ -77,9 +74,9 @@ const char* malformation(const CGI_USER_INFO& user, std::uint32_t partitions) {
 
 // The platform's answer to a request, from the board's: nonzero when carried
 // out; else 0, with the reason said and the code in errorCode.
-int answered(const Answer& answer, std::int32_t& errorCode) {
+int answered(board::Logs& logs, const Answer& answer, std::int32_t& errorCode) {
     if (answer.code == 0) return 1;
-    if (!answer.why.ok()) board::report(answer.why);
+    if (!answer.why.ok()) logs.report(answer.why);
     errorCode = answer.code;
     return 0;
 }
@@ -92,13 +89,13 @@ std::int32_t lockOrWrite(const Status& status) {
 // The serialized user list: a 16-bit big-endian count, then one record per
 // account in store order. The store is released before this returns, so
 // that only the payload is held while the caller's object takes its copy.
-Answer buildUserList(std::vector<unsigned char>& payload) {
+Answer buildUserList(const board::StateDir& dir, std::vector<unsigned char>& payload) {
     board::Store store;
-    if (Status read = board::readStore(store); !read.ok()) return {refusal::read, read};
+    if (Status read = board::readStore(dir, store); !read.ok()) return {refusal::read, read};
     const std::size_t count = store.accounts.size();
     if (count > List::maxCount) {
-        return {refusal::read, failure(EFBIG, "%s: %zu accounts are more than a list can carry",
-                                       board::statePath("users").c_str(), count)};
+        return {refusal::read,
+                failure(EFBIG, "%s: %zu accounts are more than a list can carry", dir.file("users").c_str(), count)};
     }
     payload.assign(List::countSize + count * sizeof(CGI_USER_INFO), 0);
     payload[0] = static_cast<unsigned char>(count >> 8);
@@ -119,14 +116,15 @@ Answer buildUserList(std::vector<unsigned char>& payload) {
 // The account added under the store's lock, unless the service refuses it.
 // The add is then open: its record is written through the logs it holds, and
 // the account stored once that is durable (Transaction.h).
-Answer storeAccount(const board::Account& account, std::string_view verifier, const board::Settings& settings) {
+Answer storeAccount(board::Process& board, const board::Settings& settings, const board::Account& account,
+                    std::string_view verifier, const void* requester) {
     // One wait for every lock the add takes, the store's first.
     const timespec deadline = board::deadlineIn(settings.lockWait);
     board::StoreLock lock;
     board::Store store;
-    if (Status locked = board::lockStore(lock, deadline); !locked.ok()) return {refusal::lock, locked};
-    if (Status read = board::readStore(store); !read.ok()) return {refusal::read, read};
-    if (Status recovered = board::recoverAdd(store); !recovered.ok()) return {lockOrWrite(recovered), recovered};
+    if (Status locked = board::lockStore(board.stateDir, lock, deadline); !locked.ok()) return {refusal::lock, locked};
+    if (Status read = board::readStore(board.stateDir, store); !read.ok()) return {refusal::read, read};
+    if (Status recovered = board.add.recover(store); !recovered.ok()) return {lockOrWrite(recovered), recovered};
     const auto named = [&](const board::Account& held) { return held.name == account.name; };
     if (std::any_of(store.accounts.begin(), store.accounts.end(), named)) return {serviceError::userExists, {}};
     if (store.accounts.size() >= settings.maxUsers) return {serviceError::noMoreUsers, {}};
@@ -134,14 +132,15 @@ Answer storeAccount(const board::Account& account, std::string_view verifier, co
     if (store.bytes.size() + line.size() > board::maxStoreSize) {
         return {serviceError::noMoreUsers,
                 failure(EFBIG, "%s: one more account would pass the %zu bytes a store may hold",
-                        board::statePath("users").c_str(), board::maxStoreSize)};
+                        board.stateDir.file("users").c_str(), board::maxStoreSize)};
     }
-    const Status begun = board::beginAdd(std::move(lock), deadline, store.bytes, line, account.name);
+    const Status begun = board.add.begin(std::move(lock), deadline, store.bytes, line, account.name, requester);
     return begun.ok() ? Answer() : Answer{lockOrWrite(begun), begun};
 }
 
-// The service's answer to an add-user request.
-Answer addUser(const board::Config& config, unsigned int size, const void* data) {
+// The service's answer to requester's add-user request.
+Answer addUser(board::Process& board, const board::Config& config, unsigned int size, const void* data,
+               const void* requester) {
     switch (config.faults.add) {
     case board::Faults::Add::thrown: HalmLib::throwFailure(unavailable);
     case board::Faults::Add::refused:
@@ -165,12 +164,13 @@ Answer addUser(const board::Config& config, unsigned int size, const void* data)
     if (!hashed.ok()) return {refusal::hashing, hashed.within("cannot hash the password")};
     const board::Account account{user.user_name, user.getPrivilege(),
                                  static_cast<std::uint32_t>(user.getOperablePartition())};
-    return storeAccount(account, verifier, config.settings);
+    return storeAccount(board, config.settings, account, verifier, requester);
 }
 
 // The service's answer to a user-list request, result filled when it is
 // carried out.
-Answer listUsers(const board::Config& config, unsigned int request, HalmLib::SerializableObject& result) {
+Answer listUsers(const board::StateDir& dir, const board::Config& config, unsigned int request,
+                 HalmLib::SerializableObject& result) {
     if (request != REQ_CGI_GET_USER_LIST)
         return {refusal::malformed, failure(EINVAL, "unknown request 0x%08x", request)};
     switch (config.faults.list) {
@@ -179,7 +179,7 @@ Answer listUsers(const board::Config& config, unsigned int request, HalmLib::Ser
     default: break;
     }
     std::vector<unsigned char> payload;
-    if (Answer built = buildUserList(payload); built.code != 0) return built;
+    if (Answer built = buildUserList(dir, payload); built.code != 0) return built;
     if (config.faults.list == board::Faults::List::corrupt) payload.pop_back();  // a record cut short
     if (!result.setSerialized(payload.data(), static_cast<unsigned int>(payload.size()))) {
         return {refusal::malformed, Status(EINVAL, "user list reply refused by its receiver")};
@@ -198,25 +198,26 @@ CGIRequester::CGIRequester() : errorCode(0) {}
 // must not throw.
 CGIRequester::~CGIRequester() {
     try {
-        if (board::addOpen() && board::process().add->requester == this) {
-            (void)board::undoAdd(failure(ECANCELED, "add undone: its record was never written").aloud());
+        if (board::Transaction& add = board::process().add; add.openedBy(this)) {
+            (void)add.undo(failure(ECANCELED, "add undone: its record was never written").aloud());
         }
     } catch (...) {
     }
 }
 
 int CGIRequester::getInfo(unsigned int request, SerializableObject& result) {
-    return answered(listUsers(board::load(), request, result), errorCode);
+    board::Process& board = board::process();
+    return answered(board.logs, listUsers(board.stateDir, board::load(board), request, result), errorCode);
 }
 
 int CGIRequester::setInfo(unsigned int request, unsigned int size, const void* data) {
-    const board::Config config = board::load();
+    board::Process& board = board::process();
+    const board::Config config = board::load(board);
     if (request != REQ_CGI_ADD_USER) {
-        return answered({refusal::malformed, failure(EINVAL, "unknown request 0x%08x", request)}, errorCode);
+        return answered(board.logs, {refusal::malformed, failure(EINVAL, "unknown request 0x%08x", request)},
+                        errorCode);
     }
-    const int done = answered(addUser(config, size, data), errorCode);
-    if (done && board::addOpen()) board::process().add->requester = this;
-    return done;
+    return answered(board.logs, addUser(board, config, size, data, this), errorCode);
 }
 
 }  // namespace Gui

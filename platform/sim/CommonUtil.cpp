@@ -2,4 +2,4 @@
 
 #include "Process.h"
 
-int CommonUtil::getMaxPartitionNum() { return static_cast<int>(board::partitionCount(board::load())); }
+int CommonUtil::getMaxPartitionNum() { return static_cast<int>(board::partitionCount(board::load(board::process()))); }

@@ -63,10 +63,10 @@ Status readSetting(std::string_view line, Settings& settings, unsigned& seen) {
     return Status(EINVAL, "unknown setting");
 }
 
-Status readSettings(Settings& settings) {
-    const std::string path = statePath("board.conf");
+Status readSettings(const StateDir& dir, Settings& settings) {
+    const std::string path = dir.file("board.conf");
     std::string text;
-    if (Status read = readFile(stateDir().dir.get(), "board.conf", text, maxConfSize); !read.ok()) {
+    if (Status read = readFile(dir.dir.get(), "board.conf", text, maxConfSize); !read.ok()) {
         return read.within(path + ": cannot read");
     }
     unsigned seen = 0;
@@ -124,8 +124,8 @@ Status readFaults(Faults& faults) {
 
 }  // namespace
 
-Status readConfig(Config& config) {
-    Status status = readSettings(config.settings);
+Status readConfig(const StateDir& dir, Config& config) {
+    Status status = readSettings(dir, config.settings);
     if (status.ok()) status = readFaults(config.faults);
     return status;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "StateDir.h"
 #include "Status.h"
 
 namespace board {
@@ -30,9 +31,9 @@ struct Config {
     Faults faults;
 };
 
-// board.conf (a missing one is every default) and the fault list, or why
-// either is malformed, with its file and line.
-Status readConfig(Config& config);
+// board.conf in dir (a missing one is every default) and the fault list, or
+// why either is malformed, with its file and line.
+Status readConfig(const StateDir& dir, Config& config);
 
 // The partition count the board reports: board.conf's, unless a fault
 // injects another.

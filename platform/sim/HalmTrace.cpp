@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "LogLine.h"
+#include "Process.h"
 
 namespace HalmLib {
 namespace trace {
@@ -11,15 +11,16 @@ namespace trace {
 // that breaks it shows it in the log it is tested by.
 HalmTrace::HalmTrace(unsigned char facility, unsigned char level, unsigned short lineSize) {
     if (facility != cliFacility || level != cliLevel || lineSize != cliLineSize) {
-        board::report(board::failure(EINVAL, "HalmTrace(%u, %u, %u): expected (%u, %u, %u)", facility, level, lineSize,
-                                     cliFacility, cliLevel, cliLineSize));
+        board::process().logs.report(board::failure(EINVAL, "HalmTrace(%u, %u, %u): expected (%u, %u, %u)", facility,
+                                                    level, lineSize, cliFacility, cliLevel, cliLineSize));
     }
 }
 HalmTrace::~HalmTrace() = default;
 
 void HalmTrace::putLog(unsigned char kind, const char* text) {
-    if (kind != 0) board::report(board::failure(EINVAL, "putLog kind %u: expected 0", kind));
-    if (text) board::trace(text);
+    board::Logs& logs = board::process().logs;
+    if (kind != 0) logs.report(board::failure(EINVAL, "putLog kind %u: expected 0", kind));
+    if (text) logs.trace(text);
 }
 
 }  // namespace trace

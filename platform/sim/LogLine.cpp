@@ -7,10 +7,6 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "Process.h"
-#include "StateDir.h"
-#include "Store.h"
-
 static_assert(sizeof(off_t) == 8 && sizeof(time_t) == 8,
               "the logs grow past 2 GiB and their stamps pass 2038: build with _FILE_OFFSET_BITS=64 and _TIME_BITS=64");
 
@@ -19,30 +15,6 @@ namespace board {
 namespace {
 
 const char* const logName[] = {"trace.log", "event.log"};
-
-Status openLog(Log log, Fd& file) {
-    // A log may hold a password typed in another word's place: no one else may read it.
-    return openFile(stateDir().dir.get(), logName[log], O_WRONLY | O_APPEND | O_CREAT, file, othersReadWrite);
-}
-
-// The lock of log, a file of the same name in the board's lock directory,
-// taken before deadline (else EWOULDBLOCK, or EINTR when cancelled).
-Status lockLog(Log log, const timespec& deadline, bool cancellable, Fd& lock) {
-    // A log that cannot be locked cannot be written at all: the administrator is told, but of a
-    // state directory not trusted, once already.
-    if (!stateDir().status.ok()) return stateDir().status;
-    Fd locks;
-    if (Status opened = openPrivateDir(stateDir().dir.get(), lockDir, locks); !opened.ok()) {
-        return opened.within(statePath(lockDir)).aloud();
-    }
-    // Nothing in the lock directory can have been opened by another user, whatever its mode.
-    if (Status opened = openFile(locks.get(), logName[log], O_RDWR | O_CREAT, lock, 0); !opened.ok()) {
-        return opened.within(statePath(lockDir) + "/" + logName[log]).aloud();
-    }
-    return lockBefore(lock.get(), deadline, cancellable);
-}
-
-Status cannotWrite(Log log, const Status& status) { return status.within(statePath(logName[log]) + ": cannot write"); }
 
 // line, stamped with the time now: taken once the log is held, so that the
 // stamps of a log never go back.
@@ -54,61 +26,77 @@ std::string stamped(std::string_view line) {
     return stamp.append(line);
 }
 
+}  // namespace
+
+Status Logs::open(Log log, Fd& file) const {
+    // A log may hold a password typed in another word's place: no one else may read it.
+    return openFile(dir.dir.get(), logName[log], O_WRONLY | O_APPEND | O_CREAT, file, othersReadWrite);
+}
+
+// The lock of log, a file of the same name in the board's lock directory,
+// taken before deadline (else EWOULDBLOCK, or EINTR when cancelled).
+Status Logs::lock(Log log, const timespec& deadline, bool cancellable, Fd& lock) const {
+    // A log that cannot be locked cannot be written at all: the administrator is told, but of a
+    // state directory not trusted, once already.
+    if (!dir.status.ok()) return dir.status;
+    Fd locked;
+    if (Status opened = openPrivateDir(dir.dir.get(), lockDir, locked); !opened.ok()) {
+        return opened.within(dir.file(lockDir)).aloud();
+    }
+    // Nothing in the lock directory can have been opened by another user, whatever its mode.
+    if (Status opened = openFile(locked.get(), logName[log], O_RDWR | O_CREAT, lock, 0); !opened.ok()) {
+        return opened.within(dir.file(lockDir) + "/" + logName[log]).aloud();
+    }
+    return lockBefore(lock.get(), deadline, cancellable);
+}
+
 // Writers take turns, so that a line cut short by a full disk or a file-size
 // limit is taken back before anyone appends after it. A log whose lock was
 // waited for in vain once is tried, not waited for, again: a command must not
-// wait lock_wait seconds for every line it loses. A held signal does not cut
+// wait lockWait seconds for every line it loses. A held signal does not cut
 // the wait short: the signal that cancelled an add is pending still, and the
 // add's reason is worth the bounded wait. A durable line is synced before
 // the log is let go.
-Status appendByName(Log log, std::string_view line, bool durable) {
-    const std::optional<Learned>& config = process().config;
-    const std::uint32_t wait = config && config->status.ok() ? config->config.settings.lockWait : Settings().lockWait;
-    bool& busy = process().logs.busy[log];
-    Fd lock, file;
-    Status status = lockLog(log, deadlineIn(busy ? 0 : wait), false, lock);
+Status Logs::byName(Log log, std::string_view line, bool durable) {
+    Fd locked, file;
+    Status status = lock(log, deadlineIn(busy[log] ? 0 : lockWait), false, locked);
     if (status.error() == EWOULDBLOCK) {
-        busy = true;
+        busy[log] = true;
         return Status(EWOULDBLOCK, "another process holds its lock", true);
     }
-    if (status.ok()) status = openLog(log, file);
+    if (status.ok()) status = open(log, file);
     if (!status.ok()) return status;
-    const off_t end = lseek(file.get(), 0, SEEK_END);
-    if (end < 0) return Status(errno);
+    const off_t at = lseek(file.get(), 0, SEEK_END);
+    if (at < 0) return Status(errno);
     status = writeAll(file.get(), stamped(line));
     if (status.ok() && durable && fdatasync(file.get()) != 0) status = Status(errno);
-    if (!status.ok()) (void)ftruncate(file.get(), end);  // the part written stays when this fails: nothing more to do
+    if (!status.ok()) (void)ftruncate(file.get(), at);  // the part written stays when this fails: nothing more to do
     if (status.ok()) status = file.close();
     return status;
 }
 
-Status holdLog(Log log, const timespec& deadline) {
-    Logs& logs = process().logs;
-    Status status = lockLog(log, deadline, true, logs.locks[log]);
+Status Logs::holdOne(Log log, const timespec& deadline) {
+    Status status = lock(log, deadline, true, locks[log]);
     if (status.error() == EINTR) {
-        return Status(EINTR, "add " + status.reason() + " while waiting for " + statePath(logName[log]));
+        return Status(EINTR, "add " + status.reason() + " while waiting for " + dir.file(logName[log]));
     }
     if (status.error() == EWOULDBLOCK) {
-        logs.busy[log] = true;  // the refusal's own line does not wait for it again
+        busy[log] = true;  // the refusal's own line does not wait for it again
         status = Status(EWOULDBLOCK, "another process holds its lock");
     }
-    if (status.ok()) status = openLog(log, logs.held[log]);
+    if (status.ok()) status = open(log, held[log]);
     struct stat info {};
-    if (status.ok()) status = fstat(logs.held[log].get(), &info) == 0 ? Status() : Status(errno);
-    logs.end[log] = info.st_size;
+    if (status.ok()) status = fstat(held[log].get(), &info) == 0 ? Status() : Status(errno);
+    end[log] = info.st_size;
     // An add refused for its record is the administrator's to mend.
-    return cannotWrite(log, status).aloud();
+    return status.within(dir.file(logName[log]) + ": cannot write").aloud();
 }
 
-}  // namespace
-
-Status appendLogLine(Log log, std::string_view head, std::initializer_list<std::string_view> fields,
-                     bool durable) noexcept {
-    bool held = false;
+Status Logs::append(Log log, std::string_view head, std::initializer_list<std::string_view> fields,
+                    bool durable) noexcept {
+    const bool isHeld = held[log].get() >= 0;
     Status status;
     try {
-        Logs& logs = process().logs;
-        held = logs.held[log].get() >= 0;
         std::string line(head);
         bool first = true;
         for (const std::string_view field : fields) {
@@ -119,40 +107,35 @@ Status appendLogLine(Log log, std::string_view head, std::initializer_list<std::
         line += '\n';
         // A held log is locked by this process already: its lock taken again
         // would wait for itself.
-        status =
-            cannotWrite(log, held ? writeAll(logs.held[log].get(), stamped(line)) : appendByName(log, line, durable));
-        if (held && !status.ok() && logs.failed.ok()) logs.failed = status;
+        status = isHeld ? writeAll(held[log].get(), stamped(line)) : byName(log, line, durable);
+        status = status.within(dir.file(logName[log]) + ": cannot write");
     } catch (...) {
-        // The line is lost, never the command; a line of an add's record
-        // fails the record.
+        // The line is lost, never the command.
         status = Status(ENOMEM);
-        if (held && process().logs.failed.ok()) process().logs.failed = Status(ENOMEM);
     }
+    // A line of an add's record fails the record.
+    if (isHeld && !status.ok() && failed.ok()) failed = status;
     return status;
 }
 
-namespace {
-
 // A trace text as putLog writes it: one trailing line feed dropped, cut to a
 // field's length.
-Status traceLine(std::string_view text, bool durable) noexcept {
+Status Logs::traceLine(std::string_view text, bool durable) noexcept {
     if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
     text = text.substr(0, maxFieldLength);
     char head[40];
     std::snprintf(head, sizeof head, " userctl[%ld]: ", static_cast<long>(getpid()));
-    return appendLogLine(traceLog, head, {text}, durable);
+    return append(traceLog, head, {text}, durable);
 }
 
-}  // namespace
-
-void trace(std::string_view text) noexcept {
-    if (const Status written = traceLine(text, false); written.forConsole()) tell(written);
+void Logs::trace(std::string_view text) noexcept {
+    if (const Status written = traceLine(text, false); written.forConsole()) console.tell(written);
 }
 
-Status traceDurably(std::string_view text) noexcept { return traceLine(text, true); }
+Status Logs::traceDurably(std::string_view text) noexcept { return traceLine(text, true); }
 
-void report(const Status& status) noexcept {
-    if (status.forConsole()) tell(status);
+void Logs::report(const Status& status) noexcept {
+    if (status.forConsole()) console.tell(status);
     try {
         trace("board: " + status.reason());
     } catch (...) {
@@ -160,40 +143,37 @@ void report(const Status& status) noexcept {
     }
 }
 
-Status holdLogs(const timespec& deadline) {
+Status Logs::hold(const timespec& deadline) {
     for (const Log log : {traceLog, eventLog}) {
-        if (Status held = holdLog(log, deadline); !held.ok()) {
-            releaseLogs();
-            return held;
+        if (Status taken = holdOne(log, deadline); !taken.ok()) {
+            release();
+            return taken;
         }
     }
     return {};
 }
 
-Status syncLogs() {
-    Logs& logs = process().logs;
+Status Logs::sync() {
     for (const Log log : {traceLog, eventLog}) {
-        if (fdatasync(logs.held[log].get()) != 0) return cannotWrite(log, Status(errno));
+        if (fdatasync(held[log].get()) != 0) return Status(errno).within(dir.file(logName[log]) + ": cannot write");
     }
     return {};
 }
 
-Status cutBackLogs() {
-    Logs& logs = process().logs;
+Status Logs::cutBack() {
     Status status;
     for (const Log log : {traceLog, eventLog}) {
-        if (ftruncate(logs.held[log].get(), logs.end[log]) != 0 && status.ok()) {
-            status = Status(errno).within(statePath(logName[log]) + ": cannot cut back");
+        if (ftruncate(held[log].get(), end[log]) != 0 && status.ok()) {
+            status = Status(errno).within(dir.file(logName[log]) + ": cannot cut back");
         }
     }
     return status;
 }
 
-void releaseLogs() {
-    Logs& logs = process().logs;
-    for (Fd& file : logs.held) file = Fd();
-    for (Fd& lock : logs.locks) lock = Fd();
-    logs.failed = {};
+void Logs::release() {
+    for (Fd& file : held) file = Fd();
+    for (Fd& lock : locks) lock = Fd();
+    failed = {};
 }
 
 void appendTimestamp(std::string& line, const timespec& time) {

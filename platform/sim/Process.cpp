@@ -3,8 +3,6 @@
 #include <sys/auxv.h>
 #include <unistd.h>
 
-#include <utility>
-
 #include "PException.h"
 #include "Store.h"
 
@@ -18,9 +16,9 @@ std::optional<Process> state;
 // environment: run with privileges its caller lacks (installed set-user-ID,
 // set-group-ID or with file capabilities), it would let any user add
 // accounts to the owner's board, or make files wherever the owner may. Such
-// a run, which the kernel marks AT_SECURE, is refused before the board
-// touches any file.
-void refuseSecureRun() {
+// a run, which the kernel marks AT_SECURE, is refused before main, whatever
+// its words; this is the one place where the board ends the process.
+__attribute__((constructor)) void refuseSecureRun() {
     if (getauxval(AT_SECURE) == 0) return;
     static const char refusal[] =
         "board: userctl runs with privileges its caller lacks (set-user-ID, set-group-ID or file capabilities), but "
@@ -32,22 +30,24 @@ void refuseSecureRun() {
 
 }  // namespace
 
-Process& process() {
-    if (!state) refuseSecureRun();
-    return state ? *state : state.emplace();
+Process::Process() : stateDir(learnStateDir()) {
+    if (!stateDir.status.ok()) console.tell(stateDir.status);
 }
 
-Config load() {
-    if (!stateDir().status.ok()) HalmLib::throwFailure("Board state directory is unusable");
-    std::optional<Learned>& learned = process().config;
-    if (!learned) {
-        Learned& loaded = learned.emplace();
-        loaded.status = readConfig(loaded.config);
-        if (loaded.status.ok()) loaded.status = judgeStore();
-        if (!loaded.status.ok()) report(loaded.status);  // its line waits for the log as lock_wait says, if it was read
+Process& process() { return state ? *state : state.emplace(); }
+
+Config load(Process& board) {
+    if (!board.stateDir.status.ok()) HalmLib::throwFailure("Board state directory is unusable");
+    if (!board.config) {
+        Learned& learned = board.config.emplace();
+        learned.status = readConfig(board.stateDir, learned.config);
+        if (learned.status.ok()) board.logs.lockWait = learned.config.settings.lockWait;
+        if (learned.status.ok()) learned.status = judgeStore(board.stateDir);
+        if (!learned.status.ok())
+            board.logs.report(learned.status);  // its line waits as lock_wait says, if it was read
     }
-    if (!learned->status.ok()) HalmLib::throwFailure("Board settings or faults are malformed");
-    return learned->config;
+    if (!board.config->status.ok()) HalmLib::throwFailure("Board settings or faults are malformed");
+    return board.config->config;
 }
 
 void forgetState() { state.emplace(); }

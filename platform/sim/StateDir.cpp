@@ -13,8 +13,6 @@
 #include <string_view>
 #include <vector>
 
-#include "Process.h"
-
 namespace board {
 
 namespace {
@@ -244,6 +242,8 @@ Status walkTo(const std::string& path, Fd& dir) {
     return openLast(walk, dir);
 }
 
+}  // namespace
+
 StateDir learnStateDir() {
     StateDir state;
     state.path = findStateDir();
@@ -269,17 +269,7 @@ StateDir learnStateDir() {
     } else if (!state.path.empty() && !state.status.ok()) {
         state.status = state.status.within(state.path + ": not used as the state directory");
     }
-    if (!state.status.ok()) tell(state.status);
     return state;
 }
-
-}  // namespace
-
-const StateDir& stateDir() {
-    std::optional<StateDir>& learned = process().stateDir;
-    return learned ? *learned : learned.emplace(learnStateDir());
-}
-
-std::string statePath(const char* name) { return stateDir().path + "/" + name; }
 
 }  // namespace board

@@ -14,16 +14,20 @@ namespace board {
 // followed only when it is root's or the effective user's. It is trusted only
 // when it belongs to the effective user and no one else can read or write it,
 // and no other user can replace a directory or link on its path; so no other
-// user can plant a file or a link in it, or read what it holds. When it cannot be
-// trusted, or there is none, its status says why and what would make it
-// usable, and the console was told (no trace log can be trusted to hold it).
+// user can plant a file or a link in it, or read what it holds. When it
+// cannot be trusted, or there is none, its status says why and what would
+// make it usable, for the console (no trace log can be trusted to hold it).
 struct StateDir {
     std::string path;  // for messages; empty when none is set
     Fd dir;            // opened for reading; none when not trusted
     Status status;
+
+    // The path of the file name in it, for messages.
+    std::string file(const char* name) const { return path + "/" + name; }
 };
-// Learned once per process, the first time the board needs it.
-const StateDir& stateDir();
-std::string statePath(const char* name);
+StateDir learnStateDir();
+
+// The board's directory for what it locks, in the state directory.
+constexpr const char* lockDir = "locks";
 
 }  // namespace board

@@ -7,8 +7,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "Process.h"
-
 namespace board {
 
 Status::Status(int error) : code(error), text(std::strerror(error)) {}
@@ -103,9 +101,8 @@ void appendEscaped(std::string& line, std::string_view text) {
     }
 }
 
-void tell(const Status& status) noexcept {
+void Console::tell(const Status& status) noexcept {
     try {
-        std::string& told = process().told;
         std::string line = "board: ";
         appendEscaped(line, status.reason());
         line += '\n';

@@ -43,14 +43,23 @@ Status failure(int error, const char* format, ...) __attribute__((format(printf,
 // end a line early, forge one, drive a terminal or reorder what a reader
 // sees escaped: the C0 and C1 controls and DEL, the line and paragraph
 // separators and the bidirectional controls (U+061C, U+200E, U+200F, U+2028
-// to U+202E, U+2066 to U+2069) and every
-// byte that is not UTF-8 (an overlong form or a surrogate is not), each byte
-// as \xHH (\n, \t and \r by name). An escape always means the byte it
-// names; other UTF-8 stays readable.
+// to U+202E, U+2066 to U+2069) and every byte that is not UTF-8 (an
+// overlong form or a surrogate is not), each byte as \xHH (\n, \t and \r by
+// name). An escape always means the byte it names; other UTF-8 stays
+// readable. The program escapes what its console shows with a copy of its
+// own (UserCtrlCmd::escape), since it reaches the board through the platform
+// alone; the same rows test both.
 void appendEscaped(std::string& line, std::string_view text);
 
-// Writes "board: " and the reason, escaped, as one line on standard error;
-// a reason already told is not told again.
-void tell(const Status& status) noexcept;
+// The board's lines on standard error.
+class Console {
+public:
+    // Writes "board: " and the reason, escaped, as one line; a reason
+    // already told is not told again.
+    void tell(const Status& status) noexcept;
+
+private:
+    std::string told = "\n";  // every line told, each after a line feed
+};
 
 }  // namespace board

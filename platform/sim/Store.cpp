@@ -16,8 +16,6 @@
 #endif
 
 #include "CGI_USER_INFO.h"
-#include "LogLine.h"
-#include "StateDir.h"
 
 namespace board {
 
@@ -94,19 +92,19 @@ bool printable(std::string_view text) {
     return std::all_of(text.begin(), text.end(), [](char c) { return c >= 0x21 && c <= 0x7E; });
 }
 
-Status readStore(Store& store) {
+Status readStore(const StateDir& dir, Store& store) {
     store.accounts.clear();
-    const std::string path = statePath("users");
-    if (Status read = readFile(stateDir().dir.get(), "users", store.bytes, maxStoreSize, othersReadWrite); !read.ok()) {
+    const std::string path = dir.file("users");
+    if (Status read = readFile(dir.dir.get(), "users", store.bytes, maxStoreSize, othersReadWrite); !read.ok()) {
         return read.within(path + ": cannot read");
     }
     return parseStore(path, store.bytes, store.accounts);
 }
 
-Status judgeStore() {
+Status judgeStore(const StateDir& dir) {
     Fd file;
-    const Status status = openFile(stateDir().dir.get(), "users", O_RDONLY, file, othersReadWrite);
-    return status.error() == ENOENT ? Status() : status.within(statePath("users") + ": cannot read");
+    const Status status = openFile(dir.dir.get(), "users", O_RDONLY, file, othersReadWrite);
+    return status.error() == ENOENT ? Status() : status.within(dir.file("users") + ": cannot read");
 }
 
 Status makeVerifier(const char* password, std::string& verifier) {
@@ -130,14 +128,14 @@ Status makeVerifier(const char* password, std::string& verifier) {
 #endif
 }
 
-Status lockStore(StoreLock& lock, const timespec& deadline) {
-    Status status = openPrivateDir(stateDir().dir.get(), lockDir, lock);
+Status lockStore(const StateDir& dir, StoreLock& lock, const timespec& deadline) {
+    Status status = openPrivateDir(dir.dir.get(), lockDir, lock);
     if (status.ok()) status = lockBefore(lock.get(), deadline, true);
     switch (status.error()) {
     case 0: return status;
     case EINTR: return Status(EINTR, "add " + status.reason() + " while waiting for the store");
     case EWOULDBLOCK: return Status(EWOULDBLOCK, "the store is busy: another process holds its lock; try again", true);
-    default: return status.within(statePath(lockDir) + ": cannot lock").aloud();
+    default: return status.within(dir.file(lockDir) + ": cannot lock").aloud();
     }
 }
 
@@ -152,37 +150,29 @@ std::string storeLine(const Account& account, std::string_view verifier) {
     return line;
 }
 
-namespace {
-
-// A directory's entries made durable; a failure only leaves them less so.
-void syncDirectory() {
-    if (fsync(stateDir().dir.get()) != 0) report(Status(errno).within(stateDir().path + ": cannot sync the directory"));
-}
-
-}  // namespace
-
-Status writeNewStore(std::string_view old, std::string_view added) {
-    const int dir = stateDir().dir.get();
+Status writeNewStore(const StateDir& dir, std::string_view old, std::string_view added) {
     Fd file;
     // O_EXCL: a fresh 0600 file of the board's own, removed again on failure.
-    Status status = openFile(dir, newStore, O_WRONLY | O_CREAT | O_EXCL, file, othersReadWrite);
+    Status status = openFile(dir.dir.get(), newStore, O_WRONLY | O_CREAT | O_EXCL, file, othersReadWrite);
     const bool made = status.ok();
     if (status.ok()) status = writeAll(file.get(), old);
     if (status.ok()) status = writeAll(file.get(), added);
     if (status.ok() && fsync(file.get()) != 0) status = Status(errno);
     if (const Status closed = file.close(); status.ok()) status = closed;
-    if (!status.ok() && made) dropNewStore();
-    return status.within(statePath(newStore) + ": cannot write");
+    if (!status.ok() && made) dropNewStore(dir);
+    return status.within(dir.file(newStore) + ": cannot write");
 }
 
-Status putStoreInPlace() {
-    if (renameat(stateDir().dir.get(), newStore, stateDir().dir.get(), "users") != 0) {
-        return Status(errno).within(statePath(newStore) + ": cannot put in place");
+Status putStoreInPlace(Logs& logs) {
+    const int dir = logs.dir.dir.get();
+    if (renameat(dir, newStore, dir, "users") != 0) {
+        return Status(errno).within(logs.dir.file(newStore) + ": cannot put in place");
     }
-    syncDirectory();
+    // A failure only leaves the rename less durable.
+    if (fsync(dir) != 0) logs.report(Status(errno).within(logs.dir.path + ": cannot sync the directory"));
     return {};
 }
 
-void dropNewStore() { unlinkat(stateDir().dir.get(), newStore, 0); }
+void dropNewStore(const StateDir& dir) { unlinkat(dir.dir.get(), newStore, 0); }
 
 }  // namespace board

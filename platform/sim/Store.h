@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "Files.h"
+#include "LogLine.h"
+#include "StateDir.h"
 #include "Status.h"
 
 namespace board {
@@ -43,25 +45,24 @@ bool printable(std::string_view text);
 // Whether line is one whole line of the store, its account then in account.
 bool oneAccount(std::string_view line, Account& account);
 
-// Reads and checks the store; a missing file is an empty store.
-Status readStore(Store& store);
+// Reads and checks the store in dir; a missing file is an empty store.
+Status readStore(const StateDir& dir, Store& store);
 
 // Whether the store can be trusted, before any operation: one that another
 // user may have made or changed refuses them all.
-Status judgeStore();
+Status judgeStore(const StateDir& dir);
 
 // The crypt(3) verifier of password with a fresh salt ("!" without libxcrypt).
 Status makeVerifier(const char* password, std::string& verifier);
 
-// The directory of the board's locks, locks/, which the board makes 0700:
-// whoever can open a file can lock it, and no one else can ever have opened
-// it or what is in it. Its own flock is the store's lock: a lock file may be
-// removed as stale while it is held, and the next writer lock a fresh one;
-// the directory that holds the logs' lock files is not. An add waits for it
-// until deadline, and a signal that would end the process cancels the wait.
-constexpr const char* lockDir = "locks";
+// The store's lock: the flock of the board's lock directory, which it makes
+// 0700, so that no one else can ever have opened it or what is in it. A lock
+// file may be removed as stale while it is held, and the next writer lock a
+// fresh one; the directory that holds the logs' lock files is not. An add
+// waits for it until deadline, and a signal that would end the process
+// cancels the wait.
 using StoreLock = Fd;
-Status lockStore(StoreLock& lock, const timespec& deadline);
+Status lockStore(const StateDir& dir, StoreLock& lock, const timespec& deadline);
 
 // The store's line for account.
 std::string storeLine(const Account& account, std::string_view verifier);
@@ -73,10 +74,11 @@ constexpr const char* newStore = "users.new";
 // old followed by added written whole to users.new and synced; nothing shows
 // it until putStoreInPlace. What an interrupted add left there is the
 // caller's to recover first.
-Status writeNewStore(std::string_view old, std::string_view added);
-// users.new renamed over users, then the directory synced.
-Status putStoreInPlace();
+Status writeNewStore(const StateDir& dir, std::string_view old, std::string_view added);
+// users.new renamed over users, then the directory synced (a failure of that
+// only reported to logs).
+Status putStoreInPlace(Logs& logs);
 // users.new removed, the add it held undone.
-void dropNewStore();
+void dropNewStore(const StateDir& dir);
 
 }  // namespace board

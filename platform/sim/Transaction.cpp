@@ -8,10 +8,6 @@
 #include <cerrno>
 #include <utility>
 
-#include "LogLine.h"
-#include "Process.h"
-#include "StateDir.h"
-
 namespace board {
 
 namespace {
@@ -22,7 +18,7 @@ const char* const olderStore = "users.tmp";
 // What a store file an interrupted add left holds, in words. The store and
 // one account more is an add that never landed; an older board's kept store,
 // with the store one account more than it, is an add stored before its record.
-std::string found(const char* name, std::string_view left, const Store& store) {
+std::string found(const StateDir& dir, const char* name, std::string_view left, const Store& store) {
     Account account{};
     const std::string_view bytes = store.bytes;
     const auto held = [&] {
@@ -36,65 +32,66 @@ std::string found(const char* name, std::string_view left, const Store& store) {
         oneAccount(bytes.substr(left.size()), account)) {
         return "an add of " + std::string(account.name) + " was stored by an older board that may not have recorded it";
     }
-    return statePath(name) + ": removed, the unfinished store of an interrupted add";
+    return dir.file(name) + ": removed, the unfinished store of an interrupted add";
 }
 
 }  // namespace
 
-Status recoverAdd(const Store& store) {
-    const int dir = stateDir().dir.get();
+Status Transaction::recover(const Store& store) {
+    const int dir = logs.dir.dir.get();
     for (const char* name : {newStore, olderStore}) {
         struct stat info {};
         if (fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
         std::string left;
         if (Status read = readFile(dir, name, left, maxStoreSize, othersReadWrite); !read.ok()) {
-            return read.within(statePath(name) + ": cannot read");
+            return read.within(logs.dir.file(name) + ": cannot read");
         }
         // Said for good before the file goes: no undo cuts this line back.
-        if (Status said = traceDurably("board: " + found(name, left, store)); !said.ok()) return said.aloud();
-        if (unlinkat(dir, name, 0) != 0) return Status(errno).within(statePath(name) + ": cannot remove");
+        const Status said = logs.traceDurably("board: " + found(logs.dir, name, left, store));
+        if (!said.ok()) return said.aloud();
+        if (unlinkat(dir, name, 0) != 0) return Status(errno).within(logs.dir.file(name) + ": cannot remove");
     }
     return {};
 }
 
-Status beginAdd(StoreLock&& lock, const timespec& deadline, std::string_view old, std::string_view line,
-                std::string_view account) {
-    OpenAdd add{std::move(lock), std::string(account)};
-    Status status = holdLogs(deadline);
-    if (status.ok()) status = writeNewStore(old, line);
+Status Transaction::begin(StoreLock&& lock, const timespec& deadline, std::string_view old, std::string_view line,
+                          std::string_view account, const void* requester) {
+    OpenAdd opened{std::move(lock), std::string(account), requester};
+    Status status = logs.hold(deadline);
+    if (status.ok()) status = writeNewStore(logs.dir, old, line);
     if (!status.ok()) {
-        releaseLogs();
+        logs.release();
         return status;
     }
-    process().add = std::move(add);
+    add = std::move(opened);
     return {};
 }
 
-bool addOpen() { return process().add.has_value(); }
-
-Status endAdd() {
-    Status status = process().logs.failed;
-    if (status.ok()) status = syncLogs();
-    if (status.ok()) status = putStoreInPlace();
-    if (!status.ok()) return undoAdd(status.aloud());
-    releaseLogs();
-    process().add.reset();
+Status Transaction::end() {
+    Status status = logs.failed;
+    if (status.ok()) status = logs.sync();
+    if (status.ok()) status = putStoreInPlace(logs);
+    if (!status.ok()) return undo(status.aloud());
+    logs.release();
+    add.reset();
     return {};
 }
 
-Status undoAdd(const Status& why) {
-    OpenAdd add = std::move(*process().add);
-    process().add.reset();
+Status Transaction::undo(const Status& why) {
+    OpenAdd undone = std::move(*add);
+    add.reset();
     // The logs first: killed meanwhile, the add leaves its new store for the
     // next add to trace, never a record with nothing to say it did not land.
-    const Status cut = cutBackLogs();
-    if (cut.ok()) dropNewStore();
+    const Status cut = logs.cutBack();
+    if (cut.ok()) dropNewStore(logs.dir);
     // Every lock let go before anything is said, since saying it may wait.
-    releaseLogs();
-    add.lock = StoreLock();
-    if (!cut.ok())
-        tell(cut.within("account " + add.account + " not stored, but its record stays: cannot undo the add"));
-    report(why);
+    logs.release();
+    undone.lock = StoreLock();
+    if (!cut.ok()) {
+        logs.console.tell(
+            cut.within("account " + undone.account + " not stored, but its record stays: cannot undo the add"));
+    }
+    logs.report(why);
     return why;
 }
 

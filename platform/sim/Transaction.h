@@ -11,9 +11,11 @@
 // next add finds and traces.
 
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "LogLine.h"
 #include "Status.h"
 #include "Store.h"
 
@@ -26,30 +28,44 @@ struct OpenAdd {
     const void* requester = nullptr;  // whose request opened it
 };
 
-// What an interrupted add left (users.new, or an older board's users.tmp),
-// told in a trace line made durable before the file is removed; store as
-// read under its lock.
-Status recoverAdd(const Store& store);
+// This process's add, through logs.
+class Transaction {
+public:
+    explicit Transaction(Logs& logs) : logs(logs) {}
+    Transaction(const Transaction&) = delete;
+    Transaction& operator=(const Transaction&) = delete;
 
-// Holds the logs, waiting for their locks until deadline, and writes the store
-// that follows the add (old, then line) to a file of its own: the add is then
-// open, its record to be written through the held logs. Nothing is held or
-// left after a failure.
-Status beginAdd(StoreLock&& lock, const timespec& deadline, std::string_view old, std::string_view line,
-                std::string_view account);
+    // What an interrupted add left (users.new, or an older board's
+    // users.tmp), told in a trace line made durable before the file is
+    // removed; store as read under its lock.
+    Status recover(const Store& store);
 
-bool addOpen();
+    // Holds the logs, waiting for their locks until deadline, and writes the
+    // store that follows the add (old, then line) to a file of its own: the
+    // add is then open, requester's, its record to be written through the
+    // held logs. Nothing is held or left after a failure.
+    Status begin(StoreLock&& lock, const timespec& deadline, std::string_view old, std::string_view line,
+                 std::string_view account, const void* requester);
 
-// Ends the open add once its record is written: the record made durable, the
-// new store put in place, everything let go. When a line of the record could
-// not be written or made durable, or the store not put in place, the add is
-// undone instead, and the reason returned and reported.
-Status endAdd();
+    // Whether an add is open, and whether requester opened it.
+    bool open() const { return add.has_value(); }
+    bool openedBy(const void* requester) const { return add && add->requester == requester; }
 
-// Undoes the open add for why (reported): the logs cut back to where they
-// were, the new store removed, everything let go. Logs that cannot be cut
-// back are told on the console, naming the account, and the new store is
-// left for the next add to find.
-Status undoAdd(const Status& why);
+    // Ends the open add once its record is written: the record made durable,
+    // the new store put in place, everything let go. When a line of the
+    // record could not be written or made durable, or the store not put in
+    // place, the add is undone instead, and the reason returned and reported.
+    Status end();
+
+    // Undoes the open add for why (reported): the logs cut back to where they
+    // were, the new store removed, everything let go. Logs that cannot be
+    // cut back are told on the console, naming the account, and the new
+    // store is left for the next add to find.
+    Status undo(const Status& why);
+
+private:
+    Logs& logs;
+    std::optional<OpenAdd> add;
+};
 
 }  // namespace board

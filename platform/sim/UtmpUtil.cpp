@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "Files.h"
-#include "LogLine.h"
 #include "Process.h"
 
 namespace {
@@ -127,8 +126,9 @@ std::string fieldText(const char (&field)[N]) {
 }  // namespace
 
 int UtmpUtil::getUserInfo(std::string& origin, std::string& login) {
-    if (board::load().faults.login) {
-        board::report(board::Status(EINVAL, "login lookup failed (injected fault)"));
+    board::Process& board = board::process();
+    if (board::load(board).faults.login) {
+        board.logs.report(board::Status(EINVAL, "login lookup failed (injected fault)"));
         return 1;
     }
     const std::string line = terminalLine();
@@ -155,7 +155,7 @@ int UtmpUtil::getUserInfo(std::string& origin, std::string& login) {
         if (const passwd* account = getpwuid(geteuid()); account && account->pw_name) login = account->pw_name;
     }
     if (login.empty()) {
-        board::report(
+        board.logs.report(
             board::failure(ENOENT, "login lookup failed: no login name for uid %ld", static_cast<long>(geteuid())));
         return 1;
     }

@@ -4,9 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "LogLine.h"
 #include "PException.h"
-#include "Transaction.h"
+#include "Process.h"
 
 namespace {
 
@@ -26,14 +25,15 @@ int llog_putHalmLog(long length, const char* text, unsigned long kind, const cha
         length > 0 ? std::min<unsigned long>(static_cast<unsigned long>(length), board::maxFieldLength) : 0;
     char kindText[24];
     std::snprintf(kindText, sizeof kindText, "%lu", kind);
-    const board::Status written = board::appendLogLine(
+    board::Process& board = board::process();
+    const board::Status written = board.logs.append(
         board::eventLog, "\t", {kindText, field(login), field(origin), field(code), field(text, textLimit)});
     // The event of an add whose account is stored ends its record.
-    if (board::addOpen()) {
-        if (!board::endAdd().ok()) HalmLib::throwFailure("Account record not written");
+    if (board.add.open()) {
+        if (!board.add.end().ok()) HalmLib::throwFailure("Account record not written");
         return 0;
     }
-    if (written.forConsole()) board::report(written);  // an event log the board does not trust
+    if (written.forConsole()) board.logs.report(written);  // an event log the board does not trust
     return written.ok() ? 0 : -1;
 }
 

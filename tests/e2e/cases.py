@@ -116,16 +116,21 @@ EDGES_SHOWN = ("\\x7f\\xc2\\x80\\xc2\\x9f\u00a0\u061b\\xd8\\x9c\u061d\u200d\\xe2
                "\\xe2\\x80\\xa8\\xe2\\x80\\xae\u202f\u2065\\xe2\\x81\\xa6\\xe2\\x81\\xa9\u206a"
                "\U0010ffff\\xf4\\x90\\x80\\x80\u0800\u1000\ud080\ue080\U00010000\U00040000")
 NOT_UTF8 = "x\udc9b\u202e\udcc0\udcafy\u00e9\udced\udca0\udc80"  # a C1 byte alone, RLO, an overlong form, a surrogate
+# Words that could drive a terminal or be mistaken for other text, each as the console and the logs both show it: every
+# row checks the console's escape (the selector's message) and the board's (a refused privilege's trace line).
+ESCAPED = [
+    ("x\x1b]2;t\x07\x1b[2J\r\x9b", "x\\x1b]2;t\\x07\\x1b[2J\\r\\xc2\\x9b"),
+    (NOT_UTF8, "x\\x9b\\xe2\\x80\\xae\\xc0\\xafy\u00e9\\xed\\xa0\\x80"),
+    ("x" + EDGES, "x" + EDGES_SHOWN),
+    ("a\nforged\\b\t\x7f", "a\\nforged\\\\b\\t\\x7f"),
+]
 SELECT = [
     c([], status=1),
     c("ADD user", status=1, err=UNSUPPORTED.format("ADD")),
     c("add", status=1, err=UNSUPPORTED.format("")),
     c("add users", status=1, err=UNSUPPORTED.format("users")),
     c("show user", status=1, err=UNSUPPORTED.format("user")),
-    # The word echoed escaped, as the logs escape it: it drives no terminal.
-    c(["x\x1b]2;t\x07\x1b[2J\r\x9b"], status=1, err=UNSUPPORTED.format("x\\x1b]2;t\\x07\\x1b[2J\\r\\xc2\\x9b")),
-    c([NOT_UTF8], status=1, err=UNSUPPORTED.format("x\\x9b\\xe2\\x80\\xae\\xc0\\xafy\u00e9\\xed\\xa0\\x80")),
-    c(["x" + EDGES], status=1, err=UNSUPPORTED.format("x" + EDGES_SHOWN)),
+    *(c([word], status=1, err=UNSUPPORTED.format(shown)) for word, shown in ESCAPED),
     refused("show user_list extra", faults="list=throw"),  # and sends nothing
 ]
 
@@ -176,16 +181,8 @@ ADD_ROWS = [
     refused(add("admin", name="b" * 200), CLI + "Username is too long. [" + "b" * 128 + "] "),
     refused(add("admin", name="1alice_23"), BAD_TOP.format("1alice_23")),
     refused(add("admin", name="_alice_12"), BAD_TOP.format("_alice_12")),
-    refused(add("admin", name="alice\x1b[1m\x7f"), BAD_NAME.format("alice\\x1b[1m\\x7f")),  # no terminal driven
-    refused(add("admin", name="alice_12\nforged"), BAD_NAME.format("alice_12\\nforged")),
-    refused(add("admin", name="alice\\123"), BAD_NAME.format("alice\\\\123")),
-    # Bytes that are not UTF-8 (CSI of an 8-bit terminal, overlong forms, surrogates) and the bidirectional controls
-    # are escaped; UTF-8 letters stay readable.
-    refused(add("admin", name="alice\udc9b\t\r\\123"), BAD_NAME.format("alice\\x9b\\t\\r\\\\123")),
-    refused(add("admin", name="\udcc0\udcaf\udced\udca0\udc80abc"), BAD_TOP.format("\\xc0\\xaf\\xed\\xa0\\x80abc")),
-    refused(add("admin", name="alice\u202e321"), BAD_NAME.format("alice\\xe2\\x80\\xae321")),
-    refused(add("admin", name="alic\u00e9_123"), BAD_NAME.format("alic\u00e9_123")),
-    refused(add("admin", name="a" + EDGES), CLI + f"Username is too long. [a{EDGES_SHOWN}] "),
+    refused(add("admin", name="alice.123"), BAD_NAME.format("alice.123")),
+    *(refused(add(word), CLI + f"privilege [{shown}] is not supported.") for word, shown in ESCAPED),
     refused(add("admin", pw="Secr#12"), CLI + "Password is too short."),
     refused(add("admin", pw="S" * 33), CLI + "Password is too long."),
     refused(add("admin", pw="Secret 12"), CLI + "Invalid character is included in Password."),
@@ -625,8 +622,9 @@ def cores(words, typed, skip):
 
 
 WORDS = "add user alice_123 Secret#12 Secret#12 admin"
-SET_UID = ('t=$(mktemp -d); chmod 755 $t; cp "$USERCTL_BIN" $t/u; chmod 4755 $t/u;'
-           ' setpriv --reuid=65534 --regid=65534 --clear-groups $t/u show user_list; s=$?; rm -r $t; exit $s')
+# Installed set-user-ID root, run by another user with no words, a word no command takes, and a word too many.
+SET_UID = ('t=$(mktemp -d); chmod 755 $t; cp "$USERCTL_BIN" $t/u; chmod 4755 $t/u; for w in "" help "show user_list'
+           ' extra"; do setpriv --reuid=65534 --regid=65534 --clear-groups $t/u $w; echo $?; done; rm -r $t')
 PRIVILEGED = ("board: userctl runs with privileges its caller lacks (set-user-ID, set-group-ID or file capabilities),"
               " but the simulated board takes its state directory and faults from the caller's environment; install"
               " userctl without them\n")
@@ -730,8 +728,8 @@ HOSTILE = [
     # and at the question only the request's two fields (each line: the copies at the exit, then at the question).
     c([], sh=cores(WORDS, "y\\n", 0), status=0, out="0 2\n" * 11, not_under=NATIVE_ONLY),
     c([], sh=cores(DASHES, "Secret#12\\nSecret#12\\ny\\n", 40), status=0, out="0 2\n" * 11, not_under=NATIVE_ONLY),
-    # Installed set-user-ID root, it would take another user's environment: refused before it touches a file.
-    c(SHOW, sh=SET_UID, status=3, err=PRIVILEGED, not_under=("qemu", "memcheck")),  # these ignore the bit
+    # Installed set-user-ID root, it would take another user's environment: refused before any word is judged.
+    c([], sh=SET_UID, status=0, out="3\n" * 3, err=PRIVILEGED * 3, not_under=("qemu", "memcheck")),  # these ignore it
     fails(SHOW, sh="unset USERCTL_BOARD_DIR XDG_STATE_HOME; HOME=. userctl show user_list", uid=NOBODY, err=NO_DIR),
     fails(SHOW, sh="ulimit -n 4; userctl show user_list", err=FD_LIMIT, not_under=NATIVE_ONLY),  # no fault of the dir
     c([], sh=LOW_MEMORY, status=0, out="0 0\n", not_under=NATIVE_ONLY),  # nothing raw, no abort

@@ -164,7 +164,7 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
     };
     const auto lastTrace = [] {
         std::string trace;
-        (void)board::readFile(board::stateDir().dir.get(), "trace.log", trace, 1 << 20);
+        (void)board::readFile(board::process().stateDir.dir.get(), "trace.log", trace, 1 << 20);
         return trace.substr(trace.rfind("]: ") + 3);
     };
     Users users;
@@ -182,7 +182,7 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
         EXPECT_EQ(requester.setInfo(row.request, row.size, &user), row.trace.empty() ? 1 : 0);
         EXPECT_EQ(requester.errorCode, row.trace.empty() ? 0 : 1);
         std::string stored;
-        (void)board::readFile(board::stateDir().dir.get(), "users.new", stored, 1 << 20);
+        (void)board::readFile(board::process().stateDir.dir.get(), "users.new", stored, 1 << 20);
         EXPECT_EQ(stored.substr(0, 15), row.trace.empty() ? "alice_123:5:15:" : "");
         EXPECT_TRUE(row.trace.empty() || lastTrace() == "board: " + row.trace + "\n") << lastTrace();
     }
