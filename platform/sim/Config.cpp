@@ -54,7 +54,8 @@ Status readSetting(std::string_view line, Settings& settings, unsigned& seen) {
         if (seen & (1u << i)) return failure(EINVAL, "%s given twice", key.name);
         std::uint32_t value = 0;
         if (!number(trim(line.substr(equals + 1)), key.max, value) || value < key.min) {
-            return failure(EINVAL, "%s must be a number from %u to %u", key.name, key.min, key.max);
+            return failure(EINVAL, "%s must be a number from %u to %u (default %u)", key.name, key.min, key.max,
+                           Settings().*key.value);
         }
         settings.*key.value = value;
         seen |= 1u << i;

@@ -267,7 +267,7 @@ ASK = [
 
 CAROL, TWO = "add user carol_123 Secret#12 Secret#12 user quiet", "alice_123:1:0:!\nbob_12345:3:0:!\n"
 BOB = "bob_12345:3:0:!\n"
-COUNT, THROWN = CONF + ":1: partitions must be a number from 1 to 32", "Failed to execute add command."
+COUNT, THROWN = CONF + ":1: partitions must be a number from 1 to 32 (default 4)", "Failed to execute add command."
 HUNDRED = "".join(f"user_{i:04d}:3:0:!\n" for i in range(100))
 # Two accounts, one password: two verifiers.
 SAME_PW = f"userctl {CE}; userctl {CAROL}"
@@ -367,11 +367,9 @@ BOARD = [
     bad_conf("max_users = 5\n# x\nmax_users = 5\n", ":3: max_users given twice"),
     bad_conf("partitions = 4\npartitions = 4\n", ":2: partitions given twice"),
     fails(SHOW, COUNT, SHOW_THROWN, conf="partitions = 33\n"),
-    bad_conf("max_users=65536\n", ":1: max_users must be a number from 1 to 65535"),
-    bad_conf("max_users = 0\n", ":1: max_users must be a number from 1 to 65535"),
-    bad_conf("partitions = 0\n", ":1: partitions must be a number from 1 to 32"),
-    bad_conf("lock_wait = 0\n", ":1: lock_wait must be a number from 1 to 3600"),
-    bad_conf("lock_wait = 3601\n", ":1: lock_wait must be a number from 1 to 3600"),
+    # Each key's range, and its default, told by its refusal: none waits lock_wait's 15 s out.
+    bad_conf("max_users = 0\n", ":1: max_users must be a number from 1 to 65535 (default 100)"),
+    bad_conf("lock_wait = 3601\n", ":1: lock_wait must be a number from 1 to 3600 (default 15)"),
     bad_conf("colour = red\n", ":1: unknown setting"),
     bad_conf("#" * 65537, ": cannot read: File too large"),
     fails(SHOW, TOKEN.format("add=2147483648"), SHOW_THROWN, faults="add=2147483648"),
@@ -465,11 +463,9 @@ LOCKS = [
     ok(CE, "alice_123:4:0", sh=paused("kill -HUP $!"), out="129\n"),
     ok(CE, "alice_123:4:0", sh=paused("kill -INT $!", "INT"), out="130\n"),
     fails(CE, BUSY, failed(CE), conf="lock_wait = 1\n", sh=HELD, err=BUSY_TOLD),
-    # lock_wait's default, 15 s: waited for in one build; the row above bounds the wait in every build.
-    c(CE, sh=waited(), status=0, out="3 15\n", err=BUSY_TOLD, trace=[BUSY, failed(CE)], not_under=NATIVE_ONLY),
     # A cancelled add's reason waits for trace.log; a refusal for its lock does not wait for it again.
     c(CE, sh=CANCEL_BRIEFLY, status=0, out="143 0\n", err=ADD_FAILED, trace=CANCELLED, not_under=SLOW),
-    c(CE, conf="lock_wait = 2\n", sh=LOG_WAITED, status=0, out="3 2\n", err=LOG_BUSY + ADD_FAILED, not_under=SLOW),
+    c(CE, conf="lock_wait = 1\n", sh=LOG_WAITED, status=0, out="3 1\n", err=LOG_BUSY + ADD_FAILED, not_under=SLOW),
     c(SHOW, conf="lock_wait = 1\n", sh=LOG_HELD, status=0, out=HEADER, err=LOG_BUSY),  # and a log's, its line lost
     c(SHOW, sh=IN_ORDER, status=0, out="in order\n", trace=["mine", SHOWN]),
     # An add takes the logs' locks, after the store's, before it changes anything: one held is a busy board.
@@ -608,17 +604,20 @@ NO_DIR = ("board: no state directory: USERCTL_BOARD_DIR is unset, XDG_STATE_HOME
           f" and uid {NOBODY} has no home directory; set USERCTL_BOARD_DIR to an absolute path\n{FAILED}")
 
 
-def cores(words, typed, skip):
-    # userctl with words and standard input typed, under gdb, for environments of 0 to 30 more bytes: a core taken at
-    # the question (its read of standard input, x86-64's first argument, once skip stops, two a read, are passed) and
-    # at the exit, as the process refuses to leave one itself; each line the password's copies in each, its first
-    # letter left out (clearing a short string overwrites that alone).
-    return ("c=$(mktemp -d); for n in $(seq 0 3 30); do pad=$(head -c $n /dev/zero | tr '\\0' x); printf "
-            f"'{typed}' | PAD=$pad gdb -nx -batch -ex 'catch syscall read' -ex 'condition 1 $rdi == 0' -ex 'ignore 1"
-            f" {skip}' -ex 'catch syscall exit_group' -ex run -ex \"gcore $c/ask\" -ex 'delete 1' -ex continue"
-            f" -ex \"gcore $c/exit\" --args \"$USERCTL_BIN\" {words} >/dev/null 2>&1;"
-            " echo $(grep -ao 'ecret#12' $c/exit | wc -l)"
-            " $(grep -ao 'ecret#12' $c/ask | wc -l); rm -f users *.log $c/*; done; rmdir $c")
+def cores(words, typed):
+    # userctl with words under gdb, for environments of 0 to 15 more bytes: typed is given, and once the question shows
+    # the test interrupts userctl (gdb stops it there, and takes a core) before it answers y; its exit is caught for a
+    # second core, as the process leaves none itself. Each line: the password's copies in the memory of each (its
+    # loaded segments, not the registers), at the exit, then at the question, its first letter left out (clearing a
+    # short string overwrites that alone).
+    return ("mem() { readelf -lW $1 | awk '$1 == \"LOAD\" {print $2, $5}' | while read o s; do tail -c +$((o + 1)) $1 |"
+            " head -c $((s)); done | grep -ao ecret#12 | wc -l; }; c=$(mktemp -d); for n in 0 5 10 15; do"
+            " pad=$(head -c $n /dev/zero | tr '\\0' x); mkfifo $c/in; PAD=$pad gdb -nx -batch -ex 'catch syscall"
+            " exit_group' -ex run -ex 'gcore '$c/ask -ex continue -ex \"gcore $c/exit\" --args \"$USERCTL_BIN\""
+            f" {words} <$c/in >$c/out 2>&1 & exec 4>$c/in; printf '{typed}' >&4; until grep -qs 'Y/N' $c/out; do"
+            " sleep 0.01; done; kill -INT $(pgrep -P $!); until grep -qs 'Saved corefile' $c/out; do sleep 0.01;"
+            " done; echo y >&4; exec 4>&-; wait $!; echo $(mem $c/exit) $(mem $c/ask); rm -f users *.log $c/*;"
+            " rm -r locks; done; rmdir $c")
 
 
 WORDS = "add user alice_123 Secret#12 Secret#12 admin"
@@ -651,9 +650,11 @@ READ_ONLY = f"chmod 500 .; userctl {CE}; s=$?; chmod 700 .; exit $s"
 # The question asked where it cannot be written, the reply "y": declined, the reply left unread.
 UNWRITABLE = ("mkfifo p; exec 4<>p 5>p 4<&-; rm p; printf 'y\\nleft\\n' | { timeout 20 $LAUNCH \"$USERCTL_BIN\""
               " add user alice_123 Secret#12 Secret#12 ce >&5; echo $?; cat; }")
-# The question to a full pipe left non-blocking, which is read from a second later.
+# The question to a full pipe left non-blocking, which is read once userctl sleeps, waiting for room.
 FULL_PIPE = ("{ python3 -c 'import os; os.set_blocking(1, False); os.write(1, b\"x\" * 65536)'; printf 'y\\n' |"
-             " userctl add user alice_123 Secret#12 Secret#12 operator; } | { sleep 1; tr -d x; }")
+             ' { $LAUNCH "$USERCTL_BIN" add user alice_123 Secret#12 Secret#12 operator <&3 3<&- & echo $! >pid;'
+             " wait; } 3<&0; } | { until grep -qs '^[0-9]* ([^)]*) S' /proc/$(cat pid 2>/dev/null)/stat; do"
+             " sleep 0.01; done; tr -d x; }; rm pid")
 TYPED = dict(stdin="y\r", out=Q + "y\r\n", events=AT_TTY)  # y and Enter at a terminal
 # The state directory's refusals, and other messages of this section.
 NOT_MADE = REFUSED.format("@DIR@/new", "Permission denied" + ELSEWHERE) + FAILED
@@ -726,8 +727,8 @@ HOSTILE = [
     fails(SHOW, sh="unset USERCTL_BOARD_DIR XDG_STATE_HOME HOME; userctl show user_list", uid=65534, err=NO_HOME),
     # What memory keeps of a password, whatever the environment's size moves the stack by: nothing at the exit,
     # and at the question only the request's two fields (each line: the copies at the exit, then at the question).
-    c([], sh=cores(WORDS, "y\\n", 0), status=0, out="0 2\n" * 11, not_under=NATIVE_ONLY),
-    c([], sh=cores(DASHES, "Secret#12\\nSecret#12\\ny\\n", 40), status=0, out="0 2\n" * 11, not_under=NATIVE_ONLY),
+    c([], sh=cores(WORDS, ""), status=0, out="0 2\n" * 4, not_under=NATIVE_ONLY),
+    c([], sh=cores(DASHES, "Secret#12\\nSecret#12\\n"), status=0, out="0 2\n" * 4, not_under=NATIVE_ONLY),
     # Installed set-user-ID root, it would take another user's environment: refused before any word is judged.
     c([], sh=SET_UID, status=0, out="3\n" * 3, err=PRIVILEGED * 3, not_under=("qemu", "memcheck")),  # these ignore it
     fails(SHOW, sh="unset USERCTL_BOARD_DIR XDG_STATE_HOME; HOME=. userctl show user_list", uid=NOBODY, err=NO_DIR),

@@ -105,9 +105,8 @@ def repeated(users, added):
 def verifies(password, verifier):
     crypt = ctypes.CDLL("libcrypt.so.1").crypt
     crypt.restype, crypt.argtypes = ctypes.c_char_p, [ctypes.c_char_p, ctypes.c_char_p]
-    hashed = lambda word: (crypt(word.encode(), verifier.encode()) or b"").decode()
     # yescrypt at libxcrypt's default cost (j9T): a lower one would still verify.
-    return verifier.startswith("$y$j9T$") and hashed(password) == verifier != hashed(password + "x")
+    return verifier.startswith("$y$j9T$") and (crypt(password.encode(), verifier.encode()) or b"").decode() == verifier
 
 
 def default_signals():
