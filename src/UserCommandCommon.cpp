@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -370,12 +371,13 @@ bool UserCommandCommon::getPartitionIdList(const char* specification, std::vecto
 }
 
 bool UserCommandCommon::parsePartIdList(std::string& text, std::vector<int>& list) {
-    if (text.find_first_of(",-") == 0) return false;
-    if (text.empty() || text.find_last_of(",-") == text.size() - 1) return false;
-    // strtoul reads an empty item as 0: without these, "1,,2" would grant partition 0.
-    for (const char* pair : {",-", "-,", ",,", "--"}) {
-        if (text.find(pair) != std::string::npos) return false;
-    }
+    // No separator at either end, none beside another (",-", "-,", ",,",
+    // "--"): strtoul reads an empty item, or a signed one, as 0, and without
+    // these "1,,2" or "1,-0" would grant partition 0.
+    const auto separator = [](char c) { return c == ',' || c == '-'; };
+    if (text.empty() || separator(text.front()) || separator(text.back())) return false;
+    const auto adjacent = [&](char a, char b) { return separator(a) && separator(b); };
+    if (std::adjacent_find(text.begin(), text.end(), adjacent) != text.end()) return false;
 
     // The rules above leave items that start with a digit and numbers that
     // end at a comma, a hyphen or the end: every pass consumes an item.
