@@ -45,6 +45,7 @@ HEADER = "user_name                        privilege          operable_partition
 SHOWN, LIST_FAILED = "Command completed. [show user_list]", "Platform call failed. [getInfo(REQ_CGI_GET_USER_LIST)]"
 SHOW_THROWN = "Command failed. [show user_list] (detail=20019, action=1537)"
 CLI, ADD = "CLI UserCommandCommon: ", "CLI add user: "
+SHORT = CLI + "Password is too short."
 BAD_NAME = CLI + "Invalid character is included in UserName. [{}] "
 BAD_TOP = CLI + "Invalid character is included in UserName. [{}] (top word is bad format)."
 PART = CLI + "The specified partition number is invalid. [{}]"
@@ -115,12 +116,11 @@ EDGES = ("\x7f\x80\x9f\xa0\u061b\u061c\u061d\u200d\u200e\u200f\u2010\u2027\u2028
 EDGES_SHOWN = ("\\x7f\\xc2\\x80\\xc2\\x9f\u00a0\u061b\\xd8\\x9c\u061d\u200d\\xe2\\x80\\x8e\\xe2\\x80\\x8f\u2010\u2027"
                "\\xe2\\x80\\xa8\\xe2\\x80\\xae\u202f\u2065\\xe2\\x81\\xa6\\xe2\\x81\\xa9\u206a"
                "\U0010ffff\\xf4\\x90\\x80\\x80\u0800\u1000\ud080\ue080\U00010000\U00040000")
-NOT_UTF8 = "x\udc9b\u202e\udcc0\udcafy\u00e9\udced\udca0\udc80"  # a C1 byte alone, RLO, an overlong form, a surrogate
 # Words that could drive a terminal or be mistaken for other text, each as the console and the logs both show it: every
 # row checks the console's escape (the selector's message) and the board's (a refused privilege's trace line).
 ESCAPED = [
     ("x\x1b]2;t\x07\x1b[2J\r\x9b", "x\\x1b]2;t\\x07\\x1b[2J\\r\\xc2\\x9b"),
-    (NOT_UTF8, "x\\x9b\\xe2\\x80\\xae\\xc0\\xafy\u00e9\\xed\\xa0\\x80"),
+    ("x\udc9b\u202e\udcc0\udcafy\u00e9\udced\udca0\udc80", "x\\x9b\\xe2\\x80\\xae\\xc0\\xafy\u00e9\\xed\\xa0\\x80"),
     ("x" + EDGES, "x" + EDGES_SHOWN),
     ("a\nforged\\b\t\x7f", "a\\nforged\\\\b\\t\\x7f"),
 ]
@@ -146,13 +146,10 @@ def part(typed, count=4, mask=None, shown=""):
 
 N32, P32 = "Z9_-9_-9_-9_-9_-9_-9_-9_-9_-9_-z", "!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~"  # the longest name and password
 ADD_ROWS = [
-    ok(add("admin", "quiet"), "alice_123:1:0"),
     ok(add("user", "quiet", name="aaaaaaaa", pw="pppppppp"), "aaaaaaaa:3:0"),
     ok(add("partition_operator", "1,0", "quiet", name=N32, pw=P32), f"{N32}:5:3", partitions="#0,#1"),
     part("all", 8, 255, "#0,#1,#2,#3,#4,#5,#6,#7"),
     part("0-1,3", 8, 11, "#0,#1,#3"),
-    part("3,1,1,0", 4, 11, "#0,#1,#3"),
-    part("0-3", 4, 15, "#0,#1,#2,#3"),
     part("2-2", 4, 4, "#2"),
     part("010", 16, 1024, "#10"),  # decimal, whatever its leading zeros
     part("31", 32, 2147483648, "#31"),
@@ -165,17 +162,10 @@ ADD_ROWS = [
     part("2-1"),
     part("0-1-2"),
     part(",1"),
-    part("-0"),
     part("1,"),
-    part("0-"),
-    part("1,,2"),
-    part("0--0"),
     part("1,-0"),
-    part("0-,2"),
     refused(add("partition_operator", "0," * 100), PART.format("0," * 64)),
-    refused(add("partition_operator", "quiet"), PART.format("quiet")),
     refused("add user alice_123 Secret#12 Secret#12", ADD + "This command need parameters at least 4 ."),
-    refused("add user alice_123", ADD + "This command need parameters at least 4 ."),
     refused(add("admin", name="abcdefg"), CLI + "Username is too short. [abcdefg] "),
     refused(add("admin", name="a" * 33), CLI + "Username is too long. [aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa] "),
     refused(add("admin", name="b" * 200), CLI + "Username is too long. [" + "b" * 128 + "] "),
@@ -183,20 +173,18 @@ ADD_ROWS = [
     refused(add("admin", name="_alice_12"), BAD_TOP.format("_alice_12")),
     refused(add("admin", name="alice.123"), BAD_NAME.format("alice.123")),
     *(refused(add(word), CLI + f"privilege [{shown}] is not supported.") for word, shown in ESCAPED),
-    refused(add("admin", pw="Secr#12"), CLI + "Password is too short."),
+    refused(add("admin", pw="Secr#12"), SHORT),
     refused(add("admin", pw="S" * 33), CLI + "Password is too long."),
     refused(add("admin", pw="Secret 12"), CLI + "Invalid character is included in Password."),
-    refused(add("admin", pw="Secret\t12"), CLI + "Invalid character is included in Password."),
     refused(add("admin", pw="Secret\x0112"), CLI + "Invalid character is included in Password."),
     refused(add("admin", pw="Secr\u00e9t12"), CLI + "Invalid character is included in Password."),
-    refused(add("admin", again="Secr#12"), CLI + "Password is too short."),
+    refused(add("admin", again="Secr#12"), SHORT),
     refused(add("admin", again="secret#12"), ADD + "The specified password is invalid."),
     refused(add("Admin"), CLI + "privilege [Admin] is not supported."),
     refused(add("x" * 5000), CLI + "privilege [" + "x" * 128 + "] is not supported."),
     refused(add("partition_operator"), ADD + "This command need [partition] parameter at Partition Operator."),
     refused(add("admin", "quiet", "quiet"), ADD + "Needless parameters are specified."),
     refused(add("admin", "Quiet")),
-    refused(add("admin", "0-1")),  # partitions for an admin
 ]
 
 # Two adds answered through one pipe, n then y: the first reads its own line only.
@@ -204,7 +192,6 @@ BATCH = "userctl add user carol_123 Secret#12 Secret#12 user; userctl add user a
 CAROL_Q, PROMPTS = "Are you sure you want to add carol_123 ? [Y/N]: ", "Password: Retype password: "
 DEAD_DASHES = "mkfifo p; exec 4<>p 5>p 4<&-; rm p; userctl add user alice_123 - - admin quiet 2>&5"  # a reader gone
 DASHES, TYPED_TWICE = "add user alice_123 - - admin", [P + "\r", P + "\r", "y\r"]  # the password twice, then y
-CAROL_DASHES = "add user carol_123 - - user quiet"
 UNECHOED = "\r\n\r\n" + Q + "y\r\n"  # the terminal shows the passwords' line feeds, then the question and its reply
 
 
@@ -214,14 +201,10 @@ def typed(stdin, sh=None, **columns):
     return ok(DASHES, "alice_123:1:0", tty=True, stdin=stdin, events=AT_TTY, sh=sh, **columns)
 
 
-# Three quiet adds through one pipe: the first, refused (too short), reads its two lines all the same.
-DRIFT, DRIFT_TYPED = "userctl {} bob_12345 - - user quiet; userctl {} carol_123 - - user quiet", "Pw1\nPw1\n"
-DRIFT = f"userctl {DASHES} quiet; " + DRIFT.format("add user", "add user")
-DRIFT_TYPED += "Second-pw2\nSecond-pw2\nThird-pw3!\nThird-pw3!\n"
-DRIFT_EVENTS = [event("bob_12345"), event("carol_123")]
-DRIFT_DONE = [CLI + "Password is too short.", done("add user bob_12345 - - user quiet"), done(CAROL_DASHES)]
-# A refused name reads its two lines and its reply all the same; a line without end is read no further than 1024 bytes.
-NAME_FIRST = "printf 'Secret#12\\nSecret#12\\ny\\nnext\\n' | { userctl add user 1alice_23 - - admin; cat; }"
+# A refused add reads its two lines, and its reply unless quiet, all the same; a line without end is read no further
+# than 1024 bytes.
+REFUSED_READ = ("printf 'Secret#12\\nSecret#12\\ny\\nPw1\\nPw1\\nnext\\n' | { userctl add user 1alice_23 - - admin;"
+                " userctl add user alice_123 - - admin quiet; cat; }")
 ENDLESS = f"userctl {DASHES} quiet </dev/zero; userctl add user alice_123 Secret#12 Secret#12 admin </dev/zero"
 # Stopped at the first prompt (Ctrl-Z), by a shell with job control that shows the terminal's echo, then continues it.
 STOPPED_AT_PROMPT = f'set -m; $LAUNCH "$USERCTL_BIN" {DASHES}; stty -a | grep -o " -*echo "; fg >/dev/null'
@@ -229,7 +212,6 @@ STOPPED_SHOWN, REPROMPTED = " echo \r\n" + UNECHOED, "Password: " + PROMPTS + AD
 ASK = [
     # Declined: nothing sent (a request would fail loudly).
     c(add("operator"), stdin="N\n", faults="add=throw", status=0, out=Q),
-    c(add("operator"), stdin="n\n", faults="add=throw", status=0, out=Q),
     c(add("operator"), stdin="y", faults="add=throw", status=0, out=Q),  # no line feed
     c(add("operator"), stdin="y\r\n", faults="add=throw", status=0, out=Q * 2),
     ok(add("operator"), "alice_123:2:0", stdin="yes\n\n y\nYY\nY \n\ty\nY\n", out=Q * 7),
@@ -245,7 +227,6 @@ ASK = [
     # One the C library keeps for threads cannot be caught: it waits until the typing is done, and echo back on.
     c(DASHES, tty=True, stdin=[32, P + "\r", P + "\r"], status=-32, out="\r\n\r\n", err=PROMPTS, not_under="qemu"),
     # From a pipe: a line each, then the reply; a last line may lack its line feed.
-    ok(DASHES + " quiet", "alice_123:1:0", stdin=f"{P}\n{P}\n"),
     ok(DASHES, "alice_123:1:0", stdin=f"{P}\n{P}\ny\n", out=Q),
     ok(DASHES + " quiet", "alice_123:1:0", stdin=f"{P}\n{P}"),
     ok(DASHES + " quiet", "alice_123:1:0", stdin=f"{P}\n{P}\n", sh=DEAD_DASHES, err=""),  # SIGPIPE left ignored
@@ -256,53 +237,49 @@ ASK = [
     refused(DASHES + " quiet", CLI + "Invalid character is included in Password.", stdin=f"{P}\r\n{P}\n"),
     refused(DASHES + " quiet", CLI + "Invalid character is included in Password.", stdin="Secr\0t#12\n"),
     # Two lines an add, and a reply without quiet, whatever it refuses; no more than 1024 bytes of a line without end.
-    c([], sh=DRIFT, stdin=DRIFT_TYPED, status=0, err=INVALID + ADDED * 2, trace=DRIFT_DONE, events=DRIFT_EVENTS,
-      store=["bob_12345:3:0", "carol_123:3:0"]),
-    c([], sh=NAME_FIRST, status=0, out="next\n", err=INVALID, trace=[BAD_TOP.format("1alice_23")]),
+    c([], sh=REFUSED_READ, status=0, out="next\n", err=INVALID * 2, trace=[BAD_TOP.format("1alice_23"), SHORT]),
     c([], sh=ENDLESS, status=0, out=Q, err=INVALID, trace=[CLI + "Password is too long."]),
     # At a terminal every word is judged before the first prompt.
     refused(DASHES + "x quiet", CLI + "privilege [adminx] is not supported.", tty=True),
-    refused(add("admin", pw="-", again=P), CLI + "Password is too short."),  # a single "-" is a word
+    refused(add("admin", pw="-", again=P), SHORT),  # a single "-" is a word
 ]
 
 CAROL, TWO = "add user carol_123 Secret#12 Secret#12 user quiet", "alice_123:1:0:!\nbob_12345:3:0:!\n"
 BOB = "bob_12345:3:0:!\n"
 COUNT, THROWN = CONF + ":1: partitions must be a number from 1 to 32 (default 4)", "Failed to execute add command."
-HUNDRED = "".join(f"user_{i:04d}:3:0:!\n" for i in range(100))
 # Two accounts, one password: two verifiers.
 SAME_PW = f"userctl {CE}; userctl {CAROL}"
 BOTH_DONE, BOTH_EVENTS = [done(CE), done(CAROL)], [event(N), event("carol_123")]
 SERVICE = [
     c(CE, users=TWO, status=47, err="Same name already exists. User addition failed.\n", trace=[failed(CE)]),
     c(CAROL, conf="max_users = 1\n", users="bob_12345:3:0:!\n", status=46, err=FULL, trace=[failed(CAROL)]),
-    ok(CAROL, "alice_123:1:0", "bob_12345:3:0", "carol_123:3:0", conf="max_users = 3\n", users=TWO),
-    c(CAROL, users=HUNDRED, status=46, err=FULL, trace=[failed(CAROL)]),  # 100 accounts, the default most
     ok(CE, "alice_123:4:0", "carol_123:3:0", sh=SAME_PW, err=ADDED * 2, trace=BOTH_DONE, events=BOTH_EVENTS),
     fails(CE, "board: add-user request refused with 5 (injected fault)", failed(CE), faults="add=5"),
     fails(CE, failed(CE, 20019, 1537), faults="add=throw"),
     fails(CE, TOKEN.format("nonsense"), failed(CE, 20019, 1537), faults="nonsense"),
     fails(CE, TOKEN.format("add=6"), failed(CE, 20019, 1537), faults="add=5,add=6"),
     fails(add("ce"), "board: login lookup failed (injected fault)", no_login(add("ce")), faults=" add=5 , login "),
-    c(add("partition_operator", "0"), conf="partitions = 99\n", status=3, err=THROWN + "\n", trace=[COUNT, THROWN]),
+    c(add("partition_operator", "0"), conf="partitions = 33\n", status=3, err=THROWN + "\n", trace=[COUNT, THROWN]),
     # A board may report more partitions than a mask holds: the words name 32 at most.
     refused(add("partition_operator", "33", "quiet"), PART.format("33"), faults="partitions=40"),
     ok(add("partition_operator", "31", "quiet"), "alice_123:5:2147483648", partitions="#31", faults="partitions=40"),
 ]
 
 
-def together(name, count, conf, out):
+def together(name, count, conf, out, not_under=()):
     # count adds started at once ($i in the name: 10, 11, ...); out: how many ended with each status (uniq -c), the
-    # store's whole lines, its distinct names and the trace lines. The files are cleared after.
+    # store's whole lines, its distinct names and the trace lines. The files are cleared after. Under qemu, whose
+    # hashing takes ten times as long, one set of them stands for all.
     script = (f"for i in $(seq 10 {count + 9}); do (userctl add user {name} Secret#12 Secret#12 user quiet 2>/dev/null;"
               " echo $?) & done | sort | uniq -c; cd $USERCTL_BOARD_DIR;"
               " grep -cE '^[a-z_]+[0-9]*:3:0:[!-9;-~]+$' users; cut -d: -f1 users | sort -u | wc -l; wc -l <trace.log;"
               " rm users* *.log")
-    return c([], sh=script, conf=conf, status=0, out=out)
+    return c([], sh=script, conf=conf, status=0, out=out, not_under=not_under)
 
 
 TOGETHER = [
-    together("conc_user$i", 20, "", "     20 0\n20\n20\n20\n"),
-    together("full_user$i", 20, "max_users = 8\n", "      8 0\n     12 46\n8\n8\n20\n"),
+    together("conc_user$i", 20, "", "     20 0\n20\n20\n20\n", "qemu"),
+    together("full_user$i", 20, "max_users = 8\n", "      8 0\n     12 46\n8\n8\n20\n", "qemu"),
     together("same_name", 8, "", "      1 0\n      7 47\n1\n1\n8\n"),
 ]
 
@@ -325,7 +302,6 @@ SHOW_ROWS = [
     c(SHOW, users=ORDER, status=0, out=HEADER + ORDER_SHOWN, trace=[SHOWN]),  # the store's order
     listed("operator1:2:0:$y$~", "operator1                        Operator           "),
     listed("ce_account:4:0:!", "ce_account                       CE                 "),
-    listed("part_op_a:5:11:!", "part_op_a                        Partition Operator #0,#1,#3"),
     listed("part_op_c:5:4294967295:!", "part_op_c                        Partition Operator #0,#1,#2,#3"),
     listed("n" * 36 + ":1:0:!", "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn Admin              "),
     listed("wide_oper:5:2147483649:!", "wide_oper                        Partition Operator #0,#31", conf=WIDE),
@@ -359,15 +335,12 @@ def distrusted(words, name, why, doing="cannot read", **columns):
 XDG = ("d=$USERCTL_BOARD_DIR; USERCTL_BOARD_DIR=; XDG_STATE_HOME=$d/x userctl show user_list;"
        " XDG_STATE_HOME=x HOME=$d/h userctl show user_list; cd $d; set x/userctl/board h/.local/state/userctl/board;"
        " stat -c '%a %n' $@; cat $1/trace.log $2/trace.log | wc -l; ls x; rm -r x h")
-NOT_DIR = "@DIR@/locks: not a directory" + LOCKS_REMADE  # the board's lock directory a file: no lock, no log
 LOCKS_FILE = f"board: @DIR@/locks: cannot lock: not a directory{LOCKS_REMADE}\n"
-LOCKS_FILE += f"board: @DIR@/trace.log: cannot write: {NOT_DIR}\n"
+LOCKS_FILE += f"board: @DIR@/trace.log: cannot write: @DIR@/locks: not a directory{LOCKS_REMADE}\n"
 BOARD = [
     bad_conf("partitions 8\n", ':1: expected "key = value"'),
     bad_conf("max_users = 5\n# x\nmax_users = 5\n", ":3: max_users given twice"),
-    bad_conf("partitions = 4\npartitions = 4\n", ":2: partitions given twice"),
-    fails(SHOW, COUNT, SHOW_THROWN, conf="partitions = 33\n"),
-    # Each key's range, and its default, told by its refusal: none waits lock_wait's 15 s out.
+    # Each key's range, and its default, told by its refusal (partitions' by an add's): none waits lock_wait's 15 s out.
     bad_conf("max_users = 0\n", ":1: max_users must be a number from 1 to 65535 (default 100)"),
     bad_conf("lock_wait = 3601\n", ":1: lock_wait must be a number from 1 to 3600 (default 15)"),
     bad_conf("colour = red\n", ":1: unknown setting"),
@@ -398,48 +371,36 @@ STORE_HELD = "umask 077; mkdir locks; exec 9<locks; flock 9;"
 WAITING = "ls -l /proc/$!/fd 2>/dev/null | grep -v ' 9 -> ' | grep -q '/locks$'"
 
 
-def signalled(signal, wrapper="", ends=False):
-    # The test holds the store's lock; the add of alice_123 (ce, quiet), started in the background with signal's
-    # default action (a background job ignores SIGINT), and with wrapper, is sent signal once it waits for the lock (or
-    # once it has ended, not waited for ever); then the lock is released and the add's status shown. When the signal is
-    # to end the add, the lock is released only once it has: released at once, it could be taken before the add looked
-    # for the signal.
-    status, release = "wait $! 2>/dev/null; echo $?", "exec 9>&-"
-    default = "" if signal.isdigit() else f"--default-signal={signal}"  # env names none past 31
-    return (f"{STORE_HELD} : >said; env {default} {wrapper} $LAUNCH \"$USERCTL_BIN\" {CE} 9>&- 2>said & until {WAITING}"
-            f" || ! kill -0 $!; do sleep 0.01; done; kill -{signal} $!;"
-            f" {'; '.join([status, release] if ends else [release, status])}; cat said >&2; rm said")
-
-
-def paused(action, default=""):
+def paused(action):
     # The add of alice_123 (ce, quiet), stopped by strace as it makes its record durable (its first fdatasync), past its
-    # request and before its store changes: action runs once strace has seen it stop, and the add is continued (a
-    # background job ignores INT: default gives it its default action back); then the add's status. LeakSanitizer
-    # cannot work under a tracer.
-    return (f"s=$(mktemp); {'env --default-signal=' + default if default else ''}"
-            " ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -D -o $s -e trace=fdatasync"
+    # request and before its store changes, every signal's action the default (a background job ignores INT): action
+    # runs once strace has seen it stop, and the add is continued; then the add's status. LeakSanitizer cannot work
+    # under a tracer.
+    return ("s=$(mktemp); ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 env --default-signal strace -D -o $s"
+            " -e trace=fdatasync"
             f' -e inject=fdatasync:signal=STOP:when=1 $LAUNCH "$USERCTL_BIN" {CE} &'
             ' until grep -qs "stopped by" $s || ! kill -0 $!; do sleep 0.01; done;'
             f" {action}; kill -CONT $!; wait $! 2>/dev/null; echo $?; rm $s")
 
 
-TERM_PAUSED = paused("cut -d: -f1 users; kill -TERM $!")  # the store's names meanwhile
+# The store's names meanwhile; then the three signals that end a command most often, the lowest delivered first.
+ENDED_PAUSED = paused("cut -d: -f1 users; kill -TERM $!; kill -INT $!; kill -HUP $!")
 # The test holds a lock while a command runs, and never releases it.
-HELD = f"{STORE_HELD} userctl {CE}"
 LOG_HELD = "umask 077; mkdir locks; exec 3>>locks/trace.log; flock 3; userctl show user_list 3>&-"
 EVENT_HELD = f"umask 077; mkdir locks; exec 3>>locks/event.log; flock 3; userctl {CE} 3>&-"
 BUSY = "board: the store is busy: another process holds its lock; try again"
-BUSY_TOLD = BUSY + "\n" + ADD_FAILED
 CANCELLED = ["board: add cancelled by signal 15 while waiting for the store", failed(CE)]
 LOG_BUSY = "board: @DIR@/trace.log: cannot write: another process holds its lock\n"
 EVENT_BUSY = "board: @DIR@/event.log: cannot write: another process holds its lock"
 
 
-def waited(meanwhile=""):
-    # The test holds the store's lock; the add of alice_123 (ce, quiet), every signal's action the default, is
-    # started, and once it waits for the lock (or has ended, not waited for ever) meanwhile runs; then the add's status
-    # and the seconds from the moment it waited to its end (0.2 s allowed for the look).
-    return (f'{STORE_HELD} env --default-signal $LAUNCH "$USERCTL_BIN" {CE} 9>&- & until {WAITING}'
+def waited(meanwhile, wrapper=""):
+    # The test holds the store's lock; the add of alice_123 (ce, quiet), every signal's action the default, run by
+    # wrapper, is started, and once it waits for the lock (or has ended, not waited for ever) meanwhile runs; then the
+    # add's status and the seconds from the moment it waited to its end (0.2 s allowed for the look). The lock is
+    # released when meanwhile says, else once the add has ended: released at once, it could be taken before the add
+    # looked for a signal sent it.
+    return (f'{STORE_HELD} env --default-signal {wrapper} $LAUNCH "$USERCTL_BIN" {CE} 9>&- & until {WAITING}'
             " || ! kill -0 $!; do sleep 0.01; done;"
             f" s=$(date +%s%N); {meanwhile} wait $! 2>/dev/null;"
             " echo $? $(( ($(date +%s%N) - s + 200000000) / 1000000000 ))")
@@ -456,13 +417,11 @@ LOG_WAITED = waited("exec 4>>locks/trace.log; flock 4; exec 9>&-;")
 SLOW, NATIVE_ONLY = "memcheck", ("qemu", "memcheck", "sanitizers")  # SLOW: valgrind would stretch the seconds
 LOCKS = [
     # The wait for the store: cancelled by a signal that would end the command (not by an ignored one), bounded.
-    c(CE, sh=signalled("TERM", ends=True), status=0, out="143\n", err=ADD_FAILED, trace=CANCELLED),
-    ok(CE, "alice_123:4:0", sh=signalled("HUP", "nohup"), out="0\n"),
+    c(CE, sh=waited("kill -TERM $!;"), status=0, out="143 0\n", err=ADD_FAILED, trace=CANCELLED),
+    ok(CE, "alice_123:4:0", sh=waited("kill -HUP $!; exec 9>&-;", "nohup"), out="0 0\n"),
     # From its request to its record, a signal that would end the add ends it only once its outcome is recorded.
-    ok(CE, "bob_12345:3:0", "alice_123:4:0", users=BOB, sh=TERM_PAUSED, out="bob_12345\n143\n"),  # the store as was
-    ok(CE, "alice_123:4:0", sh=paused("kill -HUP $!"), out="129\n"),
-    ok(CE, "alice_123:4:0", sh=paused("kill -INT $!", "INT"), out="130\n"),
-    fails(CE, BUSY, failed(CE), conf="lock_wait = 1\n", sh=HELD, err=BUSY_TOLD),
+    ok(CE, "bob_12345:3:0", "alice_123:4:0", users=BOB, sh=ENDED_PAUSED, out="bob_12345\n129\n"),  # the store as was
+    fails(CE, BUSY, failed(CE), conf="lock_wait = 1\n", sh=f"{STORE_HELD} userctl {CE}", err=BUSY + "\n" + ADD_FAILED),
     # A cancelled add's reason waits for trace.log; a refusal for its lock does not wait for it again.
     c(CE, sh=CANCEL_BRIEFLY, status=0, out="143 0\n", err=ADD_FAILED, trace=CANCELLED, not_under=SLOW),
     c(CE, conf="lock_wait = 1\n", sh=LOG_WAITED, status=0, out="3 1\n", err=LOG_BUSY + ADD_FAILED, not_under=SLOW),
@@ -509,8 +468,6 @@ STOPPED = ("python3 -c 'import termios; termios.tcflow(1, termios.TCOOFF)'; $LAU
            " Secret#12 Secret#12 ce quiet 2>&1 & for i in $(seq 2000); do grep -qs alice users && break; sleep 0.01;"
            " done; kill -9 $!; wait $! 2>/dev/null; s=$?;"
            " python3 -c 'import termios; termios.tcflow(1, termios.TCOON)'; echo $s")
-# TZ naming a FIFO, which the C library's calendar would wait on.
-FIFO_TZ = f'mkfifo tz; TZ=$PWD/tz timeout 20 $LAUNCH "$USERCTL_BIN" {CE}; s=$?; rm tz; exit $s'
 RECORD = [
     # Interrupted once, a read of the store or a write of a log is tried again: nothing lost, nothing written twice.
     ok(CE, "bob_12345:3:0", "alice_123:4:0", users=BOB, sh=injected(f"-P $PWD/users -P $PWD/trace.log {EINTR}")),
@@ -527,12 +484,11 @@ RECORD = [
     ok(CAROL, *BOB_CAROL, users=BOB, sh=CUT_LEFT, trace=[UNFINISHED, *CAROL_DONE]),
     fails(CAROL, NEW_DIR, failed(CAROL), users=BOB, setup=lambda d: os.mkdir(d + "/users.new"), err=NEW_DIR_TOLD),
     # A fault signal sent then ends it at once, as a real fault would, and so does SIGKILL: not stored, and the next
-    # add says so. Nor does a link made to a log after the judging change anything.
+    # add says so.
     ok(CAROL, "carol_123:3:0", sh=BUS_FIRST, out="135\n", trace=ALICE_NOT, events=BOTH_EVENTS, not_under="sanitizers"),
-    ok(CE, "alice_123:4:0", sh=paused("ln event.log ../linked-$$") + "; rm ../linked-$$", out="0\n"),
     # Nor waits on a file: the stamps read no time zone; nor on a terminal: the console is told once it is recorded.
     ok(CE, "alice_123:4:0", tty=True, sh=STOPPED, out="137\r\n", err="", events=AT_TTY),
-    ok(CE, "alice_123:4:0", sh=FIFO_TZ),
+    ok(CE, "alice_123:4:0", sh=f'mkfifo tz; TZ=$PWD/tz timeout 20 $LAUNCH "$USERCTL_BIN" {CE}; s=$?; rm tz; exit $s'),
 ]
 
 
@@ -579,8 +535,6 @@ def big():
     return "".join(f"big_{i:05d}:3:0:{'v' * (524273 - 10 * (i == 63))}\n" for i in range(64))
 
 
-# A console whose reader has gone (descriptor 5: a pipe no one reads).
-DEAD = f"mkfifo p; exec 4<>p 5>p 4<&-; rm p; userctl {CE} 2>&5"
 # A sparse trace.log past 2 GiB: only its last bytes read, then emptied for the runner.
 BIG_LOG = (f"umask 077; truncate -s 2200M trace.log; userctl {CE};"
            " tail -c 200 trace.log | tr -d '\\0' | cut -d' ' -f3-; : >trace.log")
@@ -630,7 +584,6 @@ PRIVILEGED = ("board: userctl runs with privileges its caller lacks (set-user-ID
 # A utmp entry: its type (7 a live login, 8 an ended one), pid, user, terminal and host.
 LOGGED_IN = "[{}] [{:>05}] [ts/0] [{}] [{}] [{}] [] [2026-12-06T12:00:00,000000+00:00]\n"
 ANN = [LOGGED_IN.format(7, 1, "eve", "pts/999", "10.9.9.9"), LOGGED_IN.format(7, 1, "ann", "@TTY@", "10.1.2.3")]
-GONE = [LOGGED_IN.format(7, 2147483647, "ann", "@TTY@", "10.1.2.3")]  # a crashed session's entry: its process gone
 ENDED = [LOGGED_IN.format(8, 1, "ann", "@TTY@", "10.1.2.3")]  # a session that ended on the terminal
 NO_PID = [LOGGED_IN.format(7, 0, "ann", "@TTY@", "10.1.2.3")]  # an entry naming no process
 REUSED = [LOGGED_IN.format(7, "@OTHER@", "eve", "@TTY@", "10.9.9.9")]  # its pid now another user's process
@@ -645,8 +598,6 @@ TWIN = f"umask 077; : >event.log; ln event.log twin; userctl {CE}; s=$?; rm twin
 TOSTOP = f'stty tostop; timeout -s KILL 20 $LAUNCH "$USERCTL_BIN" {CE} 2>&1; echo $?'
 UMASK = f"umask 277; USERCTL_BOARD_DIR=$PWD/new userctl {CE}; cd new; stat -c '%a %n' . *; cd ..; rm -r new"
 SEVEN_KB = "".join(f"user_{i:05d}:3:0:$y${'v' * 100}\n" for i in range(60))  # more than 5120 bytes, within max_users
-# A state directory its user may not write: no lock for the store, nor for the trace log, of uid 65534's.
-READ_ONLY = f"chmod 500 .; userctl {CE}; s=$?; chmod 700 .; exit $s"
 # The question asked where it cannot be written, the reply "y": declined, the reply left unread.
 UNWRITABLE = ("mkfifo p; exec 4<>p 5>p 4<&-; rm p; printf 'y\\nleft\\n' | { timeout 20 $LAUNCH \"$USERCTL_BIN\""
               " add user alice_123 Secret#12 Secret#12 ce >&5; echo $?; cat; }")
@@ -663,6 +614,7 @@ RELATIVE = REFUSED.format(".", "a relative path; give USERCTL_BOARD_DIR as an ab
 ROOT_DIR = REFUSED.format("/", "the root directory" + OWN) + FAILED
 NO_HOME = (REFUSED.format("/nonexistent/.local/state/userctl/board", "/nonexistent: Permission denied" + ELSEWHERE)
            + FAILED)
+# A state directory its user may not write: no lock for the store, nor for the trace log, of uid 65534's.
 NO_LOCKS = ("board: @DIR@/locks: cannot lock: Permission denied\nboard: @DIR@/trace.log: cannot write: @DIR@/locks:"
             f" Permission denied\n{ADD_FAILED}")
 LOCKS_OPEN = "board: @DIR@/trace.log: cannot write: @DIR@/locks: open to group or others" + LOCKS_REMADE + "\n"
@@ -694,7 +646,7 @@ KEPT, KEPT_SHOWN = ["zeta_user:3:0", "alice_123:1:0"], HEADER + ORDER_SHOWN
 FD_LIMIT = "board: @DIR@: cannot open: Too many open files; raise the limit on open files (ulimit -n)\n" + FAILED
 HOSTILE = [
     # A console or log that cannot be written fails that write alone; a log line is whole or absent.
-    ok(CE, "alice_123:4:0", sh=DEAD, err=""),
+    ok(CE, "alice_123:4:0", sh=f"mkfifo p; exec 4<>p 5>p 4<&-; rm p; userctl {CE} 2>&5", err=""),
     ok(CE, "alice_123:4:0", sh=BIG_LOG, out=done(CE) + "\n", trace=[]),  # trace.log past 2 GiB
     unrecorded("trace.log", "File too large", *["x" * 13] * 100, sh=FILL),
     # Not dumpable: no core file, no memory readable by its own user. A non-blocking input waited on.
@@ -706,9 +658,7 @@ HOSTILE = [
     untrusted("chmod 704 .", "readable by group or others; chmod 700 it", "chmod 700 ."),
     ok(CE, "alice_123:4:0", conf="lock_wait = 1\n", sh=HELD_BY_OTHER),  # what they hold is no lock of the board's
     used("//"),
-    used("/."),
     used("/../${PWD##*/}"),
-    used("/link", "ln -s . link", "rm link"),
     used("/l1", "ln -s . l40; for i in $(seq 39); do ln -s l$((i + 1)) l$i; done", "rm l[0-9]*"),  # 40 links, the most
     untrusted(LINKS_41, "@DIR@/l41: Too many levels of symbolic links" + ELSEWHERE, "rm l[0-9]*", "/l1"),
     untrusted("mkdir d; : >f", "@DIR@/f: Not a directory" + ELSEWHERE, "rm -r d f", "/d/../f/b"),  # .. named as left
@@ -737,7 +687,6 @@ HOSTILE = [
     # The login is the controlling terminal's, whatever descriptors 0-2 are; not one a process only holds open.
     ok(CE, "alice_123:4:0", tty=True, utmp=ANN, sh=HIDDEN, err="", events=[event(N, "10.1.2.3", "ann")]),
     ok(add("operator"), "alice_123:2:0", tty="not controlling", stdin="y\r", out=Q + "y\r\n"),
-    ok(add("operator"), "alice_123:2:0", tty=True, utmp=GONE, **TYPED),
     ok(add("operator"), "alice_123:2:0", tty=True, utmp=ENDED, **TYPED),
     ok(add("operator"), "alice_123:2:0", tty=True, utmp=NO_PID, **TYPED),
     ok(add("operator"), "alice_123:2:0", tty=True, utmp=REUSED, **TYPED),  # an entry counts for its process's heirs
@@ -764,7 +713,7 @@ HOSTILE = [
     c(CE, users=big, status=46, err=FULL, trace=[TOO_BIG, failed(CE)]),
     fails(CE, STORE + ".new: cannot write: File too large", failed(CE), users=SEVEN_KB, sh=LIMITED),
     fails(CE, f"board: login lookup failed: no login name for uid {NOBODY}", no_login(CE), uid=NOBODY),
-    fails(CE, uid=65534, sh=READ_ONLY, setup=OWN_LOG, err=NO_LOCKS),
+    fails(CE, uid=65534, sh=f"chmod 500 .; userctl {CE}; s=$?; chmod 700 .; exit $s", setup=OWN_LOG, err=NO_LOCKS),
     c(add("ce"), sh=UNWRITABLE, status=0, out="0\ny\nleft\n"),
     ok(add("operator"), "alice_123:2:0", sh=FULL_PIPE, out=Q),
 ]

@@ -72,16 +72,12 @@ def snapshot(board):
 
 def adds(row):
     # The adds a row makes: name -> (password, password again), from its script, else its words. A "- -" add takes
-    # the next two lines typed, and one more, its reply, unless it is quiet.
+    # the first two lines typed: no row types for two.
     found = ADD_WORDS.findall(row.sh) if row.sh else [(*row.words[2:5], " ".join(row.words[5:]))] if (
         row.words[:2] == ["add", "user"] and len(row.words) >= 5) else []
     typed = row.stdin if isinstance(row.stdin, list) else row.stdin.split("\n") if isinstance(row.stdin, str) else []
-    lines, made = [line.rstrip("\r") for line in typed if isinstance(line, str)], {}
-    for name, pw, again, rest in found:
-        if (pw, again) == ("-", "-"):
-            (pw, again), lines = (lines + ["", ""])[:2], lines[2 + ("quiet" not in rest.split()):]
-        made[name] = (pw, again)
-    return made
+    lines = [line.rstrip("\r") for line in typed if isinstance(line, str)] + ["", ""]
+    return {name: tuple(lines[:2]) if (pw, again) == ("-", "-") else (pw, again) for name, pw, again, _ in found}
 
 
 # Every password the table uses: none may show on the console or in the board's files, whatever the row.

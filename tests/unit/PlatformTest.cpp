@@ -6,23 +6,24 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "CGIRequester.h"
 #include "CGI_USER_INFO.h"
-#include "Files.h"
 #include "HalmTrace.h"
 #include "LogLine.h"
 #include "PException.h"
 #include "PrimitiveTypeArray.h"
 #include "Process.h"
-#include "StateDir.h"
 #include "UserCtrlCmd.h"
 #include "llog.h"
 
@@ -31,14 +32,13 @@ using Users = HalmLib::HalmUi::PrimitiveTypeArray<CGI_USER_INFO>;
 
 namespace {
 
-// A list of three records, serialized; record i is "user<i>" with privilege i + 1.
+// A list of three records, serialized; record i is named by the letter a + i and has privilege i + 1.
 Bytes threeRecords() {
     Bytes bytes(2 + 3 * 212, 0);
     bytes[1] = 3;
-    for (unsigned int i = 0; i < 3; ++i) {
-        const std::string name = "user" + std::to_string(i);
-        std::memcpy(&bytes[2 + i * 212], name.c_str(), name.size());
-        bytes[2 + i * 212 + 143] = static_cast<unsigned char>(i + 1);
+    for (unsigned char i = 0; i < 3; ++i) {
+        bytes[2 + i * 212] = 'a' + i;
+        bytes[2 + i * 212 + 143] = i + 1;
     }
     return bytes;
 }
@@ -76,27 +76,16 @@ TEST(Record, IntegersAreBigEndianAtTheirOffsets) {
 }
 
 TEST(PrimitiveTypeArray, GetSerializedWritesAllOrNothing) {
-    const struct {
-        unsigned int buffer;
-        std::string refusal;
-    } rows[] = {
-        {637, thrown + "Insufficient buffer size"},
-        {638, ""},
-    };
     Users users;
     const Bytes in = threeRecords();
     ASSERT_TRUE(users.setSerialized(in.data(), static_cast<unsigned int>(in.size())));
     EXPECT_EQ(users.getSerializedSize(), in.size());
     EXPECT_EQ(raised([&] { users[3]; }), thrown + "Out of range");
-    for (const auto& row : rows) {
-        SCOPED_TRACE(std::to_string(row.buffer) + " bytes");
-        Bytes out(row.buffer, 0xEE), expected(row.buffer, 0xEE);
-        unsigned int written = 0;
-        EXPECT_EQ(raised([&] { written = users.getSerialized(out.data(), row.buffer); }), row.refusal);
-        if (row.refusal.empty()) std::copy(in.begin(), in.end(), expected.begin());
-        EXPECT_EQ(out, expected);
-        EXPECT_EQ(written, row.refusal.empty() ? in.size() : 0u);
-    }
+    Bytes out(in.size(), 0xEE);
+    EXPECT_EQ(raised([&] { users.getSerialized(out.data(), 637); }), thrown + "Insufficient buffer size");
+    EXPECT_EQ(out, Bytes(in.size(), 0xEE));  // one byte short: nothing written
+    EXPECT_EQ(users.getSerialized(out.data(), 638), in.size());
+    EXPECT_EQ(out, in);
 }
 
 TEST(PException, TakesBackItsSerializedForm) {
@@ -120,10 +109,9 @@ TEST(LogLine, StampsAreDatesOfTheGregorianCalendarInUtc) {
         {{3600, 0}, "1970-01-01T01:00:00.000Z"},
         {{951782399, 999999999}, "2000-02-28T23:59:59.999Z"},
         {{951782400, 1000000}, "2000-02-29T00:00:00.001Z"},  // a leap day: divisible by 400
-        {{4107542399, 0}, "2100-02-28T23:59:59.000Z"},
-        {{4107542400, 0}, "2100-03-01T00:00:00.000Z"},  // none: divisible by 100
-        {{2147483648, 0}, "2038-01-19T03:14:08.000Z"},  // past a 32-bit time_t
-        {{1775001599, 0}, "2026-03-31T23:59:59.000Z"},  // a month's last day
+        {{4107542400, 0}, "2100-03-01T00:00:00.000Z"},       // none: divisible by 100
+        {{2147483648, 0}, "2038-01-19T03:14:08.000Z"},       // past a 32-bit time_t
+        {{1775001599, 0}, "2026-03-31T23:59:59.000Z"},       // a month's last day
         {{1798761599, 0}, "2026-12-31T23:59:59.000Z"},
         {{253402300799, 0}, "9999-12-31T23:59:59.000Z"},
     };
@@ -139,13 +127,43 @@ TEST(UserCtrlCmd, AnEmptyArgumentVectorSelectsNothing) {
     EXPECT_EQ(UserCtrlCmd().execute(0, argv), 1);
 }
 
-TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
-    std::string dir = std::filesystem::temp_directory_path() / "userctl-unit-XXXXXX";
-    ASSERT_TRUE(mkdtemp(dir.data()));
-    setenv("USERCTL_BOARD_DIR", dir.c_str(), 1);
-    board::forgetState();  // whatever another test learned
+// Each case on a state directory of its own, which the board takes afresh;
+// whatever a case ends with, none of it is left for the next.
+class SimulatedBoard : public testing::Test {
+protected:
+    void SetUp() override { fresh(); }
+    void TearDown() override {
+        unsetenv("USERCTL_BOARD_FAULT");
+        unsetenv("USERCTL_BOARD_DIR");
+        board::forgetState();
+        std::filesystem::remove_all(dir);
+    }
+    // A new, empty state directory in place of the last.
+    void fresh() {
+        std::filesystem::remove_all(dir);
+        dir = std::filesystem::temp_directory_path() / "userctl-unit-XXXXXX";
+        ASSERT_TRUE(mkdtemp(dir.data()) && setenv("USERCTL_BOARD_DIR", dir.c_str(), 1) == 0);
+        board::forgetState();
+    }
+    void put(const char* name, const std::string& text) const {
+        const int file = open((dir + "/" + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_EQ(write(file, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        close(file);
+    }
+    std::string read(const char* name) const {
+        std::ifstream file(dir + "/" + name);
+        return {std::istreambuf_iterator<char>(file), {}};
+    }
+    std::string lastTrace() const {
+        const std::string trace = read("trace.log");
+        return trace.substr(trace.rfind("]: ") + 3);
+    }
+    std::string dir;
+};
+
+TEST_F(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
     const std::string refused = "add-user request refused: ";
-    // A good record with count bytes from offset set to byte.
+    // A good record with count bytes from offset set to byte; every refusal leaves the board as it was.
     const struct {
         unsigned int request, size, offset, count, byte;
         std::string trace;
@@ -162,18 +180,6 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
         {0x020100EB, 212, 211, 1, 0x13, refused + "a partition outside the machine"},
         {0x020100EB, 212, 0, 0, 0, ""},
     };
-    const auto lastTrace = [] {
-        std::string trace;
-        (void)board::readFile(board::process().stateDir.dir.get(), "trace.log", trace, 1 << 20);
-        return trace.substr(trace.rfind("]: ") + 3);
-    };
-    Users users;
-    HalmLib::Gui::CGIRequester lister;
-    EXPECT_EQ(lister.getInfo(0x0201004E, users), 0);
-    EXPECT_EQ(lister.errorCode, 1);
-    EXPECT_EQ(lastTrace(), "board: unknown request 0x0201004e\n");
-    HalmLib::trace::HalmTrace(1, 10, 1024).putLog(0, std::string(300, 'x').c_str());
-    EXPECT_EQ(lastTrace(), std::string(255, 'x') + "\n");
     for (const auto& row : rows) {
         SCOPED_TRACE(row.trace);
         CGI_USER_INFO user{"alice_123", "Secret#12", "Secret#12", {0, 0, 0, 5}, 1, {}, {0, 0, 0, 0xF}};
@@ -181,51 +187,58 @@ TEST(SimulatedBoard, RefusesRequestsThatBreakTheContract) {
         HalmLib::Gui::CGIRequester requester;
         EXPECT_EQ(requester.setInfo(row.request, row.size, &user), row.trace.empty() ? 1 : 0);
         EXPECT_EQ(requester.errorCode, row.trace.empty() ? 0 : 1);
-        std::string stored;
-        (void)board::readFile(board::process().stateDir.dir.get(), "users.new", stored, 1 << 20);
-        EXPECT_EQ(stored.substr(0, 15), row.trace.empty() ? "alice_123:5:15:" : "");
+        EXPECT_EQ(read("users.new").substr(0, 15), row.trace.empty() ? "alice_123:5:15:" : "");
         EXPECT_TRUE(row.trace.empty() || lastTrace() == "board: " + row.trace + "\n") << lastTrace();
     }
     // The last add's requester is gone with its record never written: the account is never stored.
     EXPECT_FALSE(std::filesystem::exists(dir + "/users") || std::filesystem::exists(dir + "/users.new"));
-    std::filesystem::remove(dir + "/event.log");
-    std::filesystem::create_directory(dir + "/event.log");  // an event log that cannot be written
-    EXPECT_EQ(HalmLib::Report::llog_putHalmLog(4, "text", 1, "login", "origin", "0xFF"), -1);
-    std::filesystem::remove(dir + "/event.log");
+}
 
-    // A refusal's code says what failed: the store's lock not taken (2), the store not read (3) or not written (4),
-    // an injected refusal (6).
-    const auto put = [&](const char* name, const std::string& text) {
-        const int file = open((dir + "/" + name).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ASSERT_EQ(write(file, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-        close(file);
+TEST_F(SimulatedBoard, RefusesAnUnknownListRequest) {
+    Users users;
+    HalmLib::Gui::CGIRequester lister;
+    EXPECT_EQ(lister.getInfo(0x0201004E, users), 0);
+    EXPECT_EQ(lister.errorCode, 1);
+    EXPECT_EQ(lastTrace(), "board: unknown request 0x0201004e\n");
+}
+
+TEST_F(SimulatedBoard, CutsATraceTextTo255Bytes) {
+    HalmLib::trace::HalmTrace(1, 10, 1024).putLog(0, std::string(300, 'x').c_str());
+    EXPECT_EQ(lastTrace(), std::string(255, 'x') + "\n");
+}
+
+TEST_F(SimulatedBoard, FailsAnEventItCannotWrite) {
+    ASSERT_EQ(mkdir((dir + "/event.log").c_str(), 0700), 0);
+    EXPECT_EQ(HalmLib::Report::llog_putHalmLog(4, "text", 1, "login", "origin", "0xFF"), -1);
+}
+
+// A refusal's code says what failed: the store's lock not taken (2), the store not read (3) or not written (4), an
+// injected refusal (6).
+TEST_F(SimulatedBoard, SaysWhatFailedByTheCodeOfItsRefusal) {
+    const struct {
+        const char *file, *content, *faults;  // a file put in the state directory (no content: a directory), the faults
+        bool list;                            // the request: the user list, or an add
+        std::int32_t code;
+    } rows[] = {
+        {"users", "x\n", "", true, 3},  {"users", "x\n", "", false, 3},   {"users.tmp", nullptr, "", false, 4},
+        {"", "", "list=fail", true, 6}, {"locks", nullptr, "", false, 2},
     };
-    const auto refusal = [&](bool list) {
-        board::forgetState();
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.file) + " " + row.faults + (row.list ? " list" : " add"));
+        fresh();
+        put("board.conf", "lock_wait = 1\n");
+        if (*row.file && row.content) put(row.file, row.content);
+        ASSERT_EQ(row.content ? 0 : mkdir((dir + "/" + row.file).c_str(), 0700), 0);
+        ASSERT_EQ(setenv("USERCTL_BOARD_FAULT", row.faults, 1), 0);
+        // The test holds the store's lock, the flock of the board's lock directory, where it has made one.
+        const int held = open((dir + "/locks").c_str(), O_RDONLY | O_DIRECTORY);
+        ASSERT_EQ(held < 0 ? 0 : flock(held, LOCK_EX), 0);
+        Users users;
         HalmLib::Gui::CGIRequester requester;
         CGI_USER_INFO user{"carol_123", "Secret#12", "Secret#12", {0, 0, 0, 3}, 1, {}, {}};
-        const int done = list ? requester.getInfo(HalmLib::Gui::REQ_CGI_GET_USER_LIST, users)
-                              : requester.setInfo(HalmLib::Gui::REQ_CGI_ADD_USER, sizeof user, &user);
-        return done ? 0 : requester.errorCode;
-    };
-    put("users", "x\n");
-    EXPECT_EQ(refusal(true), 3);
-    EXPECT_EQ(refusal(false), 3);
-    std::filesystem::remove(dir + "/users");
-    std::filesystem::create_directory(dir + "/users.tmp");
-    EXPECT_EQ(refusal(false), 4);
-    std::filesystem::remove(dir + "/users.tmp");
-    setenv("USERCTL_BOARD_FAULT", "list=fail", 1);
-    EXPECT_EQ(refusal(true), 6);
-    unsetenv("USERCTL_BOARD_FAULT");
-    put("board.conf", "lock_wait = 1\n");
-    std::filesystem::create_directory(dir + "/locks");
-    std::filesystem::permissions(dir + "/locks", std::filesystem::perms::owner_all);
-    const int held = open((dir + "/locks").c_str(), O_RDONLY | O_DIRECTORY);
-    ASSERT_EQ(flock(held, LOCK_EX), 0);
-    EXPECT_EQ(refusal(false), 2);
-    close(held);
-    board::forgetState();  // nothing of this board left for another test
-    unsetenv("USERCTL_BOARD_DIR");
-    std::filesystem::remove_all(dir);
+        const int done = row.list ? requester.getInfo(HalmLib::Gui::REQ_CGI_GET_USER_LIST, users)
+                                  : requester.setInfo(HalmLib::Gui::REQ_CGI_ADD_USER, sizeof user, &user);
+        EXPECT_EQ(done ? 0 : requester.errorCode, row.code);
+        if (held >= 0) close(held);
+    }
 }
