@@ -14,10 +14,7 @@
 # leaves out expects nothing: no output, no trace line, no event, the store untouched; the runner names those columns
 # when the row fails. Each section's scripts stand just above its rows, each written out whole.
 
-import os
-import pwd
-import shlex
-import sys
+import os, pwd, shlex, sys
 from signal import SIGHUP, SIGQUIT, SIGTERM, SIGTSTP, SIGWINCH
 from types import SimpleNamespace
 
@@ -45,8 +42,7 @@ HEADER = "user_name                        privilege          operable_partition
 SHOWN, LIST_FAILED = "Command completed. [show user_list]", "Platform call failed. [getInfo(REQ_CGI_GET_USER_LIST)]"
 SHOW_THROWN = "Command failed. [show user_list] (detail=20019, action=1537)"
 CLI, ADD = "CLI UserCommandCommon: ", "CLI add user: "
-SHORT = CLI + "Password is too short."
-BAD_NAME = CLI + "Invalid character is included in UserName. [{}] "
+SHORT, BAD_NAME = CLI + "Password is too short.", CLI + "Invalid character is included in UserName. [{}] "
 BAD_TOP = CLI + "Invalid character is included in UserName. [{}] (top word is bad format)."
 PART = CLI + "The specified partition number is invalid. [{}]"
 UNSUPPORTED = "The specified command is not supported.(error=[{}])\n"
@@ -445,8 +441,7 @@ SYNCS = ('ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -qq -y -o calls -e si
          ' sed -E "s|$PWD|D|g; s/ +=.*//; s/[0-9]+</</g" calls; rm calls')
 SYNCS_SEEN = ("fsync(<D/users.new>)\nfdatasync(<D/trace.log>)\nfdatasync(<D/event.log>)\n"
               'renameat(<D>, "users.new", <D>, "users")\nfsync(<D>)\n')
-THROWN_ADD = failed(CE, 20019, 1537)
-NOT_PLACED = "board: @DIR@/users.new: cannot put in place: Input/output error"
+THROWN_ADD, NOT_PLACED = failed(CE, 20019, 1537), "board: @DIR@/users.new: cannot put in place: Input/output error"
 NOT_PLACED_TOLD = NOT_PLACED + "\n" + ADD_FAILED
 LANDED_NOT, CAROL_DONE = "board: an add of alice_123 was interrupted before it was stored", [done(CAROL)]
 # The record not made durable, nor then its lines cut back; then carol_123's add.

@@ -2,13 +2,7 @@
 # list and another add: the old accounts all there, every account stored with both lines of its record, and the record
 # of an add that never landed followed by the line that says so. Natively alone: under qemu-user, strace sees the
 # emulator's calls.
-import collections
-import os
-import re
-import shutil
-import subprocess
-import sys
-import tempfile
+import collections, os, re, shutil, subprocess, sys, tempfile
 
 from run import command, env, read, write
 

@@ -4,23 +4,8 @@
 # blanks) that runs it: qemu-ppc for the PowerPC build, valgrind for memcheck.
 # Usage: run.py [SECTION...]   (every section by default)
 
-import calendar
-import collections
-import contextlib
-import ctypes
-import fcntl
-import os
-import re
-import resource
-import select
-import shlex
-import shutil
-import signal
-import subprocess
-import sys
-import tempfile
-import termios
-import time
+import calendar, collections, contextlib, ctypes, fcntl, os, re, resource, select, shlex, shutil, signal, subprocess
+import sys, tempfile, termios, time
 
 import cases
 
