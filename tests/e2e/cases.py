@@ -346,6 +346,7 @@ BOARD = [
     bad_conf("#" * 65537, ": cannot read: File too large"),
     fails(SHOW, TOKEN.format("add=2147483648"), SHOW_THROWN, faults="add=2147483648"),
     fails(SHOW, TOKEN.format("add=0"), SHOW_THROWN, faults="add=0"),  # no refusal, and no account
+    fails(SHOW, TOKEN.format("partitions=0"), SHOW_THROWN, faults="partitions=0"),  # nor no partition
     bad_store(CAROL, "alice_123:1:0:!\nbob_12345:3:0:$y$j9T$half", ":2: truncated line"),
     bad_store(SHOW, "n" * 37 + ":1:0:!\n", ":1: name too long"),
     bad_store(SHOW, "alice_123:x:0:!\n", ":1: privilege is not a decimal number"),
