@@ -366,9 +366,12 @@ BOARD = [
 
 
 # The test holds the store's lock, the flock of the board's lock directory, on descriptor 9; an add waits for it once
-# it has that directory open on another (its own, not the test's before the exec that closes 9).
+# it has that directory open on another.
 STORE_HELD = "umask 077; mkdir locks; exec 9<locks; flock 9;"
-WAITING = "ls -l /proc/$!/fd 2>/dev/null | grep -v ' 9 -> ' | grep -q '/locks$'"
+# The job has a path ending in name open, once it runs: until its exec, the shell's child keeps a copy of the test's.
+opened = lambda name: (f"""[ "$(readlink /proc/$!/exe)" != "$(readlink /proc/$$/exe)" ] &&"""
+                       f" ls -l /proc/$!/fd 2>/dev/null | grep -q '{name}$'")
+WAITING = opened("/locks")
 
 
 def paused(action):
@@ -408,7 +411,7 @@ def waited(meanwhile, wrapper=""):
 
 # A line stamped once its log is held: the test writes one of its own while a list waits for trace.log's lock.
 IN_ORDER = ('umask 077; mkdir locks; exec 9>>locks/trace.log; flock 9; $LAUNCH "$USERCTL_BIN" show user_list 9>&-'
-            " >/dev/null & until ls -l /proc/$!/fd 2>/dev/null | grep -v ' 9 -> ' | grep -q locks/trace.log ||"
+            f" >/dev/null & until {opened('/locks/trace.log')} ||"
             ' ! kill -0 $!; do sleep 0.01; done; echo "$(date -u +%FT%T.%3NZ) userctl[1]: mine" >>trace.log;'
             " exec 9>&-; wait $!; cut -c1-24 trace.log | sort -c && echo in order")
 # trace.log's lock taken once the add waits for the store: held for a moment after a signal, or for good.
