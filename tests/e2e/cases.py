@@ -184,6 +184,7 @@ ADD_ROWS = [
     refused(add("partition_operator"), ADD + "This command need [partition] parameter at Partition Operator."),
     refused(add("admin", "quiet", "quiet"), ADD + "Needless parameters are specified."),
     refused(add("admin", "Quiet")),
+    refused(add("partition_operator", "0", "Quiet")),
 ]
 
 # Two adds answered through one pipe, n then y: the first reads its own line only.
