@@ -415,8 +415,9 @@ IN_ORDER = ('umask 077; mkdir locks; exec 9>>locks/trace.log; flock 9; $LAUNCH "
             f" >/dev/null & until {opened('/locks/trace.log')} ||"
             ' ! kill -0 $!; do sleep 0.01; done; echo "$(date -u +%FT%T.%3NZ) userctl[1]: mine" >>trace.log;'
             " exec 9>&-; wait $!; cut -c1-24 trace.log | sort -c && echo in order")
-# trace.log's lock taken once the add waits for the store: held for a moment after a signal, or for good.
-CANCEL_BRIEFLY = waited("exec 4>>locks/trace.log; flock 4; kill -TERM $!; sleep 0.3; exec 4>&-;")
+# trace.log's lock taken once the add waits for the store: held after a signal until the add waits for it, or for good.
+CANCEL_BRIEFLY = waited(f"exec 4>>locks/trace.log; flock 4; kill -TERM $!; until {opened('/locks/trace.log')} ||"
+                        " ! kill -0 $!; do sleep 0.01; done; exec 4>&-;")
 LOG_WAITED = waited("exec 4>>locks/trace.log; flock 4; exec 9>&-;")
 LOCKS = [
     # The wait for the store: cancelled by a signal that would end the command (not by an ignored one), bounded.
