@@ -91,7 +91,9 @@ Status openFile(int dir, const char* name, int flags, Fd& file, mode_t othersMay
     // O_NONBLOCK still keeps a FIFO from hanging the command, and what was
     // opened is judged again.
     struct stat info {};
-    if (fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(info.st_mode)) return judge(info, 0, name);
+    if (fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(info.st_mode)) {
+        return judge(info, othersMayNot, name);
+    }
     const PrivateUmask privately;
     if (Status opened = openAt(dir, name, flags | O_NOFOLLOW | O_NONBLOCK, file); !opened.ok()) return opened;
     Status status = fstat(file.get(), &info) == 0 ? judge(info, othersMayNot, name) : Status(errno);
