@@ -109,12 +109,12 @@ def fails(words, *trace, **columns):
 
 # The characters at the edges of what is escaped (DEL, C1, the separators and bidirectional controls, past U+10FFFF)
 # and beside them; U+0800, U+1000, U+10000 and U+40000, the first of E0's, after E0's, of F0's and of F1's forms;
-# U+D080 and U+E080, whose low bits are C1's.
+# U+D080 and U+E080, whose low bits are C1's; U+E800, whose second byte only ED's forms refuse.
 EDGES = ("\x7f\x80\x9f\xa0\u061b\u061c\u061d\u200d\u200e\u200f\u2010\u2027\u2028\u202e\u202f\u2065\u2066\u2069\u206a"
-         "\U0010ffff\udcf4\udc90\udc80\udc80\u0800\u1000\ud080\ue080\U00010000\U00040000")
+         "\U0010ffff\udcf4\udc90\udc80\udc80\u0800\u1000\ud080\ue080\ue800\U00010000\U00040000")
 EDGES_SHOWN = ("\\x7f\\xc2\\x80\\xc2\\x9f\u00a0\u061b\\xd8\\x9c\u061d\u200d\\xe2\\x80\\x8e\\xe2\\x80\\x8f\u2010\u2027"
                "\\xe2\\x80\\xa8\\xe2\\x80\\xae\u202f\u2065\\xe2\\x81\\xa6\\xe2\\x81\\xa9\u206a"
-               "\U0010ffff\\xf4\\x90\\x80\\x80\u0800\u1000\ud080\ue080\U00010000\U00040000")
+               "\U0010ffff\\xf4\\x90\\x80\\x80\u0800\u1000\ud080\ue080\ue800\U00010000\U00040000")
 # Words that could drive a terminal or be mistaken for other text, each as the console and the logs both show it: every
 # row checks the console's escape (the selector's message) and the board's (a refused privilege's trace line).
 ESCAPED = [
@@ -356,7 +356,11 @@ BOARD = [
     bad_store(SHOW, "alice_123:1:0:\n", ":1: bad verifier"),
     bad_store(SHOW, "alice_123:1:0:$y$\x01\n", ":1: bad verifier"),
     fails(SHOW, STORE + ": cannot read: File too large", LIST_FAILED, users="", setup=PAST_LIMIT),
+    bad_store(SHOW, "alice_123:1:0\n", ":1: missing field"),
     bad_store(SHOW, "alice_123:1:0:!:x\n", ":1: too many fields"),
+    bad_store(SHOW, ":1:0:!\n", ":1: empty name"),
+    bad_store(SHOW, "alice\x00123:1:0:!\n", ":1: NUL byte"),
+    bad_store(SHOW, "alice\x7f123:1:0:!\n", ":1: name with a byte outside printable ASCII"),
     bad_store(SHOW, "alice_123:5:18446744073709551617:!\n", ":1: partition mask is not a 32-bit decimal number"),
     bad_store(SHOW, "alice_123:5::!\n", ":1: partition mask is not a 32-bit decimal number"),
     bad_store(CAROL, TWO + "alice_123:1:0:!\n", ":3: repeated name"),
