@@ -94,9 +94,10 @@ TEST(PException, TakesBackItsSerializedForm) {
     const std::string head("\x01\x50\x5B\x00\x01\x06\x02\x01\x02\x4E\x33", 11), form = head + std::string(128, 'x');
     const auto* bytes = reinterpret_cast<const unsigned char*>(form.data());
     for (const unsigned int cut : {10u, 11u + 128}) EXPECT_FALSE(copy.setSerialized(bytes, cut));
-    EXPECT_TRUE(copy.setSerialized(bytes, 11));  // no text
     ASSERT_TRUE(copy.setSerialized(bytes, 11 + 127));
     EXPECT_EQ(raised([&] { throw copy; }), "16928307 1538 " + head + std::string(127, 'x'));
+    ASSERT_TRUE(copy.setSerialized(bytes, 11));  // no text: none of the last one's left
+    EXPECT_EQ(raised([&] { throw copy; }), "16928307 1538 " + head);
 }
 
 // Only the days the clock happens to show are reached end to end.
