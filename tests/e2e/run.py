@@ -292,6 +292,7 @@ def run(row, board):
 def main(sections):
     global USERCTL, SESSIONS
     SESSIONS = reaper()
+    spare = os.openpty()  # held: no row's terminal is pts/0, whose number reads the same however it is reckoned
     resource.setrlimit(resource.RLIMIT_CORE, (resource.RLIM_INFINITY,) * 2)  # a core file is never lost
     if not os.path.isfile(USERCTL):
         sys.exit(f"USERCTL={USERCTL!r} does not name the userctl binary")
