@@ -164,6 +164,7 @@ ADD_ROWS = [
     part("1,"),
     part("1,-0"),
     refused(add("partition_operator", "0," * 100), PART.format("0," * 64)),
+    refused("add user alice_123 Secret#12", ADD + "This command need parameters at least 4 ."),
     refused("add user alice_123 Secret#12 Secret#12", ADD + "This command need parameters at least 4 ."),
     refused(add("admin", name="abcdefg"), CLI + "Username is too short. [abcdefg] "),
     refused(add("admin", name="a" * 33), CLI + "Username is too long. [aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa] "),
@@ -337,6 +338,9 @@ XDG = ("d=$USERCTL_BOARD_DIR; USERCTL_BOARD_DIR=; XDG_STATE_HOME=$d/x userctl sh
        " stat -c '%a %n' $@; cat $1/trace.log $2/trace.log | wc -l; ls x; rm -r x h")
 LOCKS_FILE = f"board: @DIR@/locks: cannot lock: not a directory{LOCKS_REMADE}\n"
 LOCKS_FILE += f"board: @DIR@/trace.log: cannot write: @DIR@/locks: not a directory{LOCKS_REMADE}\n"
+# trace.log's lock file a directory, in a lock directory as the board makes it.
+LOG_LOCK_MADE = lambda board: [os.mkdir(board + path, 0o700) for path in ("/locks", "/locks/trace.log")]
+LOG_LOCK_DIR = f"board: @DIR@/trace.log: cannot write: @DIR@/locks/trace.log: not a regular file{REMOVE}\n"
 BOARD = [
     bad_conf("partitions 8\n", ':1: expected "key = value"'),
     bad_conf("max_users = 5\n# x\nmax_users = 5\n", ":3: max_users given twice"),
@@ -365,6 +369,7 @@ BOARD = [
     bad_store(SHOW, "alice_123:5::!\n", ":1: partition mask is not a 32-bit decimal number"),
     bad_store(CAROL, TWO + "alice_123:1:0:!\n", ":3: repeated name"),
     fails(CE, sh=f"umask 077; : >locks; userctl {CE}", err=LOCKS_FILE + ADD_FAILED),
+    c(SHOW, setup=LOG_LOCK_MADE, status=0, out=HEADER, err=LOG_LOCK_DIR),  # the list shown, its trace line lost
     c([], sh=XDG, status=0, out=HEADER * 2 + "700 x/userctl/board\n700 h/.local/state/userctl/board\n2\nuserctl\n"),
     ok(CE, "alice_123:4:0", sh=f"userctl {CE} <&-"),  # standard input closed
 ]
