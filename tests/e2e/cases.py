@@ -381,7 +381,6 @@ STORE_HELD = "umask 077; mkdir locks; exec 9<locks; flock 9;"
 # The job has a path ending in name open, once it runs: until its exec, the shell's child keeps a copy of the test's.
 opened = lambda name: (f"""[ "$(readlink /proc/$!/exe)" != "$(readlink /proc/$$/exe)" ] &&"""
                        f" ls -l /proc/$!/fd 2>/dev/null | grep -q '{name}$'")
-WAITING = opened("/locks")
 
 
 def paused(action):
@@ -413,7 +412,7 @@ def waited(meanwhile, wrapper=""):
     # add's status and the seconds from the moment it waited to its end (0.2 s allowed for the look). The lock is
     # released when meanwhile says, else once the add has ended: released at once, it could be taken before the add
     # looked for a signal sent it.
-    return (f'{STORE_HELD} env --default-signal {wrapper} $LAUNCH "$USERCTL_BIN" {CE} 9>&- & until {WAITING}'
+    return (f'{STORE_HELD} env --default-signal {wrapper} $LAUNCH "$USERCTL_BIN" {CE} 9>&- & until {opened("/locks")}'
             " || ! kill -0 $!; do sleep 0.01; done;"
             f" s=$(date +%s%N); {meanwhile} wait $! 2>/dev/null;"
             " echo $? $(( ($(date +%s%N) - s + 200000000) / 1000000000 ))")
@@ -469,8 +468,7 @@ OLDER_LEFT, CUT_LEFT = LEFT.format("alice_123:1:0:!\\n", "users.tmp"), LEFT.form
 OLDER = "board: an add of bob_12345 was stored by an older board that may not have recorded it"
 UNFINISHED = "board: @DIR@/users.new: removed, the unfinished store of an interrupted add"
 NEW_DIR = "board: @DIR@/users.new: cannot read: not a regular file" + REMOVE
-NEW_DIR_TOLD = NEW_DIR + "\n" + ADD_FAILED
-BOB_CAROL = ("bob_12345:3:0", "carol_123:3:0")
+NEW_DIR_TOLD, BOB_CAROL = NEW_DIR + "\n" + ADD_FAILED, ("bob_12345:3:0", "carol_123:3:0")
 CUT_TRACE, ALICE_NOT = [done(CE), EIO, THROWN_ADD, LANDED_NOT, *CAROL_DONE], [done(CE), LANDED_NOT, *CAROL_DONE]
 BUS_FIRST = paused("kill -BUS $!") + f"; userctl {CAROL}"  # then carol_123's add
 NOT_CUT = ("board: account alice_123 not stored, but its record stays: cannot undo the add: @DIR@/trace.log: cannot"
@@ -620,7 +618,6 @@ FULL_PIPE = ("{ python3 -c 'import os; os.set_blocking(1, False); os.write(1, b\
              " sleep 0.01; done; tr -d x; }; rm pid")
 TYPED = dict(stdin="y\r", out=Q + "y\r\n", events=AT_TTY)  # y and Enter at a terminal
 # The state directory's refusals, and other messages of this section.
-NOT_MADE = REFUSED.format("@DIR@/new", "Permission denied" + ELSEWHERE) + FAILED
 NOWHERE_LINK = "@DIR@/link, on its path, leads nowhere; set USERCTL_BOARD_DIR to the directory itself"
 RELATIVE = REFUSED.format(".", "a relative path; give USERCTL_BOARD_DIR as an absolute path") + FAILED
 ROOT_DIR = REFUSED.format("/", "the root directory" + OWN) + FAILED
@@ -674,7 +671,7 @@ HOSTILE = [
     used("/l1", "ln -s . l40; for i in $(seq 39); do ln -s l$((i + 1)) l$i; done", "rm l[0-9]*"),  # 40 links, the most
     untrusted(LINKS_41, "@DIR@/l41: Too many levels of symbolic links" + ELSEWHERE, "rm l[0-9]*", "/l1"),
     untrusted("mkdir d; : >f", "@DIR@/f: Not a directory" + ELSEWHERE, "rm -r d f", "/d/../f/b"),  # .. named as left
-    fails(SHOW, sh=CANNOT_MAKE, uid=65534, err=NOT_MADE),
+    fails(SHOW, sh=CANNOT_MAKE, uid=65534, err=REFUSED.format("@DIR@/new", "Permission denied" + ELSEWHERE) + FAILED),
     untrusted("mkdir o; chown 65534 o", OTHERS.format("o"), "rm -r o", "/o/.."),  # one left too is judged
     # A root link through another user's directory: they could swap what it leads to for a link to /etc.
     untrusted("mkdir -p o/d; chown 65534 o; ln -s o/d link", OTHERS.format("o"), "rm -r o link", "/link/d"),

@@ -203,8 +203,7 @@ def at_terminal(row, argv, variables, child):
     return out, err, proc.returncode, tty, cmdline, readable, problems
 
 
-def bytes_read(pid):
-    return int(re.search(r"rchar: (\d+)", open(f"/proc/{pid}/io").read())[1])
+bytes_read = lambda pid: int(re.search(r"rchar: (\d+)", open(f"/proc/{pid}/io").read())[1])
 
 
 def waiting(pid, master, out, read):
