@@ -5,6 +5,13 @@
 #include "SerializableObject.h"
 
 namespace HalmLib {
+
+// Every call of the platform returns within this many seconds, a refusal or a
+// platform failure included: userctl holds the signals that would end it
+// across an add's request and record, so a call that hangs could then be
+// ended only by SIGKILL.
+constexpr unsigned int callSeconds = 60;
+
 namespace Gui {
 
 // The requests userctl sends.
@@ -18,29 +25,45 @@ constexpr std::int32_t userExists = 1036;   // an account of that name exists
 constexpr std::int32_t noMoreUsers = 1037;  // the service holds no further account
 }  // namespace serviceError
 
-// Client of the board's management service; one per command.
+// Client of the board's management service. A command holds at most one at a
+// time, default-constructed, and makes at most one request through it.
 // Any operation may throw HalmLib::PException for a platform failure.
+//
+// An add and its record are one: once setInfo has taken an add, the account
+// is its command's until the command writes the record, its trace line
+// (HalmTrace.h) and then its event entry (llog.h). The first event entry
+// after the add ends it. Until then no other command may see the account:
+// not in a list, not as a name taken. A command that ends before that entry
+// (killed, or ending once this requester is destroyed) leaves the account
+// not stored, and once that process is gone a new add of the name is taken.
+// So no account is ever stored without its record. Whether the record is on
+// disk is not observable from outside; a board says so in its own documents.
 class CGIRequester {
 public:
     CGIRequester();
+    // Before its add's event entry, takes the add back.
     ~CGIRequester();
     CGIRequester(const CGIRequester&) = delete;
     CGIRequester& operator=(const CGIRequester&) = delete;
 
-    // Sends request and fills result from the reply through its
-    // setSerialized. Returns nonzero only when result then holds the reply;
-    // after 0 (the service refused, or the reply was malformed), errorCode
-    // holds the service's code.
+    // Sends request and hands the reply to result's setSerialized, once:
+    // for REQ_CGI_GET_USER_LIST a 16-bit big-endian count N, then N records
+    // of 212 bytes packed back to back, in the service's order (size at least
+    // 2 + 212 * N). Returns nonzero only when setSerialized
+    // took it; 0 when the service refused, or setSerialized returned false
+    // (errorCode nonzero either way).
     int getInfo(unsigned int request, SerializableObject& result);
 
-    // Sends size bytes of data with request. Returns nonzero when the service
-    // carried the request out; after 0, errorCode holds the service's code.
-    // An add-user request that returns nonzero is followed by the account's
-    // record, its trace line and its event line (llog.h).
+    // Sends size bytes of data with request: for REQ_CGI_ADD_USER one
+    // CGI_USER_INFO of 212 bytes. Reads no byte past size, and keeps no
+    // pointer to data once it returns. Returns nonzero when the service took
+    // the request (an add is then open: see above); 0 when it refused it
+    // (another size than 212, a name taken, a full board, or a reason of its
+    // own), nothing changed, errorCode holding its code.
     int setInfo(unsigned int request, unsigned int size, const void* data);
 
-    // The service's error code for the last refused request, never 0 after
-    // one; 0 before any.
+    // 0 before any request; after a 0 result, the service's code for that
+    // request, never 0. A success leaves it as it was.
     std::int32_t errorCode;
 };
 

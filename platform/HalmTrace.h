@@ -9,7 +9,7 @@ constexpr unsigned char cliLevel = 10;
 constexpr unsigned short cliLineSize = 1024;
 
 // The board's trace log. Each writer owns one object, constructed with
-// (cliFacility, cliLevel, cliLineSize). putLog never throws.
+// (cliFacility, cliLevel, cliLineSize); a command makes several.
 class HalmTrace {
 public:
     HalmTrace(unsigned char facility, unsigned char level, unsigned short lineSize);
@@ -17,8 +17,11 @@ public:
     HalmTrace(const HalmTrace&) = delete;
     HalmTrace& operator=(const HalmTrace&) = delete;
 
-    // Appends one line. kind is always 0; text is a NUL-terminated string of
-    // at most 255 characters (longer text is cut).
+    // Appends one line. kind is always 0. text is NUL-terminated and read no
+    // further; userctl gives at most 255 characters, and the board cuts any
+    // longer text, drops one trailing line feed, and ignores a null text.
+    // Never throws; a line that cannot be written is lost. What the log
+    // holds, and whether a line is on disk, is not observable from outside.
     void putLog(unsigned char kind, const char* text);
 };
 

@@ -10,7 +10,9 @@ namespace HalmLib {
 // maxTextLength characters). The values are kept as given:
 //   getActionCode()      the fifth leading value,
 //   getExceptionDetail() the sixth leading value.
-// Copying never throws, so the exception can be caught by value or reference.
+// Copying never throws, so the exception can be caught by value or reference;
+// the board throws it through its libraries into userctl, which catches it by
+// reference (both share one C++ runtime: platform/README.md).
 class PException : public SerializableObject {
 public:
     static constexpr unsigned int maxTextLength = 127;

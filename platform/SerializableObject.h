@@ -17,8 +17,10 @@ public:
     // The number of bytes getSerialized needs.
     virtual unsigned int getSerializedSize() const = 0;
 
-    // Takes the object's content from data (size bytes). Returns false, and
-    // leaves the object unchanged, when the data is malformed.
+    // Takes content from data (size bytes): what becomes of content held
+    // before is the class's own (PrimitiveTypeArray appends). Returns false,
+    // and leaves the object unchanged, when the data is malformed. data is
+    // the caller's, and not kept.
     virtual bool setSerialized(const unsigned char* data, unsigned int size) = 0;
 };
 

@@ -4,9 +4,13 @@
 
 class UtmpUtil {
 public:
-    // Fills origin with where the invoking user works from (remote host,
-    // terminal or "console") and login with the invoking user's login name.
-    // Returns 0 on success, nonzero when no login can be found; the texts are
-    // unspecified then. Throws HalmLib::PException for a platform failure.
+    // The login of the user who runs the command, by the session of its
+    // controlling terminal (else the board's own rule, such as the effective
+    // user's account): login takes its name, and origin where it works from,
+    // the session's remote host, else its terminal as named under /dev
+    // without that prefix ("pts/3"), else "console". Given empty strings;
+    // returns 0 with both filled, or nonzero when no login can be found (the
+    // texts unspecified then). Throws HalmLib::PException for a platform
+    // failure.
     static int getUserInfo(std::string& origin, std::string& login);
 };

@@ -3,12 +3,18 @@
 namespace HalmLib {
 namespace Report {
 
-// Appends one entry to the board's event log: length bytes of text (no
-// more), then the entry's kind, the login name, where it came from and a code.
-// Returns 0 when the entry was written. The entry of an added account's
-// record (CGIRequester.h) may throw HalmLib::PException, where the board
-// takes the account and its record as one and the record could not be
-// written: the account is then not stored. No other entry throws.
+// Appends one entry to the board's event log: kind (userctl passes 1, an
+// account's change), login and origin as UtmpUtil::getUserInfo gave them,
+// code (userctl passes "0xFF"), and length bytes of text. Reads no more than
+// length bytes of text, and no byte past its NUL where it has one sooner;
+// the other texts are NUL-terminated. Returns 0 when the entry was written,
+// nonzero when it was not. What the entry holds, and whether it is on disk,
+// is not observable from outside.
+//
+// The first entry after CGIRequester::setInfo has taken an add ends that add
+// (CGIRequester.h): once it returns, the account is stored with its record,
+// and another command lists it. When the record cannot be kept, the board
+// drops the account and throws HalmLib::PException; no other entry throws.
 int llog_putHalmLog(long length, const char* text, unsigned long kind, const char* login, const char* origin,
                     const char* code);
 

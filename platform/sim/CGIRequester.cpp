@@ -118,8 +118,10 @@ Answer buildUserList(const board::StateDir& dir, std::vector<unsigned char>& pay
 // the account stored once that is durable (Transaction.h).
 Answer storeAccount(board::Process& board, const board::Settings& settings, const board::Account& account,
                     std::string_view verifier, const void* requester) {
-    // One wait for every lock the add takes, the store's first.
+    // One wait for every lock the add takes, the store's first, and for
+    // every line it writes meanwhile.
     const timespec deadline = board::deadlineIn(settings.lockWait);
+    board.logs.waitNoLongerThan(deadline);
     board::StoreLock lock;
     board::Store store;
     if (Status locked = board::lockStore(board.stateDir, lock, deadline); !locked.ok()) return {refusal::lock, locked};
@@ -217,6 +219,7 @@ int CGIRequester::setInfo(unsigned int request, unsigned int size, const void* d
         return answered(board.logs, {refusal::malformed, failure(EINVAL, "unknown request 0x%08x", request)},
                         errorCode);
     }
+    const board::Logs::Bounded bounded(board.logs);
     return answered(board.logs, addUser(board, config, size, data, this), errorCode);
 }
 

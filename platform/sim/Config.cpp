@@ -8,6 +8,7 @@
 #include <string_view>
 #include <utility>
 
+#include "CGIRequester.h"
 #include "Files.h"
 #include "PartitionOperatorInfo.h"
 #include "StateDir.h"
@@ -24,10 +25,14 @@ struct Key {
     std::uint32_t min, max;
     std::uint32_t Settings::*value;
 };
+// A call waits lock_wait at most, for all its locks and lines: it then
+// returns within the platform's bound, the hash of a password and all.
+constexpr std::uint32_t maxLockWait = 50;
+static_assert(maxLockWait + 10 <= HalmLib::callSeconds, "a call returns within the platform's bound");
 constexpr Key keys[] = {
     {"partitions", 1, HalmLib::HalmUi::PartitionOperatorInfo::maskWidth, &Settings::partitions},
     {"max_users", 1, 65535, &Settings::maxUsers},
-    {"lock_wait", 1, 3600, &Settings::lockWait},
+    {"lock_wait", 1, maxLockWait, &Settings::lockWait},
 };
 
 std::string_view trim(std::string_view text) {

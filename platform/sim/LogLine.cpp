@@ -59,7 +59,11 @@ Status Logs::lock(Log log, const timespec& deadline, bool cancellable, Fd& lock)
 // the log is let go.
 Status Logs::byName(Log log, std::string_view line, bool durable) {
     Fd locked, file;
-    Status status = lock(log, deadlineIn(busy[log] ? 0 : lockWait), false, locked);
+    timespec deadline = deadlineIn(busy[log] ? 0 : lockWait);
+    if (until &&
+        (until->tv_sec < deadline.tv_sec || (until->tv_sec == deadline.tv_sec && until->tv_nsec < deadline.tv_nsec)))
+        deadline = *until;
+    Status status = lock(log, deadline, false, locked);
     if (status.error() == EWOULDBLOCK) {
         busy[log] = true;
         return Status(EWOULDBLOCK, "another process holds its lock", true);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <ctime>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -58,6 +59,21 @@ public:
     Status cutBack();
     void release();
 
+    // From then until the call's Bounded ends, no line waits past deadline:
+    // a call that has waited for its locks in vain waits no longer for the
+    // line of its refusal, and returns within the platform's bound.
+    void waitNoLongerThan(const timespec& deadline) { until = deadline; }
+    class Bounded {
+    public:
+        explicit Bounded(Logs& logs) : logs(logs) {}
+        ~Bounded() { logs.until.reset(); }
+        Bounded(const Bounded&) = delete;
+        Bounded& operator=(const Bounded&) = delete;
+
+    private:
+        Logs& logs;
+    };
+
     const StateDir& dir;
     Console& console;
     std::uint32_t lockWait = 15;  // seconds a line waits for a log another process holds
@@ -75,7 +91,8 @@ private:
     // taken.
     Fd held[2], locks[2];
     off_t end[2] = {};
-    bool busy[2] = {};  // a log whose lock was waited for in vain: tried once, not waited for, again
+    bool busy[2] = {};              // a log whose lock was waited for in vain: tried once, not waited for, again
+    std::optional<timespec> until;  // no line waits past it, when set
 };
 
 // line followed by time as 2026-12-06T12:00:00.123Z.

@@ -295,7 +295,7 @@ ORDER_SHOWN = ("zeta_user                        User               \n"
                "alice_123                        Admin              \n")
 # Each setting at its most, and the file too: 65536 bytes, a comment of 65479 and 57 of settings; comments, blanks and
 # CR ignored.
-WIDE = "#" * 65479 + "\n partitions=32 # all\n\n\tmax_users = 65535\r\nlock_wait=3600"
+WIDE = "#" * 65479 + "\n partitions=32 # all\n\n\tmax_users = 65535\r\nlock_wait=50"
 MANY = "".join(f"user_{i:05d}:3:0:!\n" for i in range(65535))
 MORE = MANY + "user_65535:3:0:!\n"
 MANY_SHOWN = "".join(f"user_{i:05d}                       User               \n" for i in range(65535))
@@ -346,7 +346,7 @@ BOARD = [
     bad_conf("max_users = 5\n# x\nmax_users = 5\n", ":3: max_users given twice"),
     # Each key's range, and its default, told by its refusal (partitions' by an add's): none waits lock_wait's 15 s out.
     bad_conf("max_users = 0\n", ":1: max_users must be a number from 1 to 65535 (default 100)"),
-    bad_conf("lock_wait = 3601\n", ":1: lock_wait must be a number from 1 to 3600 (default 15)"),
+    bad_conf("lock_wait = 51\n", ":1: lock_wait must be a number from 1 to 50 (default 15)"),
     bad_conf("colour = red\n", ":1: unknown setting"),
     bad_conf("#" * 65537, ": cannot read: File too large"),
     fails(SHOW, TOKEN.format("add=2147483648"), SHOW_THROWN, faults="add=2147483648"),
