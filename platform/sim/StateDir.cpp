@@ -110,16 +110,20 @@ Status judgeStateDir(int dir, const struct stat& info) {
                                  std::to_string(geteuid()) + " that runs the command" + own +
                                  ", or move it aside (the board makes a new one)");
     }
-    // A descriptor another user opened while it could read the directory
-    // serves them nothing once it is private: the board locks nothing in it
-    // but its own private directory. One who could write it could rename or
-    // remove its files, and put an older store of the user's in its place.
+    // A descriptor another user opened while they could read the directory
+    // outlives the chmod, and with it they can hold the store's lock (its
+    // flock): the process must go too. One who could write it could rename
+    // or remove its files, and put an older store of the user's in its place.
+    const char* const revoked = ", and end any process of another user's that fuser -v shows holding it (as root)";
     if (info.st_mode & (S_IWGRP | S_IWOTH)) {
         return Status(EPERM,
-                      "writable by group or others, who may have renamed or removed its files: check that users "
-                      "holds the accounts event.log records, then chmod 700 it");
+                      std::string("writable by group or others, who may have renamed or removed its files: check that "
+                                  "users holds the accounts event.log records, then chmod 700 it") +
+                          revoked);
     }
-    if (info.st_mode & (S_IRGRP | S_IROTH)) return Status(EPERM, "readable by group or others; chmod 700 it");
+    if (info.st_mode & (S_IRGRP | S_IROTH)) {
+        return Status(EPERM, std::string("readable by group or others; chmod 700 it") + revoked);
+    }
     return {};
 }
 

@@ -129,13 +129,13 @@ Status makeVerifier(const char* password, std::string& verifier) {
 }
 
 Status lockStore(const StateDir& dir, StoreLock& lock, const timespec& deadline) {
-    Status status = openPrivateDir(dir.dir.get(), lockDir, lock);
+    Status status = openAt(dir.dir.get(), ".", O_RDONLY | O_DIRECTORY, lock);
     if (status.ok()) status = lockBefore(lock.get(), deadline, true);
     switch (status.error()) {
     case 0: return status;
     case EINTR: return Status(EINTR, "add " + status.reason() + " while waiting for the store");
     case EWOULDBLOCK: return Status(EWOULDBLOCK, "the store is busy: another process holds its lock; try again", true);
-    default: return status.within(dir.file(lockDir) + ": cannot lock").aloud();
+    default: return status.within(dir.path + ": cannot lock").aloud();
     }
 }
 

@@ -55,12 +55,13 @@ Status judgeStore(const StateDir& dir);
 // The crypt(3) verifier of password with a fresh salt ("!" without libxcrypt).
 Status makeVerifier(const char* password, std::string& verifier);
 
-// The store's lock: the flock of the board's lock directory, which it makes
-// 0700, so that no one else can ever have opened it or what is in it. A lock
-// file may be removed as stale while it is held, and the next writer lock a
-// fresh one; the directory that holds the logs' lock files is not. An add
-// waits for it until deadline, and a signal that would end the process
-// cancels the wait.
+// The store's lock: the flock of the state directory itself, on an open
+// description of its own. A lock file, or the lock directory, may be removed
+// as stale while it is held, or replaced, and the next add would lock one of
+// its own; the state directory cannot be, but by making another board. An
+// older board's add locks it too. An add waits for it until deadline, and a
+// signal that would end the process cancels the wait. Another user can hold
+// it only through a descriptor opened while the directory was open to them.
 using StoreLock = Fd;
 Status lockStore(const StateDir& dir, StoreLock& lock, const timespec& deadline);
 

@@ -336,8 +336,7 @@ def distrusted(words, name, why, doing="cannot read", **columns):
 XDG = ("d=$USERCTL_BOARD_DIR; USERCTL_BOARD_DIR=; XDG_STATE_HOME=$d/x userctl show user_list;"
        " XDG_STATE_HOME=x HOME=$d/h userctl show user_list; cd $d; set x/userctl/board h/.local/state/userctl/board;"
        " stat -c '%a %n' $@; cat $1/trace.log $2/trace.log | wc -l; ls x; rm -r x h")
-LOCKS_FILE = f"board: @DIR@/locks: cannot lock: not a directory{LOCKS_REMADE}\n"
-LOCKS_FILE += f"board: @DIR@/trace.log: cannot write: @DIR@/locks: not a directory{LOCKS_REMADE}\n"
+LOCKS_FILE = f"board: @DIR@/trace.log: cannot write: @DIR@/locks: not a directory{LOCKS_REMADE}\n"
 # trace.log's lock file a directory, in a lock directory as the board makes it.
 LOG_LOCK_MADE = lambda board: [os.mkdir(board + path, 0o700) for path in ("/locks", "/locks/trace.log")]
 LOG_LOCK_DIR = f"board: @DIR@/trace.log: cannot write: @DIR@/locks/trace.log: not a regular file{REMOVE}\n"
@@ -375,12 +374,12 @@ BOARD = [
 ]
 
 
-# The test holds the store's lock, the flock of the board's lock directory, on descriptor 9; an add waits for it once
-# it has that directory open on another.
-STORE_HELD = "umask 077; mkdir locks; exec 9<locks; flock 9;"
-# The job has a path ending in name open, once it runs: until its exec, the shell's child keeps a copy of the test's.
-opened = lambda name: (f"""[ "$(readlink /proc/$!/exe)" != "$(readlink /proc/$$/exe)" ] &&"""
-                       f" ls -l /proc/$!/fd 2>/dev/null | grep -q '{name}$'")
+# The test holds the store's lock, the flock of the state directory, on descriptor 9; an add waits for it once it has
+# the directory open twice, the second time for its lock.
+STORE_HELD = "umask 077; mkdir locks; exec 9<.; flock 9;"
+# The job has count paths ending in name open, once it runs: until its exec, the shell's child keeps the test's.
+opened = lambda name, count=1: (f"""[ "$(readlink /proc/$!/exe)" != "$(readlink /proc/$$/exe)" ] &&"""
+                                f""" [ "$(ls -l /proc/$!/fd 2>/dev/null | grep -c "{name}$")" -ge {count} ]""")
 
 
 def paused(action):
@@ -412,7 +411,7 @@ def waited(meanwhile, wrapper=""):
     # add's status and the seconds from the moment it waited to its end (0.2 s allowed for the look). The lock is
     # released when meanwhile says, else once the add has ended: released at once, it could be taken before the add
     # looked for a signal sent it.
-    return (f'{STORE_HELD} env --default-signal {wrapper} $LAUNCH "$USERCTL_BIN" {CE} 9>&- & until {opened("/locks")}'
+    return (f'{STORE_HELD} env --default-signal {wrapper} $LAUNCH "$USERCTL_BIN" {CE} 9>&- & until {opened(" $PWD", 2)}'
             " || ! kill -0 $!; do sleep 0.01; done;"
             f" s=$(date +%s%N); {meanwhile} wait $! 2>/dev/null;"
             " echo $? $(( ($(date +%s%N) - s + 200000000) / 1000000000 ))")
@@ -555,8 +554,9 @@ OTHERS = "@DIR@/{}, on its path, belongs to uid 65534; set USERCTL_BOARD_DIR to 
 OWN, ELSEWHERE = "; set USERCTL_BOARD_DIR to a directory of your own", "; set USERCTL_BOARD_DIR to another directory"
 # A state directory its user cannot make: the system's reason, and where to look instead.
 CANNOT_MAKE = "chmod 500 .; USERCTL_BOARD_DIR=$PWD/new userctl show user_list; s=$?; chmod 700 .; exit $s"
+REVOKED = ", and end any process of another user's that fuser -v shows holding it (as root)"
 OPEN_DIR = ("writable by group or others, who may have renamed or removed its files: check that users holds the"
-            " accounts event.log records, then chmod 700 it")
+            " accounts event.log records, then chmod 700 it" + REVOKED)
 # A state directory named to forge a line on the console and drive the terminal: the name is shown escaped, the C1
 # controls (U+0080 to U+009F) too, not the character after them (U+00A0).
 FORGED = ("d=$(printf 'x\\nUser addition was completed.\\033[1m\\302\\233\\302\\200\\302\\237\\302\\240');"
@@ -624,8 +624,7 @@ ROOT_DIR = REFUSED.format("/", "the root directory" + OWN) + FAILED
 NO_HOME = (REFUSED.format("/nonexistent/.local/state/userctl/board", "/nonexistent: Permission denied" + ELSEWHERE)
            + FAILED)
 # A state directory its user may not write: no lock for the store, nor for the trace log, of uid 65534's.
-NO_LOCKS = ("board: @DIR@/locks: cannot lock: Permission denied\nboard: @DIR@/trace.log: cannot write: @DIR@/locks:"
-            f" Permission denied\n{ADD_FAILED}")
+NO_LOCKS = f"board: @DIR@/trace.log: cannot write: @DIR@/locks: Permission denied\n{ADD_FAILED}"
 LOCKS_OPEN = "board: @DIR@/trace.log: cannot write: @DIR@/locks: open to group or others" + LOCKS_REMADE + "\n"
 NOT_TRACED = "board: @DIR@/trace.log: cannot write: owned by uid 65534" + REMOVE + "\n" + FAILED
 TOO_BIG = STORE + ": one more account would pass the 33554432 bytes a store may hold"
@@ -642,10 +641,11 @@ NULL = lambda board: os.mknod(board + "/event.log", 0o20600, os.makedev(1, 3))  
 LOW_MEMORY = ("w=$(printf 'x\\033]2;t\\007\\033[2J%.0s' $(seq 3000)); a=0; for v in $(seq 2500 50 4000); do"
               ' (ulimit -v $v; exec $LAUNCH "$USERCTL_BIN" "$w") 2>>err >/dev/null; [ $? = 134 ] && a=$((a + 1)); done;'
               " echo $a $(tr -dc '\\033\\007' <err | wc -c); rm err")
-# Another user, who could read the state directory, holds its flock; then the remedy, chmod 700, and an add.
+# Another user, who could read the state directory, holds its flock, the store's lock; then the remedy, chmod 700 and
+# that process ended, with an add before and after the end.
 HELD_BY_OTHER = ("chmod 755 .; setpriv --reuid=65534 --regid=65534 --clear-groups sh -c 'exec 4<.; flock 4;"
                  " exec sleep 60' & until grep -q \":$(stat -c %i .) \" /proc/locks; do sleep 0.01; done;"
-                 f" chmod 700 .; userctl {CE}; kill $!")
+                 f" chmod 700 .; userctl {CE}; echo $?; kill $!; wait $! 2>/dev/null; userctl {CE}; echo $?")
 # A hard link to the store (a backup), then the remedy the refusal gives, followed: the accounts kept.
 LINKED = ("ln users ../kept-$$; userctl show user_list; install -m 600 users users.copy && mv users.copy users;"
           " userctl show user_list; rm ../kept-$$")
@@ -664,8 +664,9 @@ HOSTILE = [
     # Only a state directory of the user's own that no one else can write or read, reached through directories
     # and links of root's or the user's, each judged as opened; only regular files in it, no link followed there.
     untrusted("chmod 720 .", OPEN_DIR, "chmod 700 ."),
-    untrusted("chmod 704 .", "readable by group or others; chmod 700 it", "chmod 700 ."),
-    ok(CE, "alice_123:4:0", conf="lock_wait = 1\n", sh=HELD_BY_OTHER),  # what they hold is no lock of the board's
+    untrusted("chmod 704 .", "readable by group or others; chmod 700 it" + REVOKED, "chmod 700 ."),
+    ok(CE, "alice_123:4:0", conf="lock_wait = 1\n", sh=HELD_BY_OTHER, out="3\n0\n", err=BUSY + "\n" + ADD_FAILED + ADDED,
+       trace=[BUSY, failed(CE), done(CE)]),
     used("//"),
     used("/../${PWD##*/}"),
     used("/l1", "ln -s . l40; for i in $(seq 39); do ln -s l$((i + 1)) l$i; done", "rm l[0-9]*"),  # 40 links, the most
