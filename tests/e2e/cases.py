@@ -438,6 +438,9 @@ LOCKS = [
     c(CE, conf="lock_wait = 1\n", sh=LOG_WAITED, status=0, out="3 1\n", err=LOG_BUSY + ADD_FAILED, not_under=SLOW),
     c(SHOW, conf="lock_wait = 1\n", sh=LOG_HELD, status=0, out=HEADER, err=LOG_BUSY),  # and a log's, its line lost
     c(SHOW, sh=IN_ORDER, status=0, out="in order\n", trace=["mine", SHOWN]),
+    # The lock directory removed, as a stale one is, while an add holds its locks: the next add is kept out all the same.
+    ok(CE, "alice_123:4:0", conf="lock_wait = 1\n", sh=paused(f"rm -r locks; userctl {CAROL}; echo $?"), out="3\n0\n",
+       err=BUSY + "\n" + ADD_FAILED + ADDED, trace=[done(CE), BUSY, failed(CAROL)]),
     # An add takes the logs' locks, after the store's, before it changes anything: one held is a busy board.
     fails(CE, EVENT_BUSY, failed(CE), conf="lock_wait = 1\n", sh=EVENT_HELD, err=EVENT_BUSY + "\n" + ADD_FAILED),
 ]
