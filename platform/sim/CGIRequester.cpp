@@ -51,25 +51,28 @@ bool padded(const char (&field)[N]) {
     return length < N && std::all_of(field + length, field + N, [](char c) { return c == '\0'; });
 }
 
-// The reason an add-user record is malformed, or null when it is sound.
-const char* malformation(const CGI_USER_INFO& user, std::uint32_t partitions) {
+// Whether an add-user record is sound, or why it is malformed.
+Status judgeRecord(const CGI_USER_INFO& user, std::uint32_t partitions) {
+    const auto malformed = [](const char* why) {
+        return Status(EINVAL, std::string("add-user request refused: ") + why);
+    };
     if (!padded(user.user_name) || !padded(user.password) || !padded(user.password_again))
-        return "a text field not padded with NUL bytes";
-    if (user.entry_flag != 1) return "an entry flag other than 1";
+        return malformed("a text field not padded with NUL bytes");
+    if (user.entry_flag != 1) return malformed("an entry flag other than 1");
     if (std::any_of(std::begin(user.reserved), std::end(user.reserved), [](unsigned char b) { return b != 0; }))
-        return "reserved bytes that are not zero";
+        return malformed("reserved bytes that are not zero");
     // ':' separates the store's fields.
     if (!*user.user_name || !board::printable(user.user_name) || std::strchr(user.user_name, ':'))
-        return "an empty name or one with a byte outside printable ASCII or ':'";
-    if (std::strcmp(user.password, user.password_again) != 0) return "the two passwords differ";
+        return malformed("an empty name or one with a byte outside printable ASCII or ':'");
+    if (std::strcmp(user.password, user.password_again) != 0) return malformed("the two passwords differ");
     if (user.getPrivilege() < privilegeCode::admin || user.getPrivilege() > privilegeCode::partitionOperator)
-        return "an unknown privilege";
+        return malformed("an unknown privilege");
     // A count past the mask's width holds every partition a mask can name.
     if (partitions < HalmLib::HalmUi::PartitionOperatorInfo::maskWidth &&
         std::uint64_t{user.getOperablePartition()} >> partitions != 0) {
-        return "a partition outside the machine";
+        return malformed("a partition outside the machine");
     }
-    return nullptr;
+    return {};
 }
 
 // The platform's answer to a request, from the board's: nonzero when carried
@@ -155,9 +158,9 @@ Answer addUser(board::Process& board, const board::Config& config, unsigned int 
     }
     CGI_USER_INFO user;
     std::memcpy(&user, data, sizeof user);
-    if (const char* reason = malformation(user, board::partitionCount(config))) {
+    if (Status sound = judgeRecord(user, board::partitionCount(config)); !sound.ok()) {
         explicit_bzero(&user, sizeof user);
-        return {refusal::malformed, Status(EINVAL, std::string("add-user request refused: ") + reason)};
+        return {refusal::malformed, sound};
     }
     std::string verifier;
     const Status hashed = board::makeVerifier(user.password, verifier);
