@@ -455,7 +455,7 @@ EINTR = "-e inject=read,write:error=EINTR:when=1"  # the first read and the firs
 SYNCS = ('ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -qq -y -o calls -e signal=none'
          f' -e trace=fsync,fdatasync,renameat,renameat2 $LAUNCH "$USERCTL_BIN" {CE};'
          ' sed -E "s|$PWD|D|g; s/ +=.*//; s/[0-9]+</</g" calls; rm calls')
-SYNCS_SEEN = ("fsync(<D/users.new>)\nfdatasync(<D/trace.log>)\nfdatasync(<D/event.log>)\n"
+SYNCS_SEEN = ("fsync(<D/users.new>)\nfsync(<D>)\nfdatasync(<D/trace.log>)\nfdatasync(<D/event.log>)\n"
               'renameat(<D>, "users.new", <D>, "users")\nfsync(<D>)\n')
 THROWN_ADD, NOT_PLACED = failed(CE, 20019, 1537), "board: @DIR@/users.new: cannot put in place: Input/output error"
 NOT_PLACED_TOLD = NOT_PLACED + "\n" + ADD_FAILED
