@@ -46,7 +46,8 @@ Status Transaction::recover(const Store& store) {
         if (Status read = readFile(dir, name, left, maxStoreSize, othersReadWrite); !read.ok()) {
             return read.within(logs.dir.file(name) + ": cannot read");
         }
-        // Said for good before the file goes: no undo cuts this line back.
+        // Said for good, the log's name too, before the file goes: no undo
+        // cuts this line back, and no power cut keeps the removal alone.
         const Status said = logs.traceDurably("board: " + found(logs.dir, name, left, store));
         if (!said.ok()) return said.aloud();
         if (unlinkat(dir, name, 0) != 0) return Status(errno).within(logs.dir.file(name) + ": cannot remove");

@@ -21,7 +21,7 @@ OLD = dict(users=BOB, **{"trace.log": BOB_TRACE, "event.log": BOB_EVENT})
 SCENARIOS = [
     ("fresh", {}, [], 0, 16),
     ("existing", OLD, [], 0, 9),
-    ("recovery", {"users": BOB, "users.new": BOB + ERIN, "event.log": BOB_EVENT + ERIN_EVENT}, [], 0, 17),
+    ("recovery", {"users": BOB, "users.new": BOB + ERIN, "event.log": BOB_EVENT + ERIN_EVENT}, [], 0, 12),
     ("undo", OLD, ["-e", "inject=fdatasync:error=EIO:when=1"], 3, 27),
 ]
 
