@@ -167,7 +167,7 @@ Status Logs::sync() {
 Status Logs::cutBack() {
     Status status;
     for (const Log log : {traceLog, eventLog}) {
-        if (ftruncate(held[log].get(), end[log]) != 0 && status.ok()) {
+        if ((ftruncate(held[log].get(), end[log]) != 0 || fdatasync(held[log].get()) != 0) && status.ok()) {
             status = Status(errno).within(dir.file(logName[log]) + ": cannot cut back");
         }
     }

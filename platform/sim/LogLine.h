@@ -54,7 +54,7 @@ public:
     Status hold(const timespec& deadline);
     // The held logs' lines made durable.
     Status sync();
-    // Each held log cut back to where it ended when taken.
+    // Each held log cut back to where it ended when taken, and the cut synced.
     Status cutBack();
     void release();
 

@@ -81,8 +81,9 @@ Status Transaction::end() {
 Status Transaction::undo(const Status& why) {
     OpenAdd undone = std::move(*add);
     add.reset();
-    // The logs first: killed meanwhile, the add leaves its new store for the
-    // next add to trace, never a record with nothing to say it did not land.
+    // The logs first, cut for good: killed or powered off meanwhile, the add
+    // leaves its new store for the next add to trace, never a record with
+    // nothing to say it did not land.
     const Status cut = logs.cutBack();
     if (cut.ok()) dropNewStore(logs.dir);
     // Every lock let go before anything is said, since saying it may wait.

@@ -22,7 +22,7 @@ SCENARIOS = [
     ("fresh", {}, [], 0, 16),
     ("existing", OLD, [], 0, 9),
     ("recovery", {"users": BOB, "users.new": BOB + ERIN, "event.log": BOB_EVENT + ERIN_EVENT}, [], 0, 12),
-    ("undo", OLD, ["-e", "inject=fdatasync:error=EIO:when=1"], 3, 27),
+    ("undo", OLD, ["-e", "inject=fdatasync:error=EIO:when=1"], 3, 14),
 ]
 
 CALL = re.compile(r"(?:\d+ +)?(\w+)\((.*)\) += (-?\d+)(?:<(.*?)>)?")
@@ -38,7 +38,7 @@ class Model:
     # The state directory as the add left it (live) and as it is durable, and what is not yet durable, in order: a
     # name set (to an inode, or None), a rename (two names at once), bytes written at an offset, a size cut.
     def __init__(self, files):
-        self.names = {name: index for index, name in enumerate(files)}
+        self.names = {name: index for index, name in enumerate(files, 1)}  # 0: none
         self.data = {index: files[name] for name, index in self.names.items()}
         self.durable = dict(self.names), dict(self.data)
         self.pending, self.fds, self.states = [], {}, set()
@@ -78,7 +78,7 @@ class Model:
             for bit, op in enumerate(self.pending):
                 if subset >> bit & 1:
                     self.apply(names, data, op)
-            self.states.add(tuple(sorted((name, data.get(inode, b"")) for name, inode in names.items() if inode is not None)))
+            self.states.add(tuple(sorted((name, data.get(inode, b"")) for name, inode in names.items() if inode)))
 
     def call(self, board, name, args, result, path):
         args = args.split(", ")
@@ -90,7 +90,7 @@ class Model:
             if file not in self.names or self.names[file] is None:
                 if "O_CREAT" not in args[2]:
                     return
-                self.do(("names", {file: max(self.data, default=-1) + 1}))
+                self.do(("names", {file: max(self.data, default=0) + 1}))
                 self.data[self.names[file]] = b""
             self.fds[result] = [self.names[file], "O_APPEND" in args[2], 0]
         elif name == "close" and result == 0:
