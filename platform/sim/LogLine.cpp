@@ -55,8 +55,8 @@ Status Logs::lock(Log log, const timespec& deadline, bool cancellable, Fd& lock)
 // waited for in vain once is tried, not waited for, again: a command must not
 // wait lockWait seconds for every line it loses. A held signal does not cut
 // the wait short: the signal that cancelled an add is pending still, and the
-// add's reason is worth the bounded wait. A durable line is synced before
-// the log is let go.
+// add's reason is worth the bounded wait. A durable line is synced, and the
+// directory with it, before the log is let go.
 Status Logs::byName(Log log, std::string_view line, bool durable) {
     Fd locked, file;
     timespec deadline = deadlineIn(busy[log] ? 0 : lockWait);
@@ -76,6 +76,10 @@ Status Logs::byName(Log log, std::string_view line, bool durable) {
     if (status.ok() && durable && fdatasync(file.get()) != 0) status = Status(errno);
     if (!status.ok()) (void)ftruncate(file.get(), at);  // the part written stays when this fails: nothing more to do
     if (status.ok()) status = file.close();
+    // The log may be new, its name not yet durable.
+    if (status.ok() && durable && fsync(dir.dir.get()) != 0) {
+        return Status(errno).within(dir.path + ": cannot sync the directory");
+    }
     return status;
 }
 
@@ -167,7 +171,7 @@ Status Logs::sync() {
 Status Logs::cutBack() {
     Status status;
     for (const Log log : {traceLog, eventLog}) {
-        if (ftruncate(held[log].get(), end[log]) != 0 && status.ok()) {
+        if ((ftruncate(held[log].get(), end[log]) != 0 || fdatasync(held[log].get()) != 0) && status.ok()) {
             status = Status(errno).within(dir.file(logName[log]) + ": cannot cut back");
         }
     }

@@ -35,15 +35,15 @@ public:
     // Appends one line to log: the UTC timestamp, head as given, then the
     // fields escaped and separated by tabs. A held log takes it at once; for
     // any other, its lock is waited for (lockWait seconds at most) and it is
-    // opened by name, and the line is written whole or not at all, and synced
-    // when durable. Never throws.
+    // opened by name, and the line is written whole or not at all, and synced,
+    // with the log's name, when durable. Never throws.
     Status append(Log log, std::string_view head, std::initializer_list<std::string_view> fields,
                   bool durable = false) noexcept;
 
     // One trace.log line, as HalmTrace::putLog writes it; lost when it cannot
     // be written, and a trace log the board does not trust is told.
     void trace(std::string_view text) noexcept;
-    // One trace.log line, synced before the log is let go.
+    // One trace.log line, synced, with the log's name, before the log is let go.
     Status traceDurably(std::string_view text) noexcept;
     // Says why the board failed or refused: a trace line "board: reason", and
     // the reason on the console too when it asks for that.
@@ -55,7 +55,7 @@ public:
     Status hold(const timespec& deadline);
     // The held logs' lines made durable.
     Status sync();
-    // Each held log cut back to where it ended when taken.
+    // Each held log cut back to where it ended when taken, and the cut synced.
     Status cutBack();
     void release();
 

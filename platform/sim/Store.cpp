@@ -159,8 +159,16 @@ Status writeNewStore(const StateDir& dir, std::string_view old, std::string_view
     if (status.ok()) status = writeAll(file.get(), added);
     if (status.ok() && fsync(file.get()) != 0) status = Status(errno);
     if (const Status closed = file.close(); status.ok()) status = closed;
+    status = status.within(dir.file(newStore) + ": cannot write");
+    // Its name durable before any line of the record is written: a record
+    // whose account a power cut loses must leave users.new for the next add
+    // to tell. The names of the logs this add made, and of what a recovery
+    // removed, become durable with it.
+    if (status.ok() && fsync(dir.dir.get()) != 0) {
+        status = Status(errno).within(dir.path + ": cannot sync the directory");
+    }
     if (!status.ok() && made) dropNewStore(dir);
-    return status.within(dir.file(newStore) + ": cannot write");
+    return status;
 }
 
 Status putStoreInPlace(Logs& logs) {

@@ -72,8 +72,9 @@ std::string storeLine(const Account& account, std::string_view verifier);
 // renames over users once its record is written.
 constexpr const char* newStore = "users.new";
 
-// old followed by added written whole to users.new and synced; nothing shows
-// it until putStoreInPlace. What an interrupted add left there is the
+// old followed by added written whole to users.new, synced, and its name
+// made durable (the directory synced); nothing shows it until
+// putStoreInPlace. What an interrupted add left there is the
 // caller's to recover first.
 Status writeNewStore(const StateDir& dir, std::string_view old, std::string_view added);
 // users.new renamed over users, then the directory synced (a failure of that

@@ -46,7 +46,8 @@ Status Transaction::recover(const Store& store) {
         if (Status read = readFile(dir, name, left, maxStoreSize, othersReadWrite); !read.ok()) {
             return read.within(logs.dir.file(name) + ": cannot read");
         }
-        // Said for good before the file goes: no undo cuts this line back.
+        // Said for good, the log's name too, before the file goes: no undo
+        // cuts this line back, and no power cut keeps the removal alone.
         const Status said = logs.traceDurably("board: " + found(logs.dir, name, left, store));
         if (!said.ok()) return said.aloud();
         if (unlinkat(dir, name, 0) != 0) return Status(errno).within(logs.dir.file(name) + ": cannot remove");
@@ -80,8 +81,9 @@ Status Transaction::end() {
 Status Transaction::undo(const Status& why) {
     OpenAdd undone = std::move(*add);
     add.reset();
-    // The logs first: killed meanwhile, the add leaves its new store for the
-    // next add to trace, never a record with nothing to say it did not land.
+    // The logs first, cut for good: killed or powered off meanwhile, the add
+    // leaves its new store for the next add to trace, never a record with
+    // nothing to say it did not land.
     const Status cut = logs.cutBack();
     if (cut.ok()) dropNewStore(logs.dir);
     // Every lock let go before anything is said, since saying it may wait.

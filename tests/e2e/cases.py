@@ -453,12 +453,14 @@ def injected(faults):
 
 EIO = "board: @DIR@/trace.log: cannot write: Input/output error"
 EINTR = "-e inject=read,write:error=EINTR:when=1"  # the first read and the first write traced
+EIO_ONCE = "-e inject=fdatasync:error=EIO:when=1"  # the record's first sync fails, not the undo's
 # A plain add's calls that make its files durable or put one in place, with the files they name.
 SYNCS = ('ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 strace -qq -y -o calls -e signal=none'
          f' -e trace=fsync,fdatasync,renameat,renameat2 $LAUNCH "$USERCTL_BIN" {CE};'
          ' sed -E "s|$PWD|D|g; s/ +=.*//; s/[0-9]+</</g" calls; rm calls')
-SYNCS_SEEN = ("fsync(<D/users.new>)\nfdatasync(<D/trace.log>)\nfdatasync(<D/event.log>)\n"
+SYNCS_SEEN = ("fsync(<D/users.new>)\nfsync(<D>)\nfdatasync(<D/trace.log>)\nfdatasync(<D/event.log>)\n"
               'renameat(<D>, "users.new", <D>, "users")\nfsync(<D>)\n')
+UNSYNCED = "board: @DIR@: cannot sync the directory: Input/output error"
 THROWN_ADD, NOT_PLACED = failed(CE, 20019, 1537), "board: @DIR@/users.new: cannot put in place: Input/output error"
 NOT_PLACED_TOLD = NOT_PLACED + "\n" + ADD_FAILED
 LANDED_NOT, CAROL_DONE = "board: an add of alice_123 was interrupted before it was stored", [done(CAROL)]
@@ -485,8 +487,10 @@ RECORD = [
     ok(CE, "bob_12345:3:0", "alice_123:4:0", users=BOB, sh=injected(f"-P $PWD/users -P $PWD/trace.log {EINTR}")),
     # The record first: the new store and both logs made durable before one rename puts the store in place.
     ok(CE, "alice_123:4:0", sh=SYNCS, out=SYNCS_SEEN),
-    # What fails before that rename leaves the store as it was: the record not made durable, the rename refused.
-    fails(CE, EIO, THROWN_ADD, users=BOB, sh=injected("-e inject=fdatasync:error=EIO"), err=EIO + "\n" + ADD_FAILED),
+    # What fails before that rename leaves the store as it was: users.new's name not made durable, the record not made
+    # durable, the rename refused.
+    fails(CE, UNSYNCED, failed(CE), users=BOB, sh=injected("-e inject=fsync:error=EIO:when=2")),
+    fails(CE, EIO, THROWN_ADD, users=BOB, sh=injected(EIO_ONCE), err=EIO + "\n" + ADD_FAILED),
     fails(CE, NOT_PLACED, THROWN_ADD, users=BOB, sh=injected("-e inject=renameat:error=EIO"), err=NOT_PLACED_TOLD),
     # Nor its lines cut back: the record stays, the account is not stored, and the next add says so for good.
     ok(CAROL, *BOB_CAROL, users=BOB, sh=CUT_FAILS, err=NOT_CUT, trace=CUT_TRACE, events=BOTH_EVENTS),
