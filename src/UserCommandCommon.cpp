@@ -140,6 +140,13 @@ public:
         if (!hiding) line.clear();
         return hiding ? ::readLine(line, ended, takeRestart) : Read::none;
     }
+    // What was typed ahead of a refusal is dropped while the typing is still
+    // hidden, as passwd does: left there, it would go to whatever reads the
+    // terminal next, a shell that echoes it, runs it and keeps it in its
+    // history.
+    void discardTypedAhead() const {
+        if (atTerminal) tcflush(STDIN_FILENO, TCIFLUSH);
+    }
 
 private:
     // Where no one else handles it, the signal is caught with handler, which
@@ -311,8 +318,12 @@ bool UserCommandCommon::atTerminal() {
 
 bool UserCommandCommon::readPasswords(std::string& password, std::string& passwordAgain) {
     const TypingHidden hidden;
-    if (!judgeTyped(hidden.readLine("Password: ", password, inputEnded) != Read::none, password)) return false;
-    return judgeTyped(hidden.readLine("Retype password: ", passwordAgain, inputEnded) != Read::none, passwordAgain);
+    const bool accepted =
+        judgeTyped(hidden.readLine("Password: ", password, inputEnded) != Read::none, password) &&
+        judgeTyped(hidden.readLine("Retype password: ", passwordAgain, inputEnded) != Read::none, passwordAgain);
+    // A repetition that differs is the caller's refusal to tell, but a refusal all the same.
+    if (!accepted || password != passwordAgain) hidden.discardTypedAhead();
+    return accepted;
 }
 
 int UserCommandCommon::readPasswordLines(std::string& password, std::string& passwordAgain) {

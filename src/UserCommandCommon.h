@@ -72,11 +72,12 @@ public:
     // last line too). At a terminal (readPasswords) each is asked for on
     // standard error ("Password: ", "Retype password: ") with its typing not
     // echoed, the repetition once the password is accepted, and judged as
-    // getPassword judges a word. From anything else both lines are read at
-    // once (readPasswordLines, which answers how many were there), whatever
-    // the command then refuses, and each is judged in its turn (judgeTyped):
-    // the lines that follow are left for whatever reads next. A line the
-    // input ended before is refused as missing.
+    // getPassword judges a word; when either is refused, or the two differ,
+    // what was typed ahead is discarded before echo comes back. From anything
+    // else both lines are read at once (readPasswordLines, which answers how
+    // many were there), whatever the command then refuses, and each is judged
+    // in its turn (judgeTyped): the lines that follow are left for whatever
+    // reads next. A line the input ended before is refused as missing.
     static bool atTerminal();
     bool readPasswords(std::string& password, std::string& passwordAgain);
     int readPasswordLines(std::string& password, std::string& passwordAgain);

@@ -210,6 +210,15 @@ ENDLESS = f"userctl {DASHES} quiet </dev/zero; userctl add user alice_123 Secret
 # Stopped at the first prompt (Ctrl-Z), by a shell with job control that shows the terminal's echo, then continues it.
 STOPPED_AT_PROMPT = f'set -m; $LAUNCH "$USERCTL_BIN" {DASHES}; stty -a | grep -o " -*echo "; fg >/dev/null'
 STOPPED_SHOWN, REPROMPTED = " echo \r\n" + UNECHOED, "Password: " + PROMPTS + ADDED  # valgrind does not stop
+# What the terminal holds once userctl has ended, read by the next program there without waiting.
+TYPED_AHEAD = f'set -m; userctl {DASHES}; stty -icanon min 0 time 0; echo "[$(head -c 64)]"'
+
+
+def ahead(stdin, echoed, err, why):
+    # The add of alice_123 with "- -" at a terminal, stdin typed there and refused for why; then the terminal's input.
+    return c([], sh=TYPED_AHEAD, tty=True, stdin=stdin, status=0, out=echoed + "[]\r\n", err=err + INVALID, trace=[why])
+
+
 ASK = [
     # Declined: nothing sent (a request would fail loudly).
     c(add("operator"), stdin="N\n", faults="add=throw", status=0, out=Q),
@@ -240,6 +249,9 @@ ASK = [
     # Two lines an add, and a reply without quiet, whatever it refuses; no more than 1024 bytes of a line without end.
     c([], sh=REFUSED_READ, status=0, out="next\n", err=INVALID * 2, trace=[BAD_TOP.format("1alice_23"), SHORT]),
     c([], sh=ENDLESS, status=0, out=Q, err=INVALID, trace=[CLI + "Password is too long."]),
+    # A refusal at a terminal drops what was typed ahead, the repetition (or the reply), before echo comes back.
+    ahead([f"Secr#12\r{P}\r"], "\r\n" * 2, "Password: ", SHORT),
+    ahead([P + "\r", "Secret#13\ry\r"], "\r\n" * 3, PROMPTS, ADD + "The specified password is invalid."),
     # At a terminal every word is judged before the first prompt.
     refused(DASHES + "x quiet", CLI + "privilege [adminx] is not supported.", tty=True),
     refused(add("admin", pw="-", again=P), SHORT),  # a single "-" is a word
