@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "CommonUtil.h"
 #include "HeldSignals.h"
@@ -238,11 +239,25 @@ UserCommandCommon::UserCommandCommon()
 UserCommandCommon::~UserCommandCommon() = default;
 
 int UserCommandCommon::processCommand(int count, char** words) {
+    // An exception thrown from the board passes through here too: the line
+    // is read as it leaves. What cannot be read (memory run out) is left.
+    struct OwedReply {
+        UserCommandCommon& command;
+        ~OwedReply() {
+            if (!std::exchange(command.replyOwed, false)) return;
+            try {
+                std::string line;
+                readLine(line, command.inputEnded);
+            } catch (...) {
+            }
+        }
+    } const owed{*this};
     if (!parseCommand(count, words)) return exitStatus::invalid;
     return execute();
 }
 
 bool UserCommandCommon::isExecute(const char* prompt) {
+    replyOwed = false;
     std::string reply;
     for (;;) {
         // Declined, and no reply read: the next reader of the input gets it.
@@ -335,11 +350,6 @@ bool UserCommandCommon::judgeTyped(bool there, const std::string& password) {
     if (there) return judgePassword(password);
     putTrace(commonTrace, "CLI UserCommandCommon: Password line is missing.");
     return false;
-}
-
-void UserCommandCommon::dropLine() {
-    std::string line;
-    readLine(line, inputEnded);
 }
 
 bool UserCommandCommon::judgePassword(const std::string& password) {

@@ -207,6 +207,18 @@ def typed(stdin, sh=None, **columns):
 REFUSED_READ = ("printf 'Secret#12\\nSecret#12\\ny\\nPw1\\nPw1\\nnext\\n' | { userctl add user 1alice_23 - - admin;"
                 " userctl add user alice_123 - - admin quiet; cat; }")
 ENDLESS = f"userctl {DASHES} quiet </dev/zero; userctl add user alice_123 Secret#12 Secret#12 admin </dev/zero"
+# Two adds through one pipe, the first failing at the board before its question: the second reads its own lines.
+LOGIN_FIRST = f'USERCTL_BOARD_FAULT=login $LAUNCH "$USERCTL_BIN" add user carol_123 - - user; userctl {DASHES}'
+CONF_FIRST = f"userctl add user carol_123 - - partition_operator all; rm board.conf; userctl {DASHES}"
+CAROL_DASHES, THROWN = "add user carol_123 - - user", "Failed to execute add command."
+
+
+def first_fails(sh, err, *trace, **columns):
+    # The adds of sh, each typed the password twice and y: the first fails with err and trace, the second adds.
+    stdin, done_too = f"{P}\n{P}\ny\n" * 2, [*trace, done(DASHES)]
+    return ok(DASHES, "alice_123:1:0", sh=sh, stdin=stdin, out=Q, err=err + ADDED, trace=done_too, **columns)
+
+
 # Stopped at the first prompt (Ctrl-Z), by a shell with job control that shows the terminal's echo, then continues it.
 STOPPED_AT_PROMPT = f'set -m; $LAUNCH "$USERCTL_BIN" {DASHES}; stty -a | grep -o " -*echo "; fg >/dev/null'
 STOPPED_SHOWN, REPROMPTED = " echo \r\n" + UNECHOED, "Password: " + PROMPTS + ADDED  # valgrind does not stop
@@ -249,6 +261,9 @@ ASK = [
     # Two lines an add, and a reply without quiet, whatever it refuses; no more than 1024 bytes of a line without end.
     c([], sh=REFUSED_READ, status=0, out="next\n", err=INVALID * 2, trace=[BAD_TOP.format("1alice_23"), SHORT]),
     c([], sh=ENDLESS, status=0, out=Q, err=INVALID, trace=[CLI + "Password is too long."]),
+    # Nor when the board fails before the question: a login lookup failed, a platform failure thrown.
+    first_fails(LOGIN_FIRST, ADD_FAILED, "board: login lookup failed (injected fault)", no_login(CAROL_DASHES)),
+    first_fails(CONF_FIRST, THROWN + "\n", CONF + ':1: expected "key = value"', THROWN, conf="x\n"),
     # A refusal at a terminal drops what was typed ahead, the repetition (or the reply), before echo comes back.
     ahead([f"Secr#12\r{P}\r"], "\r\n" * 2, "Password: ", SHORT),
     ahead([P + "\r", "Secret#13\ry\r"], "\r\n" * 3, PROMPTS, ADD + "The specified password is invalid."),
@@ -259,7 +274,7 @@ ASK = [
 
 CAROL, TWO = "add user carol_123 Secret#12 Secret#12 user quiet", "alice_123:1:0:!\nbob_12345:3:0:!\n"
 BOB = "bob_12345:3:0:!\n"
-COUNT, THROWN = CONF + ":1: partitions must be a number from 1 to 32 (default 4)", "Failed to execute add command."
+COUNT = CONF + ":1: partitions must be a number from 1 to 32 (default 4)"
 # Two accounts, one password: two verifiers.
 SAME_PW = f"userctl {CE}; userctl {CAROL}"
 BOTH, BOTH_EVENTS = [done(CE), done(CAROL)], [event(N), event("carol_123")]  # their trace lines and events
