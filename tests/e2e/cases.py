@@ -698,6 +698,11 @@ LOCKS_LEFT_TOLD = (f"board: @DIR@/locks: cannot lock: {LOCKS_LEFT}\n"
                    f"board: @DIR@/trace.log: cannot write: @DIR@/locks: {LOCKS_LEFT}\n")
 LOG_LEFT_TOLD = ("board: @DIR@/trace.log: cannot write: a directory owned by uid 7654321; move it aside:"
                  " mv trace.log trace.log.aside\n")
+# A locks of the board user's that others could write, holding what uid 7654321 left: moved aside too.
+OPEN_LOCKS = ("chmod 711 .; mkdir -m 777 locks; setpriv --reuid=7654321 --regid=7654321 --clear-groups sh -c"
+              " 'mkdir -m 700 locks/d; : >locks/d/x'; chmod 700 .; chown 65534 locks;"
+              f" {AS_BOARD} u {CE}; n mv locks locks.aside; u {CE}; rm -r locks.aside")
+OPEN_LOCKS_TOLD = LOCKS_LEFT_TOLD.replace("owned by uid 7654321", "open to group or others")
 BOARDS = [event(N, login="nobody")]  # the add's event, by the board's user
 # trace.log's lock file hard-linked by a backup: its remedy, then the add.
 LOCK_LINKED = (f"umask 077; mkdir locks; : >locks/trace.log; ln locks/trace.log ../kept-$$; userctl {CE};"
@@ -762,6 +767,7 @@ HOSTILE = [
     ok(CE, "alice_123:4:0", sh=LOCK_LINKED, err=LOCK_LINKED_TOLD),
     ok(CE, "alice_123:4:0", sh=LEFT("locks"), err=LOCKS_LEFT_TOLD + ADD_FAILED + ADDED, events=BOARDS),
     ok(CE, "alice_123:4:0", sh=LEFT("trace.log"), err=LOG_LEFT_TOLD + ADD_FAILED + ADDED, events=BOARDS),
+    ok(CE, "alice_123:4:0", sh=OPEN_LOCKS, err=OPEN_LOCKS_TOLD + ADD_FAILED + ADDED, events=BOARDS),
     distrusted(SHOW, "board.conf", WRITABLE + COPY.format("board.conf"), conf="max_users = 5\n", sh=with_mode(602)),
     c(SHOW, uid=65534, conf="max_users = 5\n", setup=EDITED, sh=ROOTS_READ, status=0, out=HEADER, trace=[SHOWN]),
     # Whoever can open a file the board locks can hold its lock: those files are as private as the store.
