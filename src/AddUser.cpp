@@ -88,16 +88,17 @@ bool AddUser::parseCommand(int count, char** words) {
     const PasswordWordsWiper wiper{count, words};
     // "- -": the password and its repetition are read, never taken from the
     // command line, where any user could see them. A single "-" is a word of
-    // its own. Where no one types them, their two lines, and a refused add's
-    // reply unless its last word is quiet, are read whatever is refused: each
-    // of the commands a script answers through one pipe reads its own lines.
+    // its own. Where no one types them, the lines read are fixed by the words
+    // alone: the two lines, before anything can fail, and a reply unless the
+    // last word is quiet, by the question or else as the command ends.
     if (count >= 3 && checkKeyword(words[1], "-") && checkKeyword(words[2], "-")) {
         typed = atTerminal() ? Typed::asked : Typed::piped;
     }
-    if (typed == Typed::piped) typedLines = readPasswordLines(password, passwordAgain);
-    if (judgeWords(count, words)) return true;
-    if (typed == Typed::piped && !checkKeyword(words[count - 1], "quiet")) dropLine();
-    return false;
+    if (typed == Typed::piped) {
+        typedLines = readPasswordLines(password, passwordAgain);
+        replyOwed = !checkKeyword(words[count - 1], "quiet");
+    }
+    return judgeWords(count, words);
 }
 
 bool AddUser::judgeWords(int count, char** words) {

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <utility>
 
 #include "CommonUtil.h"
 #include "HeldSignals.h"
@@ -140,6 +141,13 @@ public:
         if (!hiding) line.clear();
         return hiding ? ::readLine(line, ended, takeRestart) : Read::none;
     }
+    // What was typed ahead of a refusal is dropped while the typing is still
+    // hidden, as passwd does: left there, it would go to whatever reads the
+    // terminal next, a shell that echoes it, runs it and keeps it in its
+    // history.
+    void discardTypedAhead() const {
+        if (atTerminal) tcflush(STDIN_FILENO, TCIFLUSH);
+    }
 
 private:
     // Where no one else handles it, the signal is caught with handler, which
@@ -231,11 +239,25 @@ UserCommandCommon::UserCommandCommon()
 UserCommandCommon::~UserCommandCommon() = default;
 
 int UserCommandCommon::processCommand(int count, char** words) {
+    // An exception thrown from the board passes through here too: the line
+    // is read as it leaves. What cannot be read (memory run out) is left.
+    struct OwedReply {
+        UserCommandCommon& command;
+        ~OwedReply() {
+            if (!std::exchange(command.replyOwed, false)) return;
+            try {
+                std::string line;
+                readLine(line, command.inputEnded);
+            } catch (...) {
+            }
+        }
+    } const owed{*this};
     if (!parseCommand(count, words)) return exitStatus::invalid;
     return execute();
 }
 
 bool UserCommandCommon::isExecute(const char* prompt) {
+    replyOwed = false;
     std::string reply;
     for (;;) {
         // Declined, and no reply read: the next reader of the input gets it.
@@ -311,8 +333,12 @@ bool UserCommandCommon::atTerminal() {
 
 bool UserCommandCommon::readPasswords(std::string& password, std::string& passwordAgain) {
     const TypingHidden hidden;
-    if (!judgeTyped(hidden.readLine("Password: ", password, inputEnded) != Read::none, password)) return false;
-    return judgeTyped(hidden.readLine("Retype password: ", passwordAgain, inputEnded) != Read::none, passwordAgain);
+    const bool accepted =
+        judgeTyped(hidden.readLine("Password: ", password, inputEnded) != Read::none, password) &&
+        judgeTyped(hidden.readLine("Retype password: ", passwordAgain, inputEnded) != Read::none, passwordAgain);
+    // A repetition that differs is the caller's refusal to tell, but a refusal all the same.
+    if (!accepted || password != passwordAgain) hidden.discardTypedAhead();
+    return accepted;
 }
 
 int UserCommandCommon::readPasswordLines(std::string& password, std::string& passwordAgain) {
@@ -324,11 +350,6 @@ bool UserCommandCommon::judgeTyped(bool there, const std::string& password) {
     if (there) return judgePassword(password);
     putTrace(commonTrace, "CLI UserCommandCommon: Password line is missing.");
     return false;
-}
-
-void UserCommandCommon::dropLine() {
-    std::string line;
-    readLine(line, inputEnded);
 }
 
 bool UserCommandCommon::judgePassword(const std::string& password) {

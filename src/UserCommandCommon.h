@@ -38,13 +38,17 @@ public:
     // Carries the command out; returns the exit status.
     virtual int execute() = 0;
 
-    // 1 when parseCommand refuses, else what execute returns.
+    // 1 when parseCommand refuses, else what execute returns. However the
+    // command ends, a refusal, a failure or an exception before its question
+    // or without one, the reply line its words promise (replyOwed) is read
+    // before it returns.
     int processCommand(int count, char** words);
 
     // Asks prompt on standard output until a line of exactly Y, y, N or n.
     // End of input, a read error, a line longer than maxLineLength or a
     // prompt that cannot be written counts as N. Reads nothing past the
-    // reply's line feed, so the next reader of the input gets the rest.
+    // reply's line feed, so the next reader of the input gets the rest. The
+    // reply owed is then the question's to read.
     bool isExecute(const char* prompt);
 
     // Whole, case-sensitive equality; false when either is null. The
@@ -72,18 +76,16 @@ public:
     // last line too). At a terminal (readPasswords) each is asked for on
     // standard error ("Password: ", "Retype password: ") with its typing not
     // echoed, the repetition once the password is accepted, and judged as
-    // getPassword judges a word. From anything else both lines are read at
-    // once (readPasswordLines, which answers how many were there), whatever
-    // the command then refuses, and each is judged in its turn (judgeTyped):
-    // the lines that follow are left for whatever reads next. A line the
-    // input ended before is refused as missing.
+    // getPassword judges a word; when either is refused, or the two differ,
+    // what was typed ahead is discarded before echo comes back. From anything
+    // else both lines are read at once (readPasswordLines, which answers how
+    // many were there), whatever the command then refuses, and each is judged
+    // in its turn (judgeTyped): the lines that follow are left for whatever
+    // reads next. A line the input ended before is refused as missing.
     static bool atTerminal();
     bool readPasswords(std::string& password, std::string& passwordAgain);
     int readPasswordLines(std::string& password, std::string& passwordAgain);
     bool judgeTyped(bool there, const std::string& password);
-    // One line read and dropped: the reply meant for a command that refused
-    // its words.
-    void dropLine();
 
     // A partition specification ("all", or numbers and ranges joined by
     // commas) to the ascending list of partitions it names. On refusal the
@@ -110,6 +112,10 @@ protected:
                              int detail = 0, int action = 0);
 
     HalmLib::trace::HalmTrace commonTrace;
+    // Set when the words promise a reply line that no one types (piped "- -"
+    // lines without quiet): a script that answers several commands through
+    // one pipe gives each its lines by its words alone, whatever fails.
+    bool replyOwed = false;
 
 private:
     // The password rules, for a password already in password.

@@ -27,14 +27,36 @@ Status openAt(int dir, const char* name, int flags, Fd& fd) {
 
 namespace {
 
-// Why the board does not trust the file name, and what to do. What may be
-// another user's doing is removed; a file of the user's own or root's is
-// replaced by a private copy, which keeps what it holds, where a changed mode
-// would leave whoever opened it meanwhile holding it still.
-Status judge(const struct stat& info, mode_t othersMayNot, const char* name) {
+// A directory another user owns (or that others could write) may hold what
+// only they or root can remove. Moved aside within the state directory it
+// needs nothing of them: a rename that keeps the parent does not touch the
+// moved directory's own "..". What stays there is no name of the board's.
+std::string moveAside(const std::string& path, const char* then = "") {
+    return "; move it aside" + std::string(then) + ": mv " + path + " " + path + ".aside";
+}
+
+// The remedy for a file of the user's own or root's that is judged, named
+// by its path from the state directory, where the remedies are run. A lock
+// holds no data: removed, the board makes a new one; but while a command
+// runs, the next would lock the new one beside it. Another file is replaced
+// by a private copy of the user's, even one root makes, which keeps what it
+// holds, where a changed mode would leave whoever opened it holding it still.
+std::string replaced(mode_t othersMayNot, const std::string& path) {
+    if (othersMayNot == holdsNothing) return " remove it, a lock that holds no data, while no command runs: rm " + path;
+    const std::string copy = path + ".copy";
+    return " replace it with a private copy: install -m 600 -o " + std::to_string(geteuid()) + " " + path + " " + copy +
+           " && mv " + copy + " " + path;
+}
+
+// Why the board does not trust the file at path, and what to do. What may be
+// another user's doing is removed, or moved aside; a file of the user's own
+// or root's is replaced.
+Status judge(const struct stat& info, mode_t othersMayNot, const std::string& path) {
     std::string why;
     if (S_ISLNK(info.st_mode)) {
         why = "a symbolic link";
+    } else if (S_ISDIR(info.st_mode) && info.st_uid != geteuid()) {
+        return Status(EPERM, "a directory owned by uid " + std::to_string(info.st_uid) + moveAside(path), true);
     } else if (!S_ISREG(info.st_mode)) {
         why = "not a regular file";
     } else if (info.st_uid != 0 && info.st_uid != geteuid()) {
@@ -49,11 +71,7 @@ Status judge(const struct stat& info, mode_t othersMayNot, const char* name) {
         } else {
             return {};
         }
-        const std::string copy = std::string(name) + ".copy";
-        return Status(EPERM,
-                      why + " replace it with a private copy: install -m 600 " + name + " " + copy + " && mv " + copy +
-                          " " + name,
-                      true);
+        return Status(EPERM, why + replaced(othersMayNot, path), true);
     }
     return Status(EPERM, why + "; remove it, or move the directory aside", true);
 }
@@ -85,18 +103,19 @@ bool passed(const timespec& deadline) {
 
 }  // namespace
 
-Status openFile(int dir, const char* name, int flags, Fd& file, mode_t othersMayNot) {
+Status openFile(int dir, const char* name, int flags, Fd& file, mode_t othersMayNot, const char* path) {
+    const std::string shown = path ? path : name;
     // A look first: what is not a regular file is never opened, since opening
     // a device may act on it. Should one take a file's place after this look,
     // O_NONBLOCK still keeps a FIFO from hanging the command, and what was
     // opened is judged again.
     struct stat info {};
     if (fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(info.st_mode)) {
-        return judge(info, othersMayNot, name);
+        return judge(info, othersMayNot, shown);
     }
     const PrivateUmask privately;
     if (Status opened = openAt(dir, name, flags | O_NOFOLLOW | O_NONBLOCK, file); !opened.ok()) return opened;
-    Status status = fstat(file.get(), &info) == 0 ? judge(info, othersMayNot, name) : Status(errno);
+    Status status = fstat(file.get(), &info) == 0 ? judge(info, othersMayNot, shown) : Status(errno);
     if (!status.ok()) file = Fd();
     return status;
 }
@@ -107,14 +126,19 @@ Status openPrivateDir(int dir, const char* name, Fd& opened) {
         if (mkdirat(dir, name, 0700) != 0 && errno != EEXIST) return Status(errno);
     }
     opened = Fd(openat(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    const int error = opened.get() < 0 ? errno : 0;
     struct stat info {};
+    if (error == ELOOP || error == ENOTDIR) {  // a link too
+        return Status(EPERM, "not a directory; remove it, and the board makes a new one", true);
+    }
+    // Another user's directory the user may not read is told as theirs.
+    if (error == EACCES && (fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) != 0 || info.st_uid == geteuid())) {
+        return Status(EACCES);
+    }
+    if (error != 0 && error != EACCES) return Status(error);
+    if (error == 0 && fstat(opened.get(), &info) != 0) return Status(errno);
     std::string why;
-    if (opened.get() < 0) {
-        if (errno != ELOOP && errno != ENOTDIR) return Status(errno);
-        why = "not a directory";  // a link too
-    } else if (fstat(opened.get(), &info) != 0) {
-        return Status(errno);
-    } else if (info.st_uid != geteuid()) {
+    if (info.st_uid != geteuid()) {
         why = "owned by uid " + std::to_string(info.st_uid);
     } else if (info.st_mode & (S_IRWXG | S_IRWXO)) {
         why = "open to group or others";
@@ -122,6 +146,9 @@ Status openPrivateDir(int dir, const char* name, Fd& opened) {
         return {};
     }
     opened = Fd();
+    if (info.st_uid != geteuid() || (info.st_mode & othersWrite)) {
+        return Status(EPERM, why + moveAside(name, ", and the board makes a new one"), true);
+    }
     return Status(EPERM, why + "; remove it, and the board makes a new one", true);
 }
 

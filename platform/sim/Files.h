@@ -61,6 +61,9 @@ Status openAt(int dir, const char* name, int flags, Fd& fd);
 // that holds secrets, read or write it.
 constexpr mode_t othersWrite = S_IWGRP | S_IWOTH;
 constexpr mode_t othersReadWrite = othersWrite | S_IRGRP | S_IROTH;
+// A lock file: it holds no data, so others may do anything to its mode (no
+// other user can reach it), and it is mended by removing it.
+constexpr mode_t holdsNothing = 0;
 
 // name in dir, opened with flags (O_RDONLY, O_RDWR, O_WRONLY | O_APPEND, each
 // with O_CREAT and O_EXCL as wanted): never through a symbolic link, never
@@ -68,14 +71,18 @@ constexpr mode_t othersReadWrite = othersWrite | S_IRGRP | S_IROTH;
 // when what was opened is a regular file of the effective user's or root's,
 // with one link (another name may be another user's), that others may not
 // do othersMayNot to; else EPERM, with what to do after the reason: another
-// user's doing removed, a file of the user's own or root's replaced by a
-// private copy.
-Status openFile(int dir, const char* name, int flags, Fd& file, mode_t othersMayNot = othersWrite);
+// user's doing removed (a directory of theirs moved aside), a file of the
+// user's own or root's replaced by a private copy of the user's, a lock
+// removed. The remedy names the file by path, its path from the state
+// directory where it is to be run (name when null).
+Status openFile(int dir, const char* name, int flags, Fd& file, mode_t othersMayNot = othersWrite,
+                const char* path = nullptr);
 
-// name in dir, a directory only its user may enter, made 0700 when missing,
-// opened for reading: whoever can open a file can hold its lock, and no one
-// else can ever have opened what is in such a directory. Else EPERM, with
-// what to do after the reason.
+// name in dir (the state directory), a directory only its user may enter,
+// made 0700 when missing, opened for reading: whoever can open a file can
+// hold its lock, and no one else can ever have opened what is in such a
+// directory. Else EPERM, with what to do after the reason: removed, or moved
+// aside when it may hold what the user cannot remove.
 Status openPrivateDir(int dir, const char* name, Fd& opened);
 
 // The whole file name in dir, opened as openFile does, into out; a missing

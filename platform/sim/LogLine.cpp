@@ -44,8 +44,10 @@ Status Logs::lock(Log log, const timespec& deadline, bool cancellable, Fd& lock)
         return opened.within(dir.file(lockDir)).aloud();
     }
     // Nothing in the lock directory can have been opened by another user, whatever its mode.
-    if (Status opened = openFile(locked.get(), logName[log], O_RDWR | O_CREAT, lock, 0); !opened.ok()) {
-        return opened.within(dir.file(lockDir) + "/" + logName[log]).aloud();
+    const std::string path = std::string(lockDir) + "/" + logName[log];
+    if (Status opened = openFile(locked.get(), logName[log], O_RDWR | O_CREAT, lock, holdsNothing, path.c_str());
+        !opened.ok()) {
+        return opened.within(dir.file(path.c_str())).aloud();
     }
     return lockBefore(lock.get(), deadline, cancellable);
 }

@@ -54,7 +54,7 @@ CONF, STORE = "board: @DIR@/board.conf", "board: @DIR@/users"
 REFUSED = "board: {}: not used as the state directory: {}\n"
 REMOVE, LOCKS_REMADE = "; remove it, or move the directory aside", "; remove it, and the board makes a new one"
 # A file of one's own that others may reach: a private copy in its place.
-COPY = " replace it with a private copy: install -m 600 {0} {0}.copy && mv {0}.copy {0}"
+COPY = " replace it with a private copy: install -m 600 -o 0 {0} {0}.copy && mv {0}.copy {0}"  # root's
 READABLE = "readable by group or others;"
 WRITABLE = "writable by group or others, who may have changed it: check it, then"
 
@@ -207,9 +207,30 @@ def typed(stdin, sh=None, **columns):
 REFUSED_READ = ("printf 'Secret#12\\nSecret#12\\ny\\nPw1\\nPw1\\nnext\\n' | { userctl add user 1alice_23 - - admin;"
                 " userctl add user alice_123 - - admin quiet; cat; }")
 ENDLESS = f"userctl {DASHES} quiet </dev/zero; userctl add user alice_123 Secret#12 Secret#12 admin </dev/zero"
+# Two adds through one pipe, the first failing at the board before its question: the second reads its own lines.
+LOGIN_FIRST = f'USERCTL_BOARD_FAULT=login $LAUNCH "$USERCTL_BIN" add user carol_123 - - user; userctl {DASHES}'
+CONF_FIRST = f"userctl add user carol_123 - - partition_operator all; rm board.conf; userctl {DASHES}"
+CAROL_DASHES, THROWN = "add user carol_123 - - user", "Failed to execute add command."
+
+
+def first_fails(sh, err, *trace, **columns):
+    # The adds of sh, each typed the password twice and y: the first fails with err and trace, the second adds.
+    stdin, done_too = f"{P}\n{P}\ny\n" * 2, [*trace, done(DASHES)]
+    return ok(DASHES, "alice_123:1:0", sh=sh, stdin=stdin, out=Q, err=err + ADDED, trace=done_too, **columns)
+
+
 # Stopped at the first prompt (Ctrl-Z), by a shell with job control that shows the terminal's echo, then continues it.
 STOPPED_AT_PROMPT = f'set -m; $LAUNCH "$USERCTL_BIN" {DASHES}; stty -a | grep -o " -*echo "; fg >/dev/null'
 STOPPED_SHOWN, REPROMPTED = " echo \r\n" + UNECHOED, "Password: " + PROMPTS + ADDED  # valgrind does not stop
+# What the terminal holds once userctl has ended, read by the next program there without waiting.
+TYPED_AHEAD = f'set -m; userctl {DASHES}; stty -icanon min 0 time 0; echo "[$(head -c 64)]"'
+
+
+def ahead(stdin, echoed, err, why):
+    # The add of alice_123 with "- -" at a terminal, stdin typed there and refused for why; then the terminal's input.
+    return c([], sh=TYPED_AHEAD, tty=True, stdin=stdin, status=0, out=echoed + "[]\r\n", err=err + INVALID, trace=[why])
+
+
 ASK = [
     # Declined: nothing sent (a request would fail loudly).
     c(add("operator"), stdin="N\n", faults="add=throw", status=0, out=Q),
@@ -240,6 +261,12 @@ ASK = [
     # Two lines an add, and a reply without quiet, whatever it refuses; no more than 1024 bytes of a line without end.
     c([], sh=REFUSED_READ, status=0, out="next\n", err=INVALID * 2, trace=[BAD_TOP.format("1alice_23"), SHORT]),
     c([], sh=ENDLESS, status=0, out=Q, err=INVALID, trace=[CLI + "Password is too long."]),
+    # Nor when the board fails before the question: a login lookup failed, a platform failure thrown.
+    first_fails(LOGIN_FIRST, ADD_FAILED, "board: login lookup failed (injected fault)", no_login(CAROL_DASHES)),
+    first_fails(CONF_FIRST, THROWN + "\n", CONF + ':1: expected "key = value"', THROWN, conf="x\n"),
+    # A refusal at a terminal drops what was typed ahead, the repetition (or the reply), before echo comes back.
+    ahead([f"Secr#12\r{P}\r"], "\r\n" * 2, "Password: ", SHORT),
+    ahead([P + "\r", "Secret#13\ry\r"], "\r\n" * 3, PROMPTS, ADD + "The specified password is invalid."),
     # At a terminal every word is judged before the first prompt.
     refused(DASHES + "x quiet", CLI + "privilege [adminx] is not supported.", tty=True),
     refused(add("admin", pw="-", again=P), SHORT),  # a single "-" is a word
@@ -247,7 +274,7 @@ ASK = [
 
 CAROL, TWO = "add user carol_123 Secret#12 Secret#12 user quiet", "alice_123:1:0:!\nbob_12345:3:0:!\n"
 BOB = "bob_12345:3:0:!\n"
-COUNT, THROWN = CONF + ":1: partitions must be a number from 1 to 32 (default 4)", "Failed to execute add command."
+COUNT = CONF + ":1: partitions must be a number from 1 to 32 (default 4)"
 # Two accounts, one password: two verifiers.
 SAME_PW = f"userctl {CE}; userctl {CAROL}"
 BOTH, BOTH_EVENTS = [done(CE), done(CAROL)], [event(N), event("carol_123")]  # their trace lines and events
@@ -654,12 +681,41 @@ HELD_BY_OTHER = ("chmod 755 .; setpriv --reuid=65534 --regid=65534 --clear-group
                  " exec sleep 60' & until grep -q \":$(stat -c %i .) \" /proc/locks; do sleep 0.01; done;"
                  f" chmod 700 .; userctl {CE}; echo $?; kill $!; wait $! 2>/dev/null; userctl {CE}; echo $?")
 # A hard link to the store (a backup), then the remedy the refusal gives, followed: the accounts kept.
-LINKED = ("ln users ../kept-$$; userctl show user_list; install -m 600 users users.copy && mv users.copy users;"
+LINKED = ("ln users ../kept-$$; userctl show user_list; install -m 600 -o 0 users users.copy && mv users.copy users;"
           " userctl show user_list; rm ../kept-$$")
 LINKED_LINE = STORE + ": cannot read: has 2 hard links;" + COPY.format("users")
 LINKED_TOLD, LINKED_TRACE = LINKED_LINE + "\n" + FAILED, [LINKED_LINE, SHOW_THROWN, SHOWN]
 KEPT, KEPT_SHOWN = ["zeta_user:3:0", "alice_123:1:0"], HEADER + ORDER_SHOWN
 FD_LIMIT = "board: @DIR@: cannot open: Too many open files; raise the limit on open files (ulimit -n)\n" + FAILED
+# The board's user uid 65534 (n runs a command as that user) in a state directory of theirs; userctl so run.
+AS_BOARD = ('chown 65534:65534 .; n() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; };'
+            ' u() { n $LAUNCH "$USERCTL_BIN" "$@"; };')
+# Its store readable by others, its remedy run by root: the copy stays the board user's.
+ROOT_COPIES = (f"{AS_BOARD} chown 65534 users; chmod 640 users; u show user_list;"
+               " install -m 600 -o 65534 users users.copy && mv users.copy users; u show user_list")
+ROOT_COPIES_LINE = STORE + ": cannot read: " + READABLE + COPY.format("users").replace("-o 0", "-o 65534")
+ROOT_COPIED, ROOT_TRACE = ROOT_COPIES_LINE + "\n" + FAILED, [ROOT_COPIES_LINE, SHOW_THROWN, SHOWN]
+# What uid 7654321 left in a state directory once open to all, a directory holding a file of theirs, then chmod 700 as
+# its remedy says; its remedy followed by the board's user, then the add; then root removes what was moved aside.
+LEFT = lambda name: ("chmod 777 .; setpriv --reuid=7654321 --regid=7654321 --clear-groups sh -c"
+                     f" 'mkdir -m 700 {name}; : >{name}/x'; chmod 700 .; {AS_BOARD} u {CE}; n mv {name} {name}.aside;"
+                     f" u {CE}; rm -r {name}.aside")
+LOCKS_LEFT = "owned by uid 7654321; move it aside, and the board makes a new one: mv locks locks.aside"
+LOCKS_LEFT_TOLD = (f"board: @DIR@/locks: cannot lock: {LOCKS_LEFT}\n"
+                   f"board: @DIR@/trace.log: cannot write: @DIR@/locks: {LOCKS_LEFT}\n")
+LOG_LEFT_TOLD = ("board: @DIR@/trace.log: cannot write: a directory owned by uid 7654321; move it aside:"
+                 " mv trace.log trace.log.aside\n")
+# A locks of the board user's that others could write, holding what uid 7654321 left: moved aside too.
+OPEN_LOCKS = ("chmod 711 .; mkdir -m 777 locks; setpriv --reuid=7654321 --regid=7654321 --clear-groups sh -c"
+              " 'mkdir -m 700 locks/d; : >locks/d/x'; chmod 700 .; chown 65534 locks;"
+              f" {AS_BOARD} u {CE}; n mv locks locks.aside; u {CE}; rm -r locks.aside")
+OPEN_LOCKS_TOLD = LOCKS_LEFT_TOLD.replace("owned by uid 7654321", "open to group or others")
+BOARDS = [event(N, login="nobody")]  # the add's event, by the board's user
+# trace.log's lock file hard-linked by a backup: its remedy, then the add.
+LOCK_LINKED = (f"umask 077; mkdir locks; : >locks/trace.log; ln locks/trace.log ../kept-$$; userctl {CE};"
+               f" rm locks/trace.log; userctl {CE}; rm ../kept-$$")
+LOCK_LINKED_TOLD = ("board: @DIR@/trace.log: cannot write: @DIR@/locks/trace.log: has 2 hard links; remove it, a lock"
+                    " that holds no data, while no command runs: rm locks/trace.log\n" + ADD_FAILED + ADDED)
 HOSTILE = [
     # A console or log that cannot be written fails that write alone; a log line is whole or absent.
     ok(CE, "alice_123:4:0", sh=f"mkfifo p; exec 4<>p 5>p 4<&-; rm p; userctl {CE} 2>&5", err=""),
@@ -715,6 +771,11 @@ HOSTILE = [
     distrusted(SHOW, "users", "owned by uid 65534" + REMOVE, users=TWO, setup=planted("users")),
     distrusted(SHOW, "users", READABLE + COPY.format("users"), users=TWO, sh=with_mode(640, "users")),
     c(SHOW, users=ORDER, sh=LINKED, status=0, out=KEPT_SHOWN, err=LINKED_TOLD, trace=LINKED_TRACE, store=KEPT),
+    c(SHOW, users=ORDER, sh=ROOT_COPIES, status=0, out=KEPT_SHOWN, err=ROOT_COPIED, trace=ROOT_TRACE, store=KEPT),
+    ok(CE, "alice_123:4:0", sh=LOCK_LINKED, err=LOCK_LINKED_TOLD),
+    ok(CE, "alice_123:4:0", sh=LEFT("locks"), err=LOCKS_LEFT_TOLD + ADD_FAILED + ADDED, events=BOARDS),
+    ok(CE, "alice_123:4:0", sh=LEFT("trace.log"), err=LOG_LEFT_TOLD + ADD_FAILED + ADDED, events=BOARDS),
+    ok(CE, "alice_123:4:0", sh=OPEN_LOCKS, err=OPEN_LOCKS_TOLD + ADD_FAILED + ADDED, events=BOARDS),
     distrusted(SHOW, "board.conf", WRITABLE + COPY.format("board.conf"), conf="max_users = 5\n", sh=with_mode(602)),
     c(SHOW, uid=65534, conf="max_users = 5\n", setup=EDITED, sh=ROOTS_READ, status=0, out=HEADER, trace=[SHOWN]),
     # Whoever can open a file the board locks can hold its lock: those files are as private as the store.
