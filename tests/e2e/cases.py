@@ -701,8 +701,7 @@ LEFT = lambda name: ("chmod 777 .; setpriv --reuid=7654321 --regid=7654321 --cle
                      f" 'mkdir -m 700 {name}; : >{name}/x'; chmod 700 .; {AS_BOARD} u {CE}; n mv {name} {name}.aside;"
                      f" u {CE}; rm -r {name}.aside")
 LOCKS_LEFT = "owned by uid 7654321; move it aside, and the board makes a new one: mv locks locks.aside"
-LOCKS_LEFT_TOLD = (f"board: @DIR@/locks: cannot lock: {LOCKS_LEFT}\n"
-                   f"board: @DIR@/trace.log: cannot write: @DIR@/locks: {LOCKS_LEFT}\n")
+LOCKS_LEFT_TOLD = f"board: @DIR@/trace.log: cannot write: @DIR@/locks: {LOCKS_LEFT}\n"
 LOG_LEFT_TOLD = ("board: @DIR@/trace.log: cannot write: a directory owned by uid 7654321; move it aside:"
                  " mv trace.log trace.log.aside\n")
 # A locks of the board user's that others could write, holding what uid 7654321 left: moved aside too.

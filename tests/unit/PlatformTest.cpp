@@ -220,7 +220,7 @@ TEST_F(SimulatedBoard, SaysWhatFailedByTheCodeOfItsRefusal) {
         bool list;                            // the request: the user list, or an add
         std::int32_t code;
     } rows[] = {
-        {"users", "x\n", "", true, 3},  {"users", "x\n", "", false, 3},   {"users.tmp", nullptr, "", false, 4},
+        {"users", "x\n", "", true, 3},  {"users", "x\n", "", false, 3}, {"users.tmp", nullptr, "", false, 4},
         {"", "", "list=fail", true, 6}, {"", "", "", false, 2},
     };
     for (const auto& row : rows) {
