@@ -97,7 +97,7 @@ Status Logs::holdOne(Log log, const timespec& deadline) {
     if (status.ok()) status = open(log, held[log]);
     struct stat info {};
     if (status.ok()) status = fstat(held[log].get(), &info) == 0 ? Status() : Status(errno);
-    end[log] = info.st_size;
+    end[log] = last[log] = info.st_size;
     // An add refused for its record is the administrator's to mend.
     return status.within(dir.file(logName[log]) + ": cannot write").aloud();
 }
@@ -117,7 +117,12 @@ Status Logs::append(Log log, std::string_view head, std::initializer_list<std::s
         line += '\n';
         // A held log is locked by this process already: its lock taken again
         // would wait for itself.
-        status = isHeld ? writeAll(held[log].get(), stamped(line)) : byName(log, line, durable);
+        if (isHeld) {
+            status = writeAll(held[log].get(), stamped(line));
+            last[log] = lseek(held[log].get(), 0, SEEK_CUR);
+        } else {
+            status = byName(log, line, durable);
+        }
         status = status.within(dir.file(logName[log]) + ": cannot write");
     } catch (...) {
         // The line is lost, never the command.
@@ -173,9 +178,17 @@ Status Logs::sync() {
 Status Logs::cutBack() {
     Status status;
     for (const Log log : {traceLog, eventLog}) {
-        if ((ftruncate(held[log].get(), end[log]) != 0 || fdatasync(held[log].get()) != 0) && status.ok()) {
-            status = Status(errno).within(dir.file(logName[log]) + ": cannot cut back");
+        // A line after the add's own is another's, written through a lock
+        // file removed meanwhile: the cut would take it, so the add's lines
+        // stay, for the next add to follow with what became of them.
+        struct stat info {};
+        Status cut = fstat(held[log].get(), &info) != 0 ? Status(errno)
+                     : info.st_size != last[log]        ? Status(EBUSY, "another process wrote after the add's lines")
+                                                        : Status();
+        if (cut.ok() && (ftruncate(held[log].get(), end[log]) != 0 || fdatasync(held[log].get()) != 0)) {
+            cut = Status(errno);
         }
+        if (status.ok()) status = cut.within(dir.file(logName[log]) + ": cannot cut back");
     }
     return status;
 }

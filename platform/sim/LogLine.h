@@ -90,9 +90,9 @@ private:
     // new store is written until the record is, and where each ended when
     // taken.
     Fd held[2], locks[2];
-    off_t end[2] = {};
-    bool busy[2] = {};              // a log whose lock was waited for in vain: tried once, not waited for, again
-    std::optional<timespec> until;  // no line waits past it, when set
+    off_t end[2] = {}, last[2] = {};  // where each ended when taken, and where the add's last line ends
+    bool busy[2] = {};                // a log whose lock was waited for in vain: tried once, not waited for, again
+    std::optional<timespec> until;    // no line waits past it, when set
 };
 
 // line followed by time as 2026-12-06T12:00:00.123Z.

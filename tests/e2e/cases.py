@@ -409,14 +409,14 @@ opened = lambda name, count=1: (f"""[ "$(readlink /proc/$!/exe)" != "$(readlink 
                                 f""" [ "$(ls -l /proc/$!/fd 2>/dev/null | grep -c "{name}$")" -ge {count} ]""")
 
 
-def paused(action):
-    # The add of alice_123 (ce, quiet), stopped by strace as it makes its record durable (its first fdatasync), past its
-    # request and before its store changes, every signal's action the default (a background job ignores INT): action
-    # runs once strace has seen it stop, and the add is continued; then the add's status. LeakSanitizer cannot work
-    # under a tracer.
+def paused(action, fault=""):
+    # The add of alice_123 (ce, quiet), stopped by strace as it makes its record durable (its first fdatasync, failed
+    # as fault says), past its request and before its store changes, every signal's action the default (a background
+    # job ignores INT): action runs once strace has seen it stop, and the add is continued; then the add's status.
+    # LeakSanitizer cannot work under a tracer.
     return ("s=$(mktemp); ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 env --default-signal strace -D -o $s"
             " -e trace=fdatasync"
-            f' -e inject=fdatasync:signal=STOP:when=1 $LAUNCH "$USERCTL_BIN" {CE} &'
+            f' -e inject=fdatasync:{fault}signal=STOP:when=1 $LAUNCH "$USERCTL_BIN" {CE} &'
             ' until grep -qs "stopped by" $s || ! kill -0 $!; do sleep 0.01; done;'
             f" {action}; kill -CONT $!; wait $! 2>/dev/null; echo $?; rm $s")
 
@@ -509,6 +509,11 @@ STOPPED = ("python3 -c 'import termios; termios.tcflow(1, termios.TCOOFF)'; $LAU
            " Secret#12 Secret#12 ce quiet 2>&1 & for i in $(seq 2000); do grep -qs alice users && break; sleep 0.01;"
            " done; kill -9 $!; wait $! 2>/dev/null; s=$?;"
            " python3 -c 'import termios; termios.tcflow(1, termios.TCOON)'; echo $s")
+# The lock directory removed while an add holds its logs, a list's line after its own, its record not made durable: the
+# undo cuts nothing of another's, and the next add, carol_123's, says the add did not land.
+AFTER_MINE = paused("rm -r locks; userctl show user_list >/dev/null", "error=EIO:") + f"; userctl {CAROL}"
+KEPT_LINES = ("board: account alice_123 not stored, but its record stays: cannot undo the add: @DIR@/trace.log: cannot"
+              f" cut back: another process wrote after the add's lines\n{EIO}\n{ADD_FAILED}{ADDED}")
 RECORD = [
     # Interrupted once, a read of the store or a write of a log is tried again: nothing lost, nothing written twice.
     ok(CE, "bob_12345:3:0", "alice_123:4:0", users=BOB, sh=injected(f"-P $PWD/users -P $PWD/trace.log {EINTR}")),
@@ -521,6 +526,8 @@ RECORD = [
     fails(CE, NOT_PLACED, THROWN_ADD, users=BOB, sh=injected("-e inject=renameat:error=EIO"), err=NOT_PLACED_TOLD),
     # Nor its lines cut back: the record stays, the account is not stored, and the next add says so for good.
     ok(CAROL, *BOB_CAROL, users=BOB, sh=CUT_FAILS, err=NOT_CUT, trace=CUT_TRACE, events=BOTH_EVENTS),
+    ok(CAROL, "carol_123:3:0", sh=AFTER_MINE, out="3\n", err=KEPT_LINES, events=[event("carol_123")],
+       trace=[done(CE), SHOWN, EIO, THROWN_ADD, LANDED_NOT, *CAROL_DONE]),
     # What an interrupted add left, the next add traces for good before it removes it: an older board's kept store,
     # whose add was stored perhaps unrecorded, or a store file cut short. One that is no file of the board's is refused.
     ok(CAROL, "alice_123:1:0", "bob_12345:3:0", "carol_123:3:0", users=TWO, sh=OLDER_LEFT, trace=[OLDER, *CAROL_DONE]),
