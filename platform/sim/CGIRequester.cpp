@@ -116,31 +116,43 @@ Answer buildUserList(const board::StateDir& dir, std::vector<unsigned char>& pay
     return {};
 }
 
+// The service's rules for one more account in store, line its line: a name
+// taken, a full board.
+Answer judgeAdd(const board::StateDir& dir, const board::Settings& settings, const board::Store& store,
+                std::string_view name, std::string_view line) {
+    const auto named = [&](const board::Account& held) { return held.name == name; };
+    if (std::any_of(store.accounts.begin(), store.accounts.end(), named)) return {serviceError::userExists, {}};
+    if (store.accounts.size() >= settings.maxUsers) return {serviceError::noMoreUsers, {}};
+    if (store.bytes.size() + line.size() > board::maxStoreSize) {
+        return {serviceError::noMoreUsers,
+                failure(EFBIG, "%s: one more account would pass the %zu bytes a store may hold",
+                        dir.file("users").c_str(), board::maxStoreSize)};
+    }
+    return {};
+}
+
 // The account added under the store's lock, unless the service refuses it.
 // The add is then open: its record is written through the logs it holds, and
 // the account stored once that is durable (Transaction.h).
 Answer storeAccount(board::Process& board, const board::Settings& settings, const board::Account& account,
                     std::string_view verifier, const void* requester) {
-    // One wait for every lock the add takes, the store's first, and for
-    // every line it writes meanwhile.
-    const timespec deadline = board::deadlineIn(settings.lockWait);
-    board.logs.waitNoLongerThan(deadline);
-    board::StoreLock lock;
-    board::Store store;
-    if (Status locked = board::lockStore(board.stateDir, lock, deadline); !locked.ok()) return {refusal::lock, locked};
-    if (Status read = board::readStore(board.stateDir, store); !read.ok()) return {refusal::read, read};
-    if (Status recovered = board.add.recover(store); !recovered.ok()) return {lockOrWrite(recovered), recovered};
-    const auto named = [&](const board::Account& held) { return held.name == account.name; };
-    if (std::any_of(store.accounts.begin(), store.accounts.end(), named)) return {serviceError::userExists, {}};
-    if (store.accounts.size() >= settings.maxUsers) return {serviceError::noMoreUsers, {}};
-    const std::string line = board::storeLine(account, verifier);
-    if (store.bytes.size() + line.size() > board::maxStoreSize) {
-        return {serviceError::noMoreUsers,
-                failure(EFBIG, "%s: one more account would pass the %zu bytes a store may hold",
-                        board.stateDir.file("users").c_str(), board::maxStoreSize)};
+    using Stage = board::Transaction::Stage;
+    board::Transaction& add = board.add;
+    Stage failedAt = Stage::lock;
+    // One wait for every lock the add takes, and every line it writes meanwhile.
+    if (Status taken = add.take(board::deadlineIn(settings.lockWait), failedAt); !taken.ok()) {
+        return {failedAt == Stage::lock   ? refusal::lock
+                : failedAt == Stage::read ? refusal::read
+                                          : lockOrWrite(taken),
+                taken};
     }
-    const Status begun = board.add.begin(std::move(lock), deadline, store.bytes, line, account.name, requester);
-    return begun.ok() ? Answer() : Answer{lockOrWrite(begun), begun};
+    const std::string line = board::storeLine(account, verifier);
+    if (Answer refused = judgeAdd(board.stateDir, settings, add.store(), account.name, line); refused.code != 0) {
+        add.release();
+        return refused;
+    }
+    const Status opened = add.open(line, account.name, requester);
+    return opened.ok() ? Answer() : Answer{lockOrWrite(opened), opened};
 }
 
 // The service's answer to requester's add-user request.

@@ -57,8 +57,12 @@ public:
     Status sync();
     // Each held log cut back to where it ended when taken, and the cut synced.
     Status cutBack();
+    // The first line of the held logs that could not be written; ok when none.
+    const Status& lineFailed() const { return failed; }
     void release();
 
+    // Seconds a line waits for a log another process holds, from the settings.
+    void waitAtMost(std::uint32_t seconds) { lockWait = seconds; }
     // From then until the call's Bounded ends, no line waits past deadline:
     // a call that has waited for its locks in vain waits no longer for the
     // line of its refusal, and returns within the platform's bound.
@@ -74,17 +78,17 @@ public:
         Logs& logs;
     };
 
-    const StateDir& dir;
-    Console& console;
-    std::uint32_t lockWait = 15;  // seconds a line waits for a log another process holds
-    Status failed;                // the first line of the held logs that could not be written
-
 private:
     Status lock(Log log, const timespec& deadline, bool cancellable, Fd& lock) const;
     Status open(Log log, Fd& file) const;
     Status byName(Log log, std::string_view line, bool durable);
     Status holdOne(Log log, const timespec& deadline);
     Status traceLine(std::string_view text, bool durable) noexcept;
+
+    const StateDir& dir;
+    Console& console;
+    std::uint32_t lockWait = 15;
+    Status failed;
 
     // An add's record: each log locked, opened and judged, from before the
     // new store is written until the record is, and where each ended when

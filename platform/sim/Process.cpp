@@ -41,7 +41,7 @@ Config load(Process& board) {
     if (!board.config) {
         Learned& learned = board.config.emplace();
         learned.status = readConfig(board.stateDir, learned.config);
-        if (learned.status.ok()) board.logs.lockWait = learned.config.settings.lockWait;
+        if (learned.status.ok()) board.logs.waitAtMost(learned.config.settings.lockWait);
         if (learned.status.ok()) learned.status = judgeStore(board.stateDir);
         if (!learned.status.ok())
             board.logs.report(learned.status);  // its line waits as lock_wait says, if it was read

@@ -34,7 +34,7 @@ struct Process {
     StateDir stateDir;
     Logs logs{stateDir, console};
     std::optional<Learned> config;
-    Transaction add{logs};
+    Transaction add{stateDir, logs, console};
 };
 
 // The one object, made at the board's first call.

@@ -171,16 +171,6 @@ Status writeNewStore(const StateDir& dir, std::string_view old, std::string_view
     return status;
 }
 
-Status putStoreInPlace(Logs& logs) {
-    const int dir = logs.dir.dir.get();
-    if (renameat(dir, newStore, dir, "users") != 0) {
-        return Status(errno).within(logs.dir.file(newStore) + ": cannot put in place");
-    }
-    // A failure only leaves the rename less durable.
-    if (fsync(dir) != 0) logs.report(Status(errno).within(logs.dir.path + ": cannot sync the directory"));
-    return {};
-}
-
 void dropNewStore(const StateDir& dir) { unlinkat(dir.dir.get(), newStore, 0); }
 
 }  // namespace board

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "Files.h"
-#include "LogLine.h"
 #include "StateDir.h"
 #include "Status.h"
 
@@ -73,13 +72,10 @@ std::string storeLine(const Account& account, std::string_view verifier);
 constexpr const char* newStore = "users.new";
 
 // old followed by added written whole to users.new, synced, and its name
-// made durable (the directory synced); nothing shows it until
-// putStoreInPlace. What an interrupted add left there is the
-// caller's to recover first.
+// made durable (the directory synced); nothing shows it until it is renamed
+// over users. What an interrupted add left there is the caller's to settle
+// first.
 Status writeNewStore(const StateDir& dir, std::string_view old, std::string_view added);
-// users.new renamed over users, then the directory synced (a failure of that
-// only reported to logs).
-Status putStoreInPlace(Logs& logs);
 // users.new removed, the add it held undone.
 void dropNewStore(const StateDir& dir);
 

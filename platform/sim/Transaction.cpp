@@ -37,62 +37,91 @@ std::string found(const StateDir& dir, const char* name, std::string_view left, 
 
 }  // namespace
 
-Status Transaction::recover(const Store& store) {
-    const int dir = logs.dir.dir.get();
+Status Transaction::take(const timespec& until, Stage& failedAt) {
+    deadline = until;
+    logs.waitNoLongerThan(deadline);
+    Status status = lockStore(dir, lock, deadline);
+    failedAt = Stage::lock;
+    if (status.ok()) {
+        status = readStore(dir, current);
+        failedAt = Stage::read;
+    }
+    if (status.ok()) {
+        status = settle();
+        failedAt = Stage::settle;
+    }
+    if (!status.ok()) release();
+    return status;
+}
+
+void Transaction::release() {
+    lock = StoreLock();
+    current.accounts.clear();
+    current.bytes.clear();
+}
+
+Status Transaction::settle() {
     for (const char* name : {newStore, olderStore}) {
         struct stat info {};
-        if (fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (fstatat(dir.dir.get(), name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
         std::string left;
-        if (Status read = readFile(dir, name, left, maxStoreSize, othersReadWrite); !read.ok()) {
-            return read.within(logs.dir.file(name) + ": cannot read");
+        if (Status read = readFile(dir.dir.get(), name, left, maxStoreSize, othersReadWrite); !read.ok()) {
+            return read.within(dir.file(name) + ": cannot read");
         }
         // Said for good, the log's name too, before the file goes: no undo
         // cuts this line back, and no power cut keeps the removal alone.
-        const Status said = logs.traceDurably("board: " + found(logs.dir, name, left, store));
+        const Status said = logs.traceDurably("board: " + found(dir, name, left, current));
         if (!said.ok()) return said.aloud();
-        if (unlinkat(dir, name, 0) != 0) return Status(errno).within(logs.dir.file(name) + ": cannot remove");
+        if (unlinkat(dir.dir.get(), name, 0) != 0) return Status(errno).within(dir.file(name) + ": cannot remove");
     }
     return {};
 }
 
-Status Transaction::begin(StoreLock&& lock, const timespec& deadline, std::string_view old, std::string_view line,
-                          std::string_view account, const void* requester) {
-    OpenAdd opened{std::move(lock), std::string(account), requester};
+Status Transaction::open(std::string_view line, std::string_view account, const void* requester) {
     Status status = logs.hold(deadline);
-    if (status.ok()) status = writeNewStore(logs.dir, old, line);
+    if (status.ok()) status = writeNewStore(dir, current.bytes, line);
     if (!status.ok()) {
         logs.release();
+        release();
         return status;
     }
-    add = std::move(opened);
+    add = OpenAdd{std::string(account), requester};
     return {};
 }
 
 Status Transaction::end() {
-    Status status = logs.failed;
+    Status status = logs.lineFailed();
     if (status.ok()) status = logs.sync();
-    if (status.ok()) status = putStoreInPlace(logs);
+    if (status.ok()) status = putInPlace();
     if (!status.ok()) return undo(status.aloud());
     logs.release();
+    release();
     add.reset();
     return {};
 }
 
+Status Transaction::putInPlace() {
+    if (renameat(dir.dir.get(), newStore, dir.dir.get(), "users") != 0) {
+        return Status(errno).within(dir.file(newStore) + ": cannot put in place");
+    }
+    // A failure only leaves the rename less durable.
+    if (fsync(dir.dir.get()) != 0) logs.report(Status(errno).within(dir.path + ": cannot sync the directory"));
+    return {};
+}
+
 Status Transaction::undo(const Status& why) {
-    OpenAdd undone = std::move(*add);
+    const std::string account = add->account;
     add.reset();
     // The logs first, cut for good: killed or powered off meanwhile, the add
     // leaves its new store for the next add to trace, never a record with
     // nothing to say it did not land.
     const Status cut = logs.cutBack();
-    if (cut.ok()) dropNewStore(logs.dir);
+    if (cut.ok()) dropNewStore(dir);
     // Every lock let go before anything is said, since saying it may wait.
     logs.release();
-    undone.lock = StoreLock();
-    if (!cut.ok()) {
-        logs.console.tell(
-            cut.within("account " + undone.account + " not stored, but its record stays: cannot undo the add"));
-    }
+    release();
+    if (!cut.ok())
+        console.tell(cut.within("account " + account + " not stored, but its record stays: cannot undo the add"));
     logs.report(why);
     return why;
 }

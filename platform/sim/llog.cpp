@@ -29,7 +29,7 @@ int llog_putHalmLog(long length, const char* text, unsigned long kind, const cha
     const board::Status written = board.logs.append(
         board::eventLog, "\t", {kindText, field(login), field(origin), field(code), field(text, textLimit)});
     // The event of an add whose account is stored ends its record.
-    if (board.add.open()) {
+    if (board.add.isOpen()) {
         if (!board.add.end().ok()) HalmLib::throwFailure("Account record not written");
         return 0;
     }
