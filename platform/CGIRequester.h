@@ -5,6 +5,10 @@
 #include "SerializableObject.h"
 
 namespace HalmLib {
+
+// Every call of the platform returns within this many seconds.
+constexpr unsigned int callSeconds = 60;
+
 namespace Gui {
 
 // The requests userctl sends.
