@@ -110,16 +110,16 @@ ProcessState snapshot() {
     return state;
 }
 
-std::string changes(const ProcessState& before, const ProcessState& after) {
+std::string changes(const ProcessState& before, const ProcessState& after, unsigned common) {
     std::string found;
-    for (int signal = 1; signal < NSIG; ++signal) {
+    for (int signal = 1; signal < NSIG && (common & signals) != 0; ++signal) {
         if (sigismember(&before.mask, signal) != sigismember(&after.mask, signal))
             found += "\nthe signal mask changed for signal " + std::to_string(signal);
         const auto at = static_cast<std::size_t>(signal - 1) * 2;
         if (before.handlers[at] != after.handlers[at] || before.handlers[at + 1] != after.handlers[at + 1])
             found += "\nthe handler of signal " + std::to_string(signal) + " changed";
     }
-    if (after.threads > before.threads)
+    if ((common & threads) != 0 && after.threads > before.threads)
         found += "\n" + std::to_string(after.threads - before.threads) + " thread(s) left running";
     return found.empty() ? found : found.substr(1);
 }
@@ -138,15 +138,15 @@ Verdict caught(const Body& body) {
 }
 
 // A child's run of body, the state its calls must keep checked after them.
-Verdict guardedRun(const Body& body) {
+Verdict guardedRun(const Body& body, unsigned common) {
     const ProcessState before = snapshot();
     Verdict verdict = caught(body);
-    const std::string changed = changes(before, snapshot());
+    const std::string changed = changes(before, snapshot(), common);
     if (changed.empty()) return verdict;
     return fail(verdict.kind == Verdict::Kind::failed ? verdict.reason + "\n" + changed : changed);
 }
 
-[[noreturn]] void childMain(const Body& body, const Pipes& pipes) {
+[[noreturn]] void childMain(const Body& body, unsigned common, const Pipes& pipes) {
     for (const int fd : held) close(fd);
     held.clear();
     dup2(pipes.in[0], STDIN_FILENO);
@@ -154,7 +154,7 @@ Verdict guardedRun(const Body& body) {
     for (const int fd : {pipes.in[0], pipes.out[0], pipes.out[1], pipes.report[0], pipes.reply[1]}) close(fd);
     reportFd = pipes.report[1];
     replyFd = pipes.reply[0];
-    const Verdict verdict = guardedRun(body);
+    const Verdict verdict = guardedRun(body, common);
     sendLine(reportFd, 'R', encode(verdict));
     // Ends as a command does, so that what a library does at a normal end runs.
     std::exit(0);
@@ -166,7 +166,7 @@ long now() {
     return time.tv_sec * 1000L + time.tv_nsec / 1000000L;
 }
 
-Verdict runChild(const Body& body, unsigned calls);
+Verdict runChild(const Body& body, unsigned calls, unsigned common);
 
 // The parent's view of a running child.
 struct Watch {
@@ -191,7 +191,8 @@ void answer(Watch& watch, const std::string& question) {
     const auto known = std::find_if(knownHelpers->begin(), knownHelpers->end(),
                                     [&](const Helper& helper) { return word == helper.word; });
     Verdict reply = fail("the kit knows no question " + word);
-    if (known != knownHelpers->end()) reply = runChild([&] { return known->answer(argument); }, known->calls);
+    if (known != knownHelpers->end())
+        reply = runChild([&] { return known->answer(argument); }, known->calls, everyCommon);
     sendLine(watch.pipes.reply[1], 'A', encode(reply));
 }
 
@@ -243,7 +244,7 @@ void follow(Watch& watch) {
 }
 
 // The reasons a child's end and its standard streams give against it.
-std::string misconduct(const Watch& watch, int status, std::size_t unread) {
+std::string misconduct(const Watch& watch, int status, std::size_t unread, unsigned common) {
     std::string found;
     if (watch.late) {
         found += "\nno result within its deadline of " + std::to_string(watch.budget / 1000) + " s: killed";
@@ -252,13 +253,14 @@ std::string misconduct(const Watch& watch, int status, std::size_t unread) {
     } else if (!watch.reported) {
         found += "\nended with status " + std::to_string(WEXITSTATUS(status)) + " without a result";
     }
-    if (watch.writtenSize > 0) {
+    if ((common & output) != 0 && watch.writtenSize > 0) {
         std::string shown = watch.written.substr(0, 40);
         std::replace_if(
             shown.begin(), shown.end(), [](char c) { return c < ' ' || c > '~'; }, '.');
         found += "\nwrote " + std::to_string(watch.writtenSize) + " bytes to standard output: \"" + shown + "\"";
     }
-    if (unread != stdinSize) found += "\nread " + std::to_string(stdinSize - unread) + " bytes of standard input";
+    if ((common & input) != 0 && unread != stdinSize)
+        found += "\nread " + std::to_string(stdinSize - unread) + " bytes of standard input";
     return found.empty() ? found : found.substr(1);
 }
 
@@ -270,14 +272,14 @@ std::size_t unreadInput(int fd) {
     return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
-Verdict conclude(Watch& watch) {
+Verdict conclude(Watch& watch, unsigned common) {
     int status = 0;
     while (waitpid(watch.pid, &status, 0) < 0 && errno == EINTR) {
     }
     fcntl(watch.pipes.out[0], F_SETFL, O_NONBLOCK);
     while (take(watch.pipes.out[0], watch.written, watch.writtenSize) && watch.writtenSize < 65536) {
     }
-    const std::string found = misconduct(watch, status, unreadInput(watch.pipes.in[0]));
+    const std::string found = misconduct(watch, status, unreadInput(watch.pipes.in[0]), common);
     if (found.empty()) return watch.result;
     const bool failed = watch.reported && watch.result.kind == Verdict::Kind::failed;
     return fail(failed ? watch.result.reason + "\n" + found : found);
@@ -293,12 +295,12 @@ bool makePipes(Pipes& pipes) {
     return true;
 }
 
-Verdict runChild(const Body& body, unsigned calls) {
+Verdict runChild(const Body& body, unsigned calls, unsigned common) {
     Pipes pipes{};
     if (!makePipes(pipes)) return fail(std::string("no pipe for a child: ") + std::strerror(errno));
     std::fflush(stdout);
     const pid_t pid = fork();
-    if (pid == 0) childMain(body, pipes);
+    if (pid == 0) childMain(body, common, pipes);
     for (const int fd : {pipes.report[1], pipes.reply[0], pipes.out[1]}) close(fd);
     const int parentEnds[] = {pipes.report[0], pipes.reply[1], pipes.out[0], pipes.in[0]};
     Verdict verdict = fail(std::string("no child: ") + std::strerror(errno));
@@ -307,7 +309,7 @@ Verdict runChild(const Body& body, unsigned calls) {
         const long budget = (static_cast<long>(HalmLib::callSeconds) * calls + marginSeconds) * 1000L;
         Watch watch(pid, pipes, budget);
         follow(watch);
-        verdict = conclude(watch);
+        verdict = conclude(watch, common);
         held.resize(held.size() - std::size(parentEnds));
     }
     for (const int fd : parentEnds) close(fd);
@@ -340,7 +342,7 @@ int runPoints(const std::vector<Point>& points, const std::vector<Helper>& helpe
     std::printf("TAP version 13\n1..%zu\n", points.size());
     int status = 0;
     for (std::size_t i = 0; i < points.size(); ++i) {
-        const Verdict verdict = runChild(points[i].body, points[i].calls);
+        const Verdict verdict = runChild(points[i].body, points[i].calls, points[i].common);
         print(i + 1, points[i], verdict);
         if (verdict.kind == Verdict::Kind::failed) status = 1;
     }

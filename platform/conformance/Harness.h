@@ -28,10 +28,16 @@ inline Verdict expect(bool good, std::string reason) { return good ? pass() : fa
 
 using Body = std::function<Verdict()>;
 
+// The promises every call makes, which the harness checks around a child's
+// calls: nothing written to standard output, nothing read from standard
+// input, the signal mask and handlers kept, no thread left running.
+enum Common : unsigned { output = 1, input = 2, signals = 4, threads = 8, everyCommon = 15 };
+
 struct Point {
     std::string name;  // "Header: promise"
     unsigned calls;    // platform calls it makes, each given the call bound
     Body body;
+    unsigned common = everyCommon;  // those of the common promises it checks
 };
 
 // What a child answers for another: a fresh child forked from the pristine

@@ -230,7 +230,8 @@ Verdict wrongSizeRefused(unsigned size, unsigned counter) {
 }
 
 Verdict addedAndListed() {
-    const int partitions = std::min(CommonUtil::getMaxPartitionNum(), PartitionOperatorInfo::maskWidth);
+    // Kept within the mask, whatever count a board that breaks its promise gives.
+    const int partitions = std::clamp(CommonUtil::getMaxPartitionNum(), 1, PartitionOperatorInfo::maskWidth);
     AddPlan plan;
     plan.privilege = privilegeCode::partitionOperator;
     plan.mask = 1ul | 1ul << (partitions - 1);
@@ -310,24 +311,25 @@ Verdict loginAtTerminal() {
     return expect(result == 0 && !login.empty() && !origin.empty() && origin.find("/dev/") == std::string::npos, got);
 }
 
-// One of each call, none of which changes the board's accounts.
+// One of each call, none of which changes the board's accounts; what each
+// gives is other points' concern.
 Verdict sequence() {
     HalmLib::trace::HalmTrace trace(HalmLib::trace::cliFacility, HalmLib::trace::cliLevel, HalmLib::trace::cliLineSize);
     char message[lmsgBufferSize];
     trace.putLog(0, lmsg_getmsg(lmsgNumber::commandCompleted, message, "userctl-conformance sequence"));
     const PartitionOperatorInfo info;
     const int partition = CommonUtil::getMaxPartitionNum() - 1;
-    const bool masked = info.isOperablePartition(info.setOperablePartition(0, partition), partition) != 0;
+    (void)info.isOperablePartition(info.setOperablePartition(0, partition), partition);
     const Who who = whoRuns();
     Users users;
     CGIRequester requester;
-    const bool listed = requester.getInfo(HalmLib::Gui::REQ_CGI_GET_USER_LIST, users) != 0;
+    (void)requester.getInfo(HalmLib::Gui::REQ_CGI_GET_USER_LIST, users);
     const CGI_USER_INFO record{};
-    const bool refused = requester.setInfo(HalmLib::Gui::REQ_CGI_ADD_USER, sizeof record - 1, &record) == 0;
+    (void)requester.setInfo(HalmLib::Gui::REQ_CGI_ADD_USER, sizeof record - 1, &record);
     static const char entry[] = "userctl-conformance: a sequence of calls";
-    const bool logged = HalmLib::Report::llog_putHalmLog(static_cast<long>(sizeof entry - 1), entry, 1,
-                                                         who.login.c_str(), who.origin.c_str(), "0xFF") == 0;
-    return expect(masked && listed && refused && logged, "a call of the sequence failed");
+    (void)HalmLib::Report::llog_putHalmLog(static_cast<long>(sizeof entry - 1), entry, 1, who.login.c_str(),
+                                           who.origin.c_str(), "0xFF");
+    return pass();
 }
 
 std::vector<Point> partitionPoints() {
@@ -406,10 +408,10 @@ std::vector<Point> points(bool fill) {
     all.push_back({"UtmpUtil: getUserInfo at a pseudo-terminal gives 0, a login and an origin without /dev/", 1,
                    loginAtTerminal});
     const std::string seq = "every library: a sequence of calls ";
-    for (const char* promise : {"writes nothing to standard output", "reads nothing from standard input",
-                                "leaves the signal mask and every handler as they were", "leaves no thread running"}) {
-        all.push_back({seq + promise, sequenceCalls, sequence});
-    }
+    all.push_back({seq + "writes nothing to standard output", sequenceCalls, sequence, output});
+    all.push_back({seq + "reads nothing from standard input", sequenceCalls, sequence, input});
+    all.push_back({seq + "leaves the signal mask and every handler as they were", sequenceCalls, sequence, signals});
+    all.push_back({seq + "leaves no thread running", sequenceCalls, sequence, threads});
     all.push_back(
         {"CGIRequester: an add to a full board is refused with 1037", 1, [fill] { return fullRefused(fill); }});
     return all;
