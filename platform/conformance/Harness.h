@@ -55,6 +55,9 @@ int runPoints(const std::vector<Point>& points, const std::vector<Helper>& helpe
 // From within a child: a comment line in the report, which also extends the
 // child's deadline as a heartbeat.
 void comment(const std::string& text);
+// From within a child: a heartbeat, which gives a long point the call bound
+// afresh.
+void heartbeat();
 // From within a child: asks the parent to run helper word on argument in a
 // fresh child, and returns its answer.
 Verdict ask(const std::string& word, const std::string& argument);
