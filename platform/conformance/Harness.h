@@ -1,0 +1,88 @@
+#pragma once
+
+// The kit's harness: each test point runs in a child of its own, forked from
+// a process that has made no platform call, under a deadline, so that a
+// library that hangs or crashes fails that point and the kit goes on.
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kit {
+
+// A point's outcome; for a helper child, its answer in reason.
+struct Verdict {
+    enum class Kind : char { ok = 'o', failed = 'n', skipped = 's' };
+    Kind kind = Kind::ok;
+    std::string reason;
+
+    bool ok() const { return kind == Kind::ok; }
+};
+
+inline Verdict pass(std::string answer = {}) { return {Verdict::Kind::ok, std::move(answer)}; }
+inline Verdict fail(std::string reason) { return {Verdict::Kind::failed, std::move(reason)}; }
+inline Verdict skip(std::string reason) { return {Verdict::Kind::skipped, std::move(reason)}; }
+// ok when good, else failed for reason.
+inline Verdict expect(bool good, std::string reason) { return good ? pass() : fail(std::move(reason)); }
+
+using Body = std::function<Verdict()>;
+
+// The promises every call makes, which the harness checks around a child's
+// calls: nothing written to standard output, nothing read from standard
+// input, the signal mask and handlers kept, no thread left running.
+enum Common : unsigned { output = 1, input = 2, signals = 4, threads = 8, everyCommon = 15 };
+
+struct Point {
+    std::string name;  // "Header: promise"
+    unsigned calls;    // platform calls it makes, each given the call bound
+    Body body;
+    unsigned common = everyCommon;  // those of the common promises it checks
+};
+
+// What a child answers for another: a fresh child forked from the pristine
+// parent, given the question's argument.
+struct Helper {
+    const char* word;
+    unsigned calls;
+    Verdict (*answer)(const std::string& argument);
+};
+
+// Runs every point, each in a child, and prints the TAP report on standard
+// output. Returns 0 when every point is ok or skipped, else 1.
+int runPoints(const std::vector<Point>& points, const std::vector<Helper>& helpers);
+
+// From within a child: a comment line in the report, which also extends the
+// child's deadline as a heartbeat.
+void comment(const std::string& text);
+// From within a child: a heartbeat, which gives a long point the call bound
+// afresh.
+void heartbeat();
+// From within a child: asks the parent to run helper word on argument in a
+// fresh child, and returns its answer.
+Verdict ask(const std::string& word, const std::string& argument);
+// The reason given for a child that SIGKILL ended.
+std::string killedBy(int signal);
+
+// Bytes whose last one ends a page followed by an inaccessible one, so that
+// a read past them crashes the reader.
+class GuardedBytes {
+public:
+    explicit GuardedBytes(std::size_t size);
+    ~GuardedBytes();
+    GuardedBytes(const GuardedBytes&) = delete;
+    GuardedBytes& operator=(const GuardedBytes&) = delete;
+
+    unsigned char* data() const { return base + length - size; }
+    char* text() const { return reinterpret_cast<char*>(data()); }
+    // Makes the bytes unreadable, so that a pointer to them kept by a
+    // library crashes it at its next read.
+    void revoke();
+
+private:
+    unsigned char* base;
+    std::size_t length;  // the bytes' pages, the guard not included
+    std::size_t size;
+};
+
+}  // namespace kit
