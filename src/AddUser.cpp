@@ -166,12 +166,13 @@ int AddUser::reportOutcome(const HalmLib::Gui::CGIRequester& requester, bool add
                            const std::string& login, const std::string& origin) {
     if (!added) {
         using namespace HalmLib::Gui::serviceError;
+        const auto refused = [&](const char* message) {
+            return commandFailed(trace, Told::traceFirst, message, lmsgNumber::commandFailed, cmdString.c_str(), 0, 0);
+        };
         switch (requester.errorCode) {
-        case userExists:
-            commandFailed(trace, cmdString, "Same name already exists. User addition failed.\n");
-            return exitStatus::sameName;
-        case noMoreUsers: commandFailed(trace, cmdString, "No more User addition.\n"); return exitStatus::noMoreUsers;
-        default: return commandFailed(trace, cmdString, failureMessage);
+        case userExists: refused("Same name already exists. User addition failed.\n"); return exitStatus::sameName;
+        case noMoreUsers: refused("No more User addition.\n"); return exitStatus::noMoreUsers;
+        default: return refused(failureMessage);
         }
     }
     char message[lmsgBufferSize];
@@ -200,12 +201,11 @@ int AddUser::execute() {
         std::string origin;
         std::string login;
         if (UtmpUtil::getUserInfo(origin, login) != 0) {
-            // The console first, then the trace line, whose text says which call failed.
-            printConsole(failureMessage);
-            char message[lmsgBufferSize], text[textBufferSize];
+            // Its trace line's text says which call failed.
+            char text[textBufferSize];
             std::snprintf(text, sizeof text, "%s (UtmpUtil::getUserInfo()) failed.)", cmdString.c_str());
-            trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, message, text, 0, 0));
-            return exitStatus::failed;
+            return commandFailed(trace, Told::consoleFirst, failureMessage, lmsgNumber::commandFailed,
+                                 static_cast<const char*>(text), 0, 0);
         }
 
         HalmLib::Gui::CGIRequester requester;
@@ -226,7 +226,7 @@ int AddUser::execute() {
         const bool added = requester.setInfo(HalmLib::Gui::REQ_CGI_ADD_USER, sizeof record, &record) != 0;
         return reportOutcome(requester, added, description, login, origin);
     } catch (const HalmLib::PException& exception) {
-        return commandFailed(trace, cmdString, failureMessage, exception.getExceptionDetail(),
-                             exception.getActionCode());
+        return commandFailed(trace, Told::traceFirst, failureMessage, lmsgNumber::commandFailed, cmdString.c_str(),
+                             exception.getExceptionDetail(), exception.getActionCode());
     }
 }

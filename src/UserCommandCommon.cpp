@@ -468,11 +468,3 @@ void UserCommandCommon::printConsole(const char* message) {
     std::snprintf(text, sizeof text, "%s", message);
     std::fputs(text, stderr);
 }
-
-int UserCommandCommon::commandFailed(HalmLib::trace::HalmTrace& trace, const std::string& command, const char* message,
-                                     int detail, int action) {
-    char text[lmsgBufferSize];
-    trace.putLog(0, lmsg_getmsg(lmsgNumber::commandFailed, text, command.c_str(), detail, action));
-    printConsole(message);
-    return exitStatus::failed;
-}

@@ -6,6 +6,7 @@
 
 #include "CGI_USER_INFO.h"
 #include "HalmTrace.h"
+#include "lmsg.h"
 
 // Exit statuses of the program.
 namespace exitStatus {
@@ -105,11 +106,20 @@ protected:
     // Writes a console message, cut to a textBufferSize buffer, on standard
     // error.
     static void printConsole(const char* message);
-    // A command that failed: the catalogue's failure line in trace, naming
-    // command with the platform exception's detail and action (0 and 0
-    // without one), then message on the console. Returns exitStatus::failed.
-    static int commandFailed(HalmLib::trace::HalmTrace& trace, const std::string& command, const char* message,
-                             int detail = 0, int action = 0);
+    // A command that failed, told in one shape: the catalogue's message
+    // number with its inserts in trace, and message on the console; the
+    // trace line first, but where the console is told first, as the login
+    // lookup's failure is. Returns exitStatus::failed.
+    enum class Told { traceFirst, consoleFirst };
+    template <typename... Inserts>
+    static int commandFailed(HalmLib::trace::HalmTrace& trace, Told order, const char* message, int number,
+                             Inserts... inserts) {
+        char text[lmsgBufferSize];
+        if (order == Told::consoleFirst) printConsole(message);
+        trace.putLog(0, lmsg_getmsg(number, text, inserts...));
+        if (order == Told::traceFirst) printConsole(message);
+        return exitStatus::failed;
+    }
 
     HalmLib::trace::HalmTrace commonTrace;
     // Set when the words promise a reply line that no one types (piped "- -"
