@@ -129,6 +129,7 @@ SELECT = [
     c("add", status=1, err=UNSUPPORTED.format("")),
     c("add users", status=1, err=UNSUPPORTED.format("users")),
     c("show user", status=1, err=UNSUPPORTED.format("user")),
+    c(["\x1b" * 100], status=1, err=UNSUPPORTED.format("\\x1b" * 100)),  # escaped past one buffer of 256 bytes
     *(c([word], status=1, err=UNSUPPORTED.format(shown)) for word, shown in ESCAPED),
     refused("show user_list extra", faults="list=throw"),  # and sends nothing
 ]
@@ -163,6 +164,15 @@ ADD_ROWS = [
     part(",1"),
     part("1,"),
     part("1,-0"),
+    # Each refused by its separator rule alone: read without it, each would name partition 0.
+    part("-0"),
+    part("0-"),
+    part("0--0"),
+    part("0-,1"),
+    part("1,,2"),
+    # A command text past what a trace line holds: its completion line cut to 255 bytes.
+    ok(add("partition_operator", "0," * 120 + "0", "quiet"), f"{N}:5:1", partitions="#0",
+       trace=["Command completed. [add user alice_123 ******** ******** partition_operator " + "0," * 89 + "0"]),
     refused(add("partition_operator", "0," * 100), PART.format("0," * 64)),
     refused("add user alice_123 Secret#12", ADD + "This command need parameters at least 4 ."),
     refused("add user alice_123 Secret#12 Secret#12", ADD + "This command need parameters at least 4 ."),
@@ -236,6 +246,7 @@ ASK = [
     c(add("operator"), stdin="N\n", faults="add=throw", status=0, out=Q),
     c(add("operator"), stdin="y", faults="add=throw", status=0, out=Q),  # no line feed
     c(add("operator"), stdin="y\r\n", faults="add=throw", status=0, out=Q * 2),
+    c(add("operator"), sh=f'timeout 20 $LAUNCH "$USERCTL_BIN" {shlex.join(add("operator"))} <.', status=0, out=Q),  # EISDIR
     ok(add("operator"), "alice_123:2:0", stdin="yes\n\n y\nYY\nY \n\ty\nY\n", out=Q * 7),
     ok(add("operator"), "alice_123:2:0", sh=BATCH, stdin="n\ny\n", out=CAROL_Q + Q),
     # "- -": the passwords read, never on the command line. At a terminal: prompted, not echoed (but the line feed).
@@ -370,6 +381,8 @@ LOG_LOCK_DIR = f"board: @DIR@/trace.log: cannot write: @DIR@/locks/trace.log: no
 BOARD = [
     bad_conf("partitions 8\n", ':1: expected "key = value"'),
     bad_conf("max_users = 5\n# x\nmax_users = 5\n", ":3: max_users given twice"),
+    bad_conf("partitions = 4\npartitions = 4\n", ":2: partitions given twice"),
+    bad_conf("lock_wait = 1\nlock_wait = 1\n", ":2: lock_wait given twice"),
     # Each key's range, and its default, told by its refusal (partitions' by an add's): none waits lock_wait's 15 s out.
     bad_conf("max_users = 0\n", ":1: max_users must be a number from 1 to 65535 (default 100)"),
     bad_conf("lock_wait = 51\n", ":1: lock_wait must be a number from 1 to 50 (default 15)"),
