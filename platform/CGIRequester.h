@@ -18,6 +18,11 @@ namespace Gui {
 constexpr unsigned int REQ_CGI_GET_USER_LIST = 0x0201004F;  // reply: the serialized list of CGI_USER_INFO
 constexpr unsigned int REQ_CGI_ADD_USER = 0x020100EB;       // data: one CGI_USER_INFO
 
+// The user list's reply: a count of this many bytes, big-endian, so that it
+// carries at most listMaxCount records.
+constexpr unsigned int listCountSize = 2;
+constexpr unsigned int listMaxCount = 0xFFFF;
+
 // The service's error codes that userctl tells apart; any other code is a
 // failure of its own.
 namespace serviceError {
@@ -47,7 +52,7 @@ public:
     CGIRequester& operator=(const CGIRequester&) = delete;
 
     // Sends request and hands the reply to result's setSerialized, once:
-    // for REQ_CGI_GET_USER_LIST a 16-bit big-endian count N, then N records
+    // for REQ_CGI_GET_USER_LIST the count N (listCountSize bytes), then N records
     // of 212 bytes packed back to back, in the service's order (size at least
     // 2 + 212 * N). Returns nonzero only when setSerialized
     // took it; 0 when the service refused, or setSerialized returned false

@@ -12,7 +12,6 @@
 #include "LogLine.h"
 #include "PException.h"
 #include "PartitionOperatorInfo.h"
-#include "PrimitiveTypeArray.h"
 #include "Process.h"
 
 namespace {
@@ -20,9 +19,10 @@ namespace {
 using HalmLib::Gui::REQ_CGI_ADD_USER;
 using HalmLib::Gui::REQ_CGI_GET_USER_LIST;
 namespace serviceError = HalmLib::Gui::serviceError;
-using List = HalmLib::HalmUi::PrimitiveTypeArray<CGI_USER_INFO>;
 using board::failure;
 using board::Status;
+using HalmLib::Gui::listCountSize;
+using HalmLib::Gui::listMaxCount;
 
 // The service's codes for the requests it refuses besides a name taken and
 // a full board, which CGIRequester.h names: each says what failed.
@@ -96,14 +96,14 @@ Answer buildUserList(const board::StateDir& dir, std::vector<unsigned char>& pay
     board::Store store;
     if (Status read = board::readStore(dir, store); !read.ok()) return {refusal::read, read};
     const std::size_t count = store.accounts.size();
-    if (count > List::maxCount) {
+    if (count > listMaxCount) {
         return {refusal::read,
                 failure(EFBIG, "%s: %zu accounts are more than a list can carry", dir.file("users").c_str(), count)};
     }
-    payload.assign(List::countSize + count * sizeof(CGI_USER_INFO), 0);
+    payload.assign(listCountSize + count * sizeof(CGI_USER_INFO), 0);
     payload[0] = static_cast<unsigned char>(count >> 8);
     payload[1] = static_cast<unsigned char>(count);
-    unsigned char* at = payload.data() + List::countSize;
+    unsigned char* at = payload.data() + listCountSize;
     for (const board::Account& account : store.accounts) {
         CGI_USER_INFO record{};
         std::memcpy(record.user_name, account.name.data(), account.name.size());
