@@ -52,10 +52,10 @@ public:
     CGIRequester& operator=(const CGIRequester&) = delete;
 
     // Sends request and hands the reply to result's setSerialized, once:
-    // for REQ_CGI_GET_USER_LIST the count N (listCountSize bytes), then N records
-    // of 212 bytes packed back to back, in the service's order (size at least
-    // 2 + 212 * N). Returns nonzero only when setSerialized
-    // took it; 0 when the service refused, or setSerialized returned false
+    // for REQ_CGI_GET_USER_LIST the count N, then N records of 212 bytes
+    // packed back to back, in the service's order (size at least
+    // listCountSize + 212 * N). Returns nonzero only when setSerialized took
+    // it; 0 when the service refused, or setSerialized returned false
     // (errorCode nonzero either way).
     int getInfo(unsigned int request, SerializableObject& result);
 
