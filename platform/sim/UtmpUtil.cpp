@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "Files.h"
@@ -90,10 +91,11 @@ std::string terminalName(dev_t device) {
     // kernel gives the device, if /dev holds that device under that name.
     char path[64], target[PATH_MAX];
     std::snprintf(path, sizeof path, "/sys/dev/char/%u:%u", high, low);
-    const ssize_t length = readlink(path, target, sizeof target - 1);
-    if (length <= 0) return {};
-    target[length] = '\0';
-    const std::string name = std::strrchr(target, '/') ? std::strrchr(target, '/') + 1 : target;
+    // The link's text by its length: readlink writes no NUL.
+    const ssize_t length = readlink(path, target, sizeof target);
+    if (length <= 0 || static_cast<std::size_t>(length) == sizeof target) return {};
+    const std::string_view link(target, static_cast<std::size_t>(length));
+    const std::string name(link.substr(link.rfind('/') + 1));
     struct stat info {};
     if (stat(("/dev/" + name).c_str(), &info) != 0 || !S_ISCHR(info.st_mode) || info.st_rdev != device) return {};
     return name;

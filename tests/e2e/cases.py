@@ -782,6 +782,8 @@ HOSTILE = [
     ok(add("operator"), "alice_123:2:0", tty=True, utmp=ENDED, **TYPED),
     ok(add("operator"), "alice_123:2:0", tty=True, utmp=NO_PID, **TYPED),
     ok(add("operator"), "alice_123:2:0", tty=True, utmp=REUSED, **TYPED),  # an entry counts for its process's heirs
+    # A terminal that is no pseudo-terminal, a serial line, is named as the kernel names its device.
+    ok(CE, "alice_123:4:0", sh=f'setsid -w -c $LAUNCH "$USERCTL_BIN" {CE} </dev/ttyS0', events=[event(N, "ttyS0")]),
     fails(CE, sh=victim(ATTACK), out="rc\n# rc\n", err=ATTACKED),
     unrecorded("trace.log", "a symbolic link" + REMOVE, sh=victim("ln -s $v/rc trace.log"), out="rc\n# rc\n"),
     # Only files of root's or the user's, with one link, that others may not write (nor read, the store's).
