@@ -4,48 +4,25 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-namespace {
-
-bool isHeld(HeldSignals::Which which, int number) {
-    if (number == 32 || number == 33) return which == HeldSignals::Which::forThreads;
-    if (which == HeldSignals::Which::forThreads) return false;
-    switch (number) {
-    case SIGKILL:
-    case SIGSTOP:
-    case SIGPIPE:
-    case SIGXFSZ:
-    case SIGSEGV:
-    case SIGBUS:
-    case SIGFPE:
-    case SIGILL:
-    case SIGTRAP:
-    case SIGSYS: return false;
-    default: return HeldSignals::byDefault(number) != HeldSignals::Action::none;
-    }
-}
-
-}  // namespace
+#include "CallerSignals.h"
 
 HeldSignals::Action HeldSignals::byDefault(int number) {
-    switch (number) {
-    case SIGCHLD:
-    case SIGCONT:
-    case SIGURG:
-    case SIGWINCH: return Action::none;
-    case SIGSTOP:
-    case SIGTSTP:
-    case SIGTTIN:
-    case SIGTTOU: return Action::stop;
+    switch (callerSignals::byDefault(number)) {
+    case callerSignals::Action::none: return Action::none;
+    case callerSignals::Action::stop: return Action::stop;
     default: return Action::end;
     }
 }
 
 HeldSignals::HeldSignals(Which which) {
-    unsigned long held[count / bits] = {};
-    for (int number = 1; number <= count; ++number) {
-        if (isHeld(which, number)) held[(number - 1) / bits] |= 1ul << ((number - 1) % bits);
+    callerSignals::KernelSet held;
+    if (which == Which::ending) {
+        held = callerSignals::heldAcrossAdd();
+    } else {
+        held.add(32);
+        held.add(33);
     }
-    syscall(SYS_rt_sigprocmask, SIG_BLOCK, held, old, sizeof held);
+    syscall(SYS_rt_sigprocmask, SIG_BLOCK, held.words, old.words, sizeof held.words);
 }
 
-HeldSignals::~HeldSignals() { syscall(SYS_rt_sigprocmask, SIG_SETMASK, old, nullptr, sizeof old); }
+HeldSignals::~HeldSignals() { syscall(SYS_rt_sigprocmask, SIG_SETMASK, old.words, nullptr, sizeof old.words); }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "CallerSignals.h"
+
 // Holds signals while it lives: one that arrives meanwhile is let in once
 // the old mask is back, and acts then as it would have. The mask is set with
 // the kernel's own call, since the C library's calls leave out the two
@@ -10,11 +12,8 @@ public:
     // Which signals to hold.
     enum class Which {
         // Every one that a person or the system sends to end or stop the
-        // process: all but SIGKILL and SIGSTOP, which cannot be held, SIGPIPE
-        // and SIGXFSZ, which are ignored, the fault signals, which a real
-        // fault raises and which end the process all the same, and the two
-        // the C library keeps for threads, which only kill sends. Whoever can
-        // send those can send SIGKILL, which the board survives.
+        // process, as the platform's calls expect them held across an add
+        // (CallerSignals.h).
         ending,
         // The two the C library keeps for threads, which its own calls can
         // neither hold nor catch.
@@ -31,8 +30,5 @@ public:
     HeldSignals& operator=(const HeldSignals&) = delete;
 
 private:
-    // A set as the kernel takes it: signal n is bit n - 1 of an array of longs.
-    static constexpr int count = 64;
-    static constexpr int bits = 8 * sizeof(unsigned long);
-    unsigned long old[count / bits] = {};
+    callerSignals::KernelSet old;
 };

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <exception>
 
+#include "CallerSignals.h"
 #include "HalmTrace.h"
 #include "UserCommandCommon.h"
 #include "UserCtrlCmd.h"
@@ -33,8 +34,7 @@ void harden() {
     prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
     const rlimit noCore{0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
-    signal(SIGPIPE, SIG_IGN);
-    signal(SIGXFSZ, SIG_IGN);
+    for (const int number : callerSignals::ignored) signal(number, SIG_IGN);
 }
 
 // The words the last resort names, and how: by the first word alone, never
