@@ -182,8 +182,12 @@ int AddUser::reportOutcome(const HalmLib::Gui::CGIRequester& requester, bool add
     // only then the console, which a stopped terminal may hold up.
     trace.putLog(0, lmsg_getmsg(lmsgNumber::commandCompleted, message, cmdString.c_str()));
     lmsg_getmsg(lmsgNumber::accountEvent, message, description.c_str(), "Add");
-    HalmLib::Report::llog_putHalmLog(static_cast<long>(std::strlen(message)), message, 1, login.c_str(), origin.c_str(),
-                                     "0xFF");
+    // An entry not written is an account not stored, whatever the board did
+    // instead of throwing: never told as completed.
+    if (HalmLib::Report::llog_putHalmLog(static_cast<long>(std::strlen(message)), message, 1, login.c_str(),
+                                         origin.c_str(), "0xFF") != 0) {
+        return commandFailed(trace, Told::traceFirst, failureMessage, lmsgNumber::callFailed, "llog_putHalmLog");
+    }
     printConsole("User addition was completed.\n");
     return exitStatus::success;
 }

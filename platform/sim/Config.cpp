@@ -98,6 +98,7 @@ bool parseFaultToken(std::string_view token, Faults& faults) {
     constexpr std::uint32_t intMax = 0x7FFFFFFF;
     std::uint32_t value = 0;
     if (token == "login") return !std::exchange(faults.login, true);
+    if (token == "event=fail") return !std::exchange(faults.eventFails, true);
     if (token == "add=throw") return std::exchange(faults.add, Faults::Add::thrown) == Faults::Add::none;
     // An error code of 0 would read as the account stored.
     if (token.substr(0, 4) == "add=" && number(token.substr(4), intMax, value) && value != 0) {

@@ -21,6 +21,7 @@ struct Faults {
     enum class List { none, refused, thrown, corrupt };
     bool login = false;
     Add add = Add::none;
+    bool eventFails = false;  // an add's event entry undoes it and returns -1, a promise broken
     std::int32_t addCode = 0;
     List list = List::none;
     std::uint32_t partitions = 0;  // a count reported in place of board.conf's; 0 for none

@@ -290,12 +290,14 @@ COUNT = CONF + ":1: partitions must be a number from 1 to 32 (default 4)"
 # Two accounts, one password: two verifiers.
 SAME_PW = f"userctl {CE}; userctl {CAROL}"
 BOTH, BOTH_EVENTS = [done(CE), done(CAROL)], [event(N), event("carol_123")]  # their trace lines and events
+UNDONE = "board: add undone: account record not written (injected fault)"
 SERVICE = [
     c(CE, users=TWO, status=47, err="Same name already exists. User addition failed.\n", trace=[failed(CE)]),
     c(CAROL, conf="max_users = 1\n", users="bob_12345:3:0:!\n", status=46, err=FULL, trace=[failed(CAROL)]),
     ok(CE, "alice_123:4:0", "carol_123:3:0", sh=SAME_PW, err=ADDED * 2, trace=BOTH, events=BOTH_EVENTS, not_under=SLOW),
     fails(CE, "board: add-user request refused with 5 (injected fault)", failed(CE), faults="add=5"),
     fails(CE, failed(CE, 20019, 1537), faults="add=throw"),
+    fails(CE, UNDONE, "Platform call failed. [llog_putHalmLog]", faults="event=fail"),  # nonzero, never completed
     fails(CE, TOKEN.format("nonsense"), failed(CE, 20019, 1537), faults="nonsense"),
     fails(CE, TOKEN.format("add=6"), failed(CE, 20019, 1537), faults="add=5,add=6"),
     fails(add("ce"), "board: login lookup failed (injected fault)", no_login(add("ce")), faults=" add=5 , login "),
