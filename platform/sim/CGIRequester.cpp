@@ -33,6 +33,7 @@ constexpr std::int32_t read = 3;       // the store could not be read, or holds 
 constexpr std::int32_t write = 4;      // the store, or the logs that record an add, could not be written
 constexpr std::int32_t hashing = 5;    // the password could not be hashed
 constexpr std::int32_t injected = 6;   // refused by an injected fault (list=fail)
+constexpr std::int32_t open = 7;       // an add of this process is open still: one add at a time
 }  // namespace refusal
 
 // The service's answer inside the board: carried out (code 0), or refused
@@ -232,6 +233,12 @@ int CGIRequester::setInfo(unsigned int request, unsigned int size, const void* d
     const board::Config config = board::load(board);
     if (request != REQ_CGI_ADD_USER) {
         return answered(board.logs, {refusal::malformed, failure(EINVAL, "unknown request 0x%08x", request)},
+                        errorCode);
+    }
+    // The open add's locks and files are its own: a second add would take
+    // them over, and both would report success for one record.
+    if (board.add.isOpen()) {
+        return answered(board.logs, {refusal::open, Status(EBUSY, "add-user request refused: another add is open")},
                         errorCode);
     }
     const board::Logs::Bounded bounded(board.logs);

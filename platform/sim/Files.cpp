@@ -5,11 +5,11 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <iterator>
 #include <string>
+
+#include "CallerSignals.h"
 
 namespace board {
 
@@ -76,23 +76,21 @@ Status judge(const struct stat& info, mode_t othersMayNot, const std::string& pa
     return Status(EPERM, why + "; remove it, or move the directory aside", true);
 }
 
-// The signals that would end the process were they let in: held, and left to
-// their default action, which for these is to end it (not so for a signal
-// set to be ignored, as a background job's SIGINT or nohup's SIGHUP).
-sigset_t endingSignals() {
-    constexpr int stopOrIgnored[] = {SIGCHLD, SIGCONT, SIGURG, SIGWINCH, SIGTSTP, SIGTTIN, SIGTTOU};
-    sigset_t held, ending;
-    sigprocmask(SIG_BLOCK, nullptr, &held);
-    sigemptyset(&ending);
+// A signal pending that would end the process once let in: held, and left
+// to its default action, which for it is to end it (not so for a signal set
+// to be ignored, as a background job's SIGINT or nohup's SIGHUP). Looked at,
+// never taken: it acts as it would have once the caller lets it in. 0 for none.
+int endingSignalPending() {
+    sigset_t pending;
+    if (sigpending(&pending) != 0) return 0;
     for (int number = 1; number < NSIG; ++number) {
         struct sigaction action {};
-        if (sigismember(&held, number) == 1 &&
-            std::count(std::begin(stopOrIgnored), std::end(stopOrIgnored), number) == 0 &&
+        if (sigismember(&pending, number) == 1 && callerSignals::byDefault(number) == callerSignals::Action::end &&
             sigaction(number, nullptr, &action) == 0 && action.sa_handler == SIG_DFL) {
-            sigaddset(&ending, number);
+            return number;
         }
     }
-    return ending;
+    return 0;
 }
 
 bool passed(const timespec& deadline) {
@@ -192,21 +190,17 @@ timespec deadlineIn(std::uint32_t seconds) {
 }
 
 Status lockBefore(int fd, const timespec& deadline, bool cancellable) {
-    // A held signal never interrupts a blocking flock: the lock is tried, and
-    // the signals looked for between tries.
-    sigset_t ending;
-    sigemptyset(&ending);
-    for (bool first = true;; first = false) {
+    // A held signal never interrupts a blocking flock, nor a sleep: the lock
+    // is tried, and the pending signals looked at, every 10 ms.
+    for (;;) {
         if (flock(fd, LOCK_EX | LOCK_NB) == 0) return {};
         if (errno != EWOULDBLOCK && errno != EINTR) return Status(errno);
         if (passed(deadline)) return Status(EWOULDBLOCK);
-        if (first && cancellable) ending = endingSignals();
-        const timespec pause{0, 10000000};  // 10 ms
-        // Still pending, it ends the process once let in.
-        if (const int number = sigtimedwait(&ending, nullptr, &pause); number > 0) {
-            raise(number);
+        if (const int number = cancellable ? endingSignalPending() : 0; number > 0) {
             return failure(EINTR, "cancelled by signal %d", number);
         }
+        const timespec pause{0, 10000000};
+        (void)nanosleep(&pause, nullptr);
     }
 }
 

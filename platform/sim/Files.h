@@ -96,9 +96,9 @@ Status writeAll(int fd, std::string_view data);
 timespec deadlineIn(std::uint32_t seconds);
 
 // flock(LOCK_EX), tried until deadline: EWOULDBLOCK once it has passed. A
-// cancellable wait ends with EINTR ("cancelled by signal N") when a held
-// signal that would end the process arrives meanwhile, the signal raised
-// again, to end the process once its mask comes back.
+// cancellable wait ends with EINTR ("cancelled by signal N") within 10 ms of
+// a held signal that would end the process being pending, which it leaves
+// pending, to end the process once its mask comes back.
 Status lockBefore(int fd, const timespec& deadline, bool cancellable);
 
 }  // namespace board
