@@ -25,7 +25,7 @@ struct CGI_USER_INFO {
     char password_again[36];              // NUL-padded; equals password when sent
     unsigned char privilege[4];           // a privilegeCode
     unsigned char entry_flag;             // 1 in every record sent
-    unsigned char reserved[63];           // zero when sent, never read
+    unsigned char reserved[63];           // zero when sent; userctl never reads it in a listed record
     unsigned char operable_partition[4];  // partition mask
 
     std::uint32_t getPrivilege() const { return loadBe32(privilege); }

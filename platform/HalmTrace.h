@@ -18,10 +18,13 @@ public:
     HalmTrace& operator=(const HalmTrace&) = delete;
 
     // Appends one line. kind is always 0. text is NUL-terminated and read no
-    // further; userctl gives at most 255 characters, and the board cuts any
-    // longer text, drops one trailing line feed, and ignores a null text.
-    // Never throws; a line that cannot be written is lost. What the log
-    // holds, and whether a line is on disk, is not observable from outside.
+    // further; userctl gives at most 255 characters, which a line holds
+    // whole, whatever lineSize means to the board (its own). A longer text,
+    // one ending in a line feed, and a null text are taken without harm; what
+    // the log then holds is the board's own. Never throws, not even when the
+    // board's storage refuses: a line that cannot be written is lost. What
+    // the log holds, and whether a line is on disk, is not observable from
+    // outside.
     void putLog(unsigned char kind, const char* text);
 };
 

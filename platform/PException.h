@@ -25,7 +25,9 @@ public:
     int getActionCode() const;
 
     // Serialized form: kind, module, location (2), severity, action (2),
-    // detail (4), all big-endian, then the text without its NUL.
+    // detail (4), all big-endian, then the text without its NUL. userctl
+    // never gives one to setSerialized: whether a text past maxTextLength
+    // bytes, or one holding a NUL, is refused or cut is the board's own.
     unsigned int getSerialized(unsigned char* buffer, unsigned int size) const override;
     unsigned int getSerializedSize() const override;
     bool setSerialized(const unsigned char* data, unsigned int size) override;

@@ -3,8 +3,9 @@
 // The board's message catalogue. Formats message number with the inserts
 // that follow into buffer, which must hold lmsgBufferSize bytes: the text is
 // always NUL-terminated and cut to fit, however long the inserts. Returns
-// buffer. Never throws. The texts are the board's own; a number it does not
-// know still gives a text.
+// buffer. Never throws. The texts are the board's own, in its words and
+// language (userctl's manual quotes those of the simulated board); a number
+// it does not know still gives a text.
 constexpr unsigned int lmsgBufferSize = 256;
 
 // The message numbers, with the inserts each takes, by these types.

@@ -6,7 +6,7 @@
 kit=$1
 shift
 board=$(mktemp -d "${TMPDIR:-/tmp}/userctl-conformance.XXXXXX") || exit 2
-printf 'lock_wait = 1\nmax_users = 8\n' >"$board/board.conf"
+printf 'lock_wait = 1\nmax_users = 20\n' >"$board/board.conf"
 USERCTL_BOARD_DIR=$board "$@" "$kit" --changes-allowed --fill
 status=$?
 rm -r "$board"

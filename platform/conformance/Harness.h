@@ -1,12 +1,17 @@
 #pragma once
 
 // The kit's harness: each test point runs in a child of its own, forked from
-// a process that has made no platform call, under a deadline, so that a
-// library that hangs or crashes fails that point and the kit goes on.
+// a process that has made no platform call, under the signals userctl holds
+// across an add and with those it ignores ignored, so that a point calls as
+// the program does. Each platform call is bounded alone: the child beats just
+// before it, and the parent gives it HalmLib::callSeconds from that beat, so
+// that a library that hangs or crashes fails that point and the kit goes on.
 
 #include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kit {
@@ -30,12 +35,12 @@ using Body = std::function<Verdict()>;
 
 // The promises every call makes, which the harness checks around a child's
 // calls: nothing written to standard output, nothing read from standard
-// input, the signal mask and handlers kept, no thread left running.
-enum Common : unsigned { output = 1, input = 2, signals = 4, threads = 8, everyCommon = 15 };
+// input, the signal mask and handlers kept, no thread left running, and
+// whole lines on standard error.
+enum Common : unsigned { output = 1, input = 2, signals = 4, threads = 8, errorLines = 16, everyCommon = 31 };
 
 struct Point {
     std::string name;  // "Header: promise"
-    unsigned calls;    // platform calls it makes, each given the call bound
     Body body;
     unsigned common = everyCommon;  // those of the common promises it checks
 };
@@ -44,25 +49,63 @@ struct Point {
 // parent, given the question's argument.
 struct Helper {
     const char* word;
-    unsigned calls;
     Verdict (*answer)(const std::string& argument);
 };
 
 // Runs every point, each in a child, and prints the TAP report on standard
-// output. Returns 0 when every point is ok or skipped, else 1.
+// output. Returns 0 when every point is ok or skipped, 1 when one is not ok,
+// 2 when the report cannot be written (nothing changed when that is found
+// at its start; the run ends where it is found later).
 int runPoints(const std::vector<Point>& points, const std::vector<Helper>& helpers);
 
-// From within a child: a comment line in the report, which also extends the
-// child's deadline as a heartbeat.
+// From within a child: a comment line in the report.
 void comment(const std::string& text);
-// From within a child: a heartbeat, which gives a long point the call bound
-// afresh.
-void heartbeat();
+// From within a child: the beat that starts a platform call's bound.
+void beat();
+// From within a child: account printed and flushed in the report before it
+// is added; false when it could not be, and the account must not be added.
+bool named(const std::string& account);
 // From within a child: asks the parent to run helper word on argument in a
-// fresh child, and returns its answer.
+// fresh child, and returns its answer. The asker's bound waits meanwhile.
 Verdict ask(const std::string& word, const std::string& argument);
-// The reason given for a child that SIGKILL ended.
+// The reason given for a child that a signal ended.
 std::string killedBy(int signal);
+
+// A platform call: call() is made under a bound of its own.
+template <typename Call>
+decltype(auto) call(Call&& made) {
+    beat();
+    return std::forward<Call>(made)();
+}
+
+// A platform object whose construction, each use through ->, and destruction
+// are each a platform call under a bound of its own.
+template <typename T>
+class Platform {
+public:
+    template <typename... Args>
+    explicit Platform(Args&&... args) {
+        beat();
+        object.emplace(std::forward<Args>(args)...);
+    }
+    ~Platform() { reset(); }
+    Platform(const Platform&) = delete;
+    Platform& operator=(const Platform&) = delete;
+
+    T* operator->() {
+        beat();
+        return &*object;
+    }
+    T& get() { return *object; }  // handed to a call that another beat bounds
+    void reset() {
+        if (!object) return;
+        beat();
+        object.reset();
+    }
+
+private:
+    std::optional<T> object;
+};
 
 // Bytes whose last one ends a page followed by an inaccessible one, so that
 // a read past them crashes the reader.

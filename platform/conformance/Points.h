@@ -6,8 +6,12 @@
 
 namespace kit {
 
-// Every test point, in the order run; with fill, the board is filled to its
-// capacity to see a full board's refusal.
-std::vector<Point> points(bool fill);
+// What a run checks: the promises of a working board; with fill as well, a
+// full board's refusal, the board filled to its capacity; or those that hold
+// where the board's storage refuses writes, as its vendor made it do.
+enum class Mode { normal, fill, storageRefuses };
+
+// Every test point of mode, in the order run.
+std::vector<Point> points(Mode mode);
 
 }  // namespace kit

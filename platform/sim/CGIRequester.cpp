@@ -21,8 +21,7 @@ using HalmLib::Gui::REQ_CGI_GET_USER_LIST;
 namespace serviceError = HalmLib::Gui::serviceError;
 using board::failure;
 using board::Status;
-using HalmLib::Gui::listCountSize;
-using HalmLib::Gui::listMaxCount;
+using UserList = HalmLib::Gui::UserList;
 
 // The service's codes for the requests it refuses besides a name taken and
 // a full board, which CGIRequester.h names: each says what failed.
@@ -80,6 +79,18 @@ Status judgeRecord(const CGI_USER_INFO& user, std::uint32_t partitions) {
 // out; else 0, with the reason said and the code in errorCode.
 int answered(board::Logs& logs, const Answer& answer, std::int32_t& errorCode) {
     if (answer.code == 0) return 1;
+    // A wait cancelled by a signal that is to end the caller: its reason
+    // waits half a second at most for its log, so that the caller ends
+    // within a second of the signal.
+    if (answer.why.error() == EINTR) {
+        timespec soon = board::deadlineIn(0);
+        soon.tv_nsec += 500000000;
+        if (soon.tv_nsec >= 1000000000) {
+            soon.tv_nsec -= 1000000000;
+            ++soon.tv_sec;
+        }
+        logs.waitNoLongerThan(soon);
+    }
     if (!answer.why.ok()) logs.report(answer.why);
     errorCode = answer.code;
     return 0;
@@ -97,14 +108,14 @@ Answer buildUserList(const board::StateDir& dir, std::vector<unsigned char>& pay
     board::Store store;
     if (Status read = board::readStore(dir, store); !read.ok()) return {refusal::read, read};
     const std::size_t count = store.accounts.size();
-    if (count > listMaxCount) {
+    if (count > UserList::maxCount) {
         return {refusal::read,
                 failure(EFBIG, "%s: %zu accounts are more than a list can carry", dir.file("users").c_str(), count)};
     }
-    payload.assign(listCountSize + count * sizeof(CGI_USER_INFO), 0);
+    payload.assign(UserList::countSize + count * sizeof(CGI_USER_INFO), 0);
     payload[0] = static_cast<unsigned char>(count >> 8);
     payload[1] = static_cast<unsigned char>(count);
-    unsigned char* at = payload.data() + listCountSize;
+    unsigned char* at = payload.data() + UserList::countSize;
     for (const board::Account& account : store.accounts) {
         CGI_USER_INFO record{};
         std::memcpy(record.user_name, account.name.data(), account.name.size());
