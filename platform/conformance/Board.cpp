@@ -4,9 +4,9 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <ctime>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <optional>
 #include <stdexcept>
 
@@ -76,7 +76,8 @@ std::string longName(unsigned counter) {
     return name + std::string(32 - name.size(), 'l');
 }
 
-const char* const boardFull = "the board holds no further account (refused with noMoreUsers): remove accounts and run again";
+const char* const boardFull =
+    "the board holds no further account (refused with noMoreUsers): remove accounts and run again";
 
 CGI_USER_INFO makeRecord(const std::string& name, std::uint32_t privilege, unsigned long mask) {
     CGI_USER_INFO record{};

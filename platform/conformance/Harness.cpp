@@ -104,7 +104,8 @@ Verdict decode(const std::string& line) {
 // POSIX flags (the C library adds flags of its own, as SA_RESTORER, to any
 // handler set), the threads (counted against the start, as an emulator may
 // run its own).
-constexpr int posixFlags = SA_NOCLDSTOP | SA_NOCLDWAIT | SA_SIGINFO | SA_ONSTACK | SA_RESTART | SA_NODEFER | SA_RESETHAND;
+constexpr int posixFlags =
+    SA_NOCLDSTOP | SA_NOCLDWAIT | SA_SIGINFO | SA_ONSTACK | SA_RESTART | SA_NODEFER | SA_RESETHAND;
 struct ProcessState {
     sigset_t mask;
     std::vector<std::uintptr_t> handlers;
@@ -188,8 +189,8 @@ void callAsUserctl() {
     dup2(pipes.in[0], STDIN_FILENO);
     dup2(pipes.out[1], STDOUT_FILENO);
     dup2(pipes.err[1], STDERR_FILENO);
-    for (const int fd : {pipes.in[0], pipes.out[0], pipes.out[1], pipes.err[0], pipes.err[1], pipes.report[0],
-                         pipes.reply[1]})
+    for (const int fd :
+         {pipes.in[0], pipes.out[0], pipes.out[1], pipes.err[0], pipes.err[1], pipes.report[0], pipes.reply[1]})
         close(fd);
     reportFd = pipes.report[1];
     replyFd = pipes.reply[0];

@@ -183,7 +183,8 @@ Verdict emptyEntries() {
         const int result = eventEntry(length, text, who);
         if (result != 0) return fail(format("a length of %ld gave %d, not 0", length, result));
     }
-    if (const int result = eventEntry(10, nullptr, who); result != 0) return fail(format("a null text gave %d", result));
+    if (const int result = eventEntry(10, nullptr, who); result != 0)
+        return fail(format("a null text gave %d", result));
     const int result = call([&] { return HalmLib::Report::llog_putHalmLog(5, text, 1, nullptr, nullptr, nullptr); });
     return expect(result == 0, format("a null login, origin and code gave %d, not 0", result));
 }
@@ -269,7 +270,8 @@ Verdict eachPrivilegeListed() {
         const std::string expected = format("listed %u %lu", static_cast<unsigned>(privilege), mask);
         const Verdict added = stored(ask("add", format("%s %u %lu", name.c_str(), privilege, mask)));
         if (!added.ok()) return added;
-        if (const Verdict listed = answered(ask("list", name), expected, name + ", a fresh command's list"); !listed.ok())
+        if (const Verdict listed = answered(ask("list", name), expected, name + ", a fresh command's list");
+            !listed.ok())
             return listed;
     }
     return pass();
@@ -321,7 +323,8 @@ Verdict secondRequesterRefused() {
         const int result = other->setInfo(HalmLib::Gui::REQ_CGI_ADD_USER, sizeof record, &record);
         explicit_bzero(&record, sizeof record);
         const std::int32_t code = other->errorCode;
-        return expect(result == 0 && code != 0, format("the second requester's add gave %d, errorCode %d", result, code));
+        return expect(result == 0 && code != 0,
+                      format("the second requester's add gave %d, errorCode %d", result, code));
     };
     const Verdict added = stored(addAccount(name, plan));
     if (!added.ok()) return added;
@@ -352,7 +355,8 @@ Verdict fullRefused(bool fill) {
     for (unsigned counter = 1000; counter <= 1000 + Users::maxCount; ++counter) {
         const Verdict answer = ask("add", accountName(counter));
         if (answer.ok() && answer.reason == "added") continue;
-        if (answer.kind != Verdict::Kind::skipped) return fail(format("after %u accounts, an add: ", counter - 1000) + answer.reason);
+        if (answer.kind != Verdict::Kind::skipped)
+            return fail(format("after %u accounts, an add: ", counter - 1000) + answer.reason);
         // Refused with noMoreUsers.
         return counter == 1000 ? skip("the board was full already: " + answer.reason) : pass();
     }
@@ -464,12 +468,15 @@ std::vector<Point> textPoints() {
 std::vector<Point> requesterPoints() {
     const std::string req = "CGIRequester: ";
     return {
-        {req + "errorCode is 0 before any request", [] { return expect(Platform<CGIRequester>()->errorCode == 0, "it is not"); }},
+        {req + "errorCode is 0 before any request",
+         [] { return expect(Platform<CGIRequester>()->errorCode == 0, "it is not"); }},
         {req + "getInfo fills a well-formed list through setSerialized once", [] { return listThroughReceiver(true); }},
         {req + "getInfo gives 0 and a nonzero errorCode when setSerialized refuses",
          [] { return listThroughReceiver(false); }},
-        {req + "setInfo refuses 211 bytes, adds nothing, reads none past them", [] { return wrongSizeRefused(211, 6); }},
-        {req + "setInfo refuses 213 bytes, adds nothing, reads none past them", [] { return wrongSizeRefused(213, 7); }},
+        {req + "setInfo refuses 211 bytes, adds nothing, reads none past them",
+         [] { return wrongSizeRefused(211, 6); }},
+        {req + "setInfo refuses 213 bytes, adds nothing, reads none past them",
+         [] { return wrongSizeRefused(213, 7); }},
         {req + "setInfo reads no byte past 212 and keeps no pointer to data",
          [] {
              AddPlan plan;
@@ -485,9 +492,13 @@ std::vector<Point> requesterPoints() {
          [] { return notStoredWithoutEntry("add-dropped", "dropped", 4); }},
         {req + "an add of an existing name is refused with userExists", existingRefused},
         {req + "while an add is open, other commands list without it and add others and its name, none told taken",
-         [] { return contention(9, {{"add", accountName(10)}, {"add", accountName(9)}}); }},
+         [] {
+             return contention(9, {{"add", accountName(10)}, {"add", accountName(9)}});
+         }},
         {req + "while an add is open, another's add with SIGTERM pending and held ends within a second",
-         [] { return contention(11, {{"add-signalled", accountName(14)}}); }},
+         [] {
+             return contention(11, {{"add-signalled", accountName(14)}});
+         }},
         {req + "while an add is open, another requester's add in the process is refused", secondRequesterRefused},
     };
 }
@@ -513,7 +524,8 @@ Verdict addWhereStorageRefuses() {
 std::vector<Point> storagePoints() {
     const std::string when = " where storage refuses";
     std::vector<Point> all = tracePoints(when);
-    all.push_back({"llog: an entry outside an add" + when + " returns nonzero, never throws", entryWhereStorageRefuses});
+    all.push_back(
+        {"llog: an entry outside an add" + when + " returns nonzero, never throws", entryWhereStorageRefuses});
     all.push_back({"CGIRequester: an add" + when + " is refused, or not listed when its entry throws, or listed",
                    addWhereStorageRefuses});
     return all;
@@ -536,8 +548,9 @@ std::vector<Point> points(Mode mode) {
     std::vector<Point> all = mode == Mode::storageRefuses ? storagePoints() : partitionPoints();
     if (mode != Mode::storageRefuses) {
         for (auto&& group : {textPoints(), requesterPoints()}) all.insert(all.end(), group.begin(), group.end());
-        all.push_back({"PException: a platform exception is caught by const reference with action 1537 and detail 20019",
-                       exceptionAcross});
+        all.push_back(
+            {"PException: a platform exception is caught by const reference with action 1537 and detail 20019",
+             exceptionAcross});
         all.push_back({"UtmpUtil: getUserInfo at a pseudo-terminal gives 0, a login and the terminal's name as origin",
                        loginAtTerminal});
     }
