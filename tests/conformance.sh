@@ -15,6 +15,25 @@ status=$?
 USERCTL_BOARD_DIR=$board/refusing unshare -m sh -c 'mount --bind "$USERCTL_BOARD_DIR" "$USERCTL_BOARD_DIR" &&
   mount -o remount,ro,bind "$USERCTL_BOARD_DIR" && exec "$@" --changes-allowed --storage-refuses' - "$@" "$kit"
 refused=$?
+# The kit's own run: a report it cannot write ends it (2) before any add;
+# ended by SIGTERM once it has named an account, it leaves none it did not.
+mkdir "$board/own" && printf 'lock_wait = 1\nmax_users = 20\n' >"$board/own/board.conf"
+USERCTL_BOARD_DIR=$board/own "$@" "$kit" --changes-allowed >&- 2>/dev/null
+[ $? = 2 ] && [ ! -e "$board/own/users" ] || { echo "conformance.sh: the kit ran without its report" >&2; status=1; }
+mkfifo "$board/report"
+USERCTL_BOARD_DIR=$board/own "$@" "$kit" --changes-allowed --fill >"$board/report" 2>/dev/null &
+exec 3<"$board/report"
+while read -r line <&3; do
+  echo "$line" >>"$board/named"
+  case $line in "# adding account"*) break ;; esac
+done
+kill -TERM $!
+wait $! 2>/dev/null
+ended=$?
+cat <&3 >>"$board/named"
+exec 3<&-
+{ [ $ended = 143 ] && cut -d: -f1 "$board/own/users" 2>/dev/null | while read -r name; do
+  grep -q "account $name " "$board/named" || exit 1; done; } || { echo "conformance.sh: SIGTERM: $ended" >&2; status=1; }
 rm -r "$board"
 [ $status = 0 ] && exit $refused
 exit $status

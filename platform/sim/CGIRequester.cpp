@@ -177,6 +177,11 @@ Answer addUser(board::Process& board, const board::Config& config, unsigned int 
                                                static_cast<long>(config.faults.addCode))};
     default: break;
     }
+    // A signal that is to end the caller, arrived as the request was sent:
+    // cancelled before the password's hash, which may take long.
+    if (const int number = board::endingSignalPending(); number > 0) {
+        return {refusal::lock, failure(EINTR, "add cancelled by signal %d as it was requested", number)};
+    }
     if (!data || size != sizeof(CGI_USER_INFO)) {
         return {refusal::malformed, failure(EINVAL, "add-user request of %u bytes refused", size)};
     }

@@ -76,10 +76,14 @@ Status judge(const struct stat& info, mode_t othersMayNot, const std::string& pa
     return Status(EPERM, why + "; remove it, or move the directory aside", true);
 }
 
-// A signal pending that would end the process once let in: held, and left
-// to its default action, which for it is to end it (not so for a signal set
-// to be ignored, as a background job's SIGINT or nohup's SIGHUP). Looked at,
-// never taken: it acts as it would have once the caller lets it in. 0 for none.
+bool passed(const timespec& deadline) {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec);
+}
+
+}  // namespace
+
 int endingSignalPending() {
     sigset_t pending;
     if (sigpending(&pending) != 0) return 0;
@@ -92,14 +96,6 @@ int endingSignalPending() {
     }
     return 0;
 }
-
-bool passed(const timespec& deadline) {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec);
-}
-
-}  // namespace
 
 Status openFile(int dir, const char* name, int flags, Fd& file, mode_t othersMayNot, const char* path) {
     const std::string shown = path ? path : name;

@@ -95,6 +95,12 @@ Status writeAll(int fd, std::string_view data);
 // The CLOCK_MONOTONIC time seconds from now.
 timespec deadlineIn(std::uint32_t seconds);
 
+// A signal pending that would end the process once let in: held, and left
+// to its default action, which for it is to end it (not so for a signal set
+// to be ignored, as a background job's SIGINT or nohup's SIGHUP). Looked at,
+// never taken: it acts as it would have once the caller lets it in. 0 for none.
+int endingSignalPending();
+
 // flock(LOCK_EX), tried until deadline: EWOULDBLOCK once it has passed. A
 // cancellable wait ends with EINTR ("cancelled by signal N") within 10 ms of
 // a held signal that would end the process being pending, which it leaves
