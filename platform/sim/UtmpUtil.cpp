@@ -62,8 +62,10 @@ std::vector<pid_t> ancestors() {
 // The device number of the process's controlling terminal into device:
 // ENXIO when the process has none, another errno when the system cannot tell.
 board::Status controllingTerminal(dev_t& device) {
-    // The terminal is the seventh field.
-    const std::string fields = statFields("self");
+    // The terminal is the seventh field, read from the thread's own file:
+    // qemu-user answers /proc/self/stat with a made-up one that names no
+    // terminal, and this program is one thread.
+    const std::string fields = statFields("thread-self");
     unsigned number = 0;  // the kernel's encoding, which major() and minor() read
     const bool parsed = std::sscanf(fields.c_str(), " %*c %*d %*d %*d %u", &number) == 1;
     if (number != 0) {
