@@ -247,7 +247,6 @@ void handle(Watch& watch, const std::string& line) {
     const long start = now();
     switch (line.empty() ? ' ' : line[0]) {
     case 'B': watch.deadline = start + Watch::budget; return;
-    case 'C': say("# " + text + "\n"); return;
     case 'N':
         sendLine(watch.pipes.reply[1], say("# adding account " + text + " (remove it when done)\n") ? 'y' : 'n', "");
         break;
@@ -494,7 +493,6 @@ int runPoints(const std::vector<Point>& points, const std::vector<Helper>& helpe
     return status;
 }
 
-void comment(const std::string& text) { sendLine(reportFd, 'C', text); }
 void beat() { sendLine(reportFd, 'B', ""); }
 
 bool named(const std::string& account) {

@@ -58,8 +58,6 @@ struct Helper {
 // at its start; the run ends where it is found later).
 int runPoints(const std::vector<Point>& points, const std::vector<Helper>& helpers);
 
-// From within a child: a comment line in the report.
-void comment(const std::string& text);
 // From within a child: the beat that starts a platform call's bound.
 void beat();
 // From within a child: account printed and flushed in the report before it
