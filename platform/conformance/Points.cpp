@@ -439,7 +439,7 @@ std::vector<Point> partitionPoints() {
          }},
         {count + "is the same at every call", [] { return partitionCountStable(100, LONG_MAX); }},
         {count + "65536 times takes well under the call bound",
-         [] { return partitionCountStable(65536, HalmLib::callSeconds * 1000L / 4); }},
+         [] { return partitionCountStable(Users::maxCount + 1, HalmLib::callSeconds * 1000L / 4); }},
     };
 }
 
