@@ -9,7 +9,7 @@ kit=$1
 shift
 board=$(mktemp -d "${TMPDIR:-/tmp}/userctl-conformance.XXXXXX") || exit 2
 mkdir "$board/writable" "$board/refusing" && chmod 700 "$board/writable" "$board/refusing" || exit 2
-for dir in writable refusing; do printf 'lock_wait = 1\nmax_users = 20\n' >"$board/$dir/board.conf"; done
+for dir in writable refusing; do printf 'lock_wait = 1\nmax_users = 14\n' >"$board/$dir/board.conf"; done
 USERCTL_BOARD_DIR=$board/writable "$@" "$kit" --changes-allowed --fill
 status=$?
 USERCTL_BOARD_DIR=$board/refusing unshare -m sh -c 'mount --bind "$USERCTL_BOARD_DIR" "$USERCTL_BOARD_DIR" &&
@@ -17,7 +17,7 @@ USERCTL_BOARD_DIR=$board/refusing unshare -m sh -c 'mount --bind "$USERCTL_BOARD
 refused=$?
 # The kit's own run: a report it cannot write ends it (2) before any add;
 # ended by SIGTERM once it has named an account, it leaves none it did not.
-mkdir "$board/own" && printf 'lock_wait = 1\nmax_users = 20\n' >"$board/own/board.conf"
+mkdir "$board/own" && printf 'lock_wait = 1\nmax_users = 14\n' >"$board/own/board.conf"
 USERCTL_BOARD_DIR=$board/own "$@" "$kit" --changes-allowed >&- 2>/dev/null
 [ $? = 2 ] && [ ! -e "$board/own/users" ] || { echo "conformance.sh: the kit ran without its report" >&2; status=1; }
 mkfifo "$board/report"
