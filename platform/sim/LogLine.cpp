@@ -33,16 +33,23 @@ Status Logs::open(Log log, Fd& file) const {
     return openFile(dir.dir.get(), logName[log], O_WRONLY | O_APPEND | O_CREAT, file, othersReadWrite);
 }
 
-// The lock of log, a file of the same name in the board's lock directory,
-// taken before deadline (else EWOULDBLOCK, or EINTR when cancelled).
-Status Logs::lock(Log log, const timespec& deadline, bool cancellable, Fd& lock) const {
+Status Logs::lockDirectory(Fd& locked) const {
     // A log that cannot be locked cannot be written at all: the administrator is told, but of a
     // state directory not trusted, once already.
     if (!dir.status.ok()) return dir.status;
+    const Status opened = openPrivateDir(dir.dir.get(), lockDir, locked);
+    return opened.ok() ? opened : opened.within(dir.file(lockDir)).aloud();
+}
+
+Status Logs::openLockDir(Fd& locked) const {
+    return lockDirectory(locked).within(dir.file(logName[traceLog]) + ": cannot write");
+}
+
+// The lock of log, a file of the same name in the board's lock directory,
+// taken before deadline (else EWOULDBLOCK, or EINTR when cancelled).
+Status Logs::lock(Log log, const timespec& deadline, bool cancellable, Fd& lock) const {
     Fd locked;
-    if (Status opened = openPrivateDir(dir.dir.get(), lockDir, locked); !opened.ok()) {
-        return opened.within(dir.file(lockDir)).aloud();
-    }
+    if (Status opened = lockDirectory(locked); !opened.ok()) return opened;
     // Nothing in the lock directory can have been opened by another user, whatever its mode.
     const std::string path = std::string(lockDir) + "/" + logName[log];
     if (Status opened = openFile(locked.get(), logName[log], O_RDWR | O_CREAT, lock, holdsNothing, path.c_str());

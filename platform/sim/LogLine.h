@@ -49,6 +49,10 @@ public:
     // the reason on the console too when it asks for that.
     void report(const Status& status) noexcept;
 
+    // The lock directory, opened as the logs' locks need it (made when
+    // missing); refused as trace.log's lock would be, the first an add takes.
+    Status openLockDir(Fd& locked) const;
+
     // Holds both logs for an add's record, waiting for their locks until
     // deadline: each locked, opened and judged, and where it ends noted.
     // Nothing is held after a failure.
@@ -79,6 +83,7 @@ public:
     };
 
 private:
+    Status lockDirectory(Fd& locked) const;
     Status lock(Log log, const timespec& deadline, bool cancellable, Fd& lock) const;
     Status open(Log log, Fd& file) const;
     Status byName(Log log, std::string_view line, bool durable);

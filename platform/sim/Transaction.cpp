@@ -40,7 +40,7 @@ std::string found(const StateDir& dir, const char* name, std::string_view left, 
 Status Transaction::take(const timespec& until, Stage& failedAt) {
     deadline = until;
     logs.waitNoLongerThan(deadline);
-    Status status = lockStore(dir, lock, deadline);
+    Status status = lockStore(dir, logs, lock, deadline);
     failedAt = Stage::lock;
     if (status.ok()) {
         status = readStore(dir, current);

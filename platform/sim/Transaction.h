@@ -12,8 +12,9 @@
 // traces.
 //
 // The rules it keeps:
-// - the locks are taken in one order: the store's, then trace.log's, then
-//   event.log's; settling what an interrupted add left takes trace.log's
+// - the locks are taken in one order: the store's (the state directory's,
+//   then the lock directory's), then trace.log's, then event.log's, and the
+//   store's are kept until the add ends; settling what an interrupted add left takes trace.log's
 //   while it holds the store's;
 // - any event entry ends the open add (llog.cpp asks end());
 // - the add is its requester's, one a command: only it undoes the add.

@@ -446,13 +446,13 @@ LOG_BUSY = "board: @DIR@/trace.log: cannot write: another process holds its lock
 EVENT_BUSY = "board: @DIR@/event.log: cannot write: another process holds its lock"
 
 
-def waited(meanwhile, wrapper=""):
-    # The test holds the store's lock; the add of alice_123 (ce, quiet), every signal's action the default, run by
-    # wrapper, is started, and once it waits for the lock (or has ended, not waited for ever) meanwhile runs; then the
-    # add's status and the seconds from the moment it waited to its end (0.2 s allowed for the look). The lock is
-    # released when meanwhile says, else once the add has ended: released at once, it could be taken before the add
-    # looked for a signal sent it.
-    return (f'{STORE_HELD} env --default-signal {wrapper} $LAUNCH "$USERCTL_BIN" {CE} 9>&- & until {opened(" $PWD", 2)}'
+def waited(meanwhile, wrapper="", held=(STORE_HELD, " $PWD", 2)):
+    # The test holds the store's lock (held: how, and the add waits for it once it has that many paths ending so open);
+    # the add of alice_123 (ce, quiet), every signal's action the default, run by wrapper, is started, and once it waits
+    # for the lock (or has ended, not waited for ever) meanwhile runs; then the add's status and the seconds from the
+    # moment it waited to its end (0.2 s allowed for the look). The lock is released when meanwhile says, else once the
+    # add has ended: released at once, it could be taken before the add looked for a signal sent it.
+    return (f'{held[0]} env --default-signal {wrapper} $LAUNCH "$USERCTL_BIN" {CE} 9>&- & until {opened(*held[1:])}'
             " || ! kill -0 $!; do sleep 0.01; done;"
             f" s=$(date +%s%N); {meanwhile} wait $! 2>/dev/null;"
             " echo $? $(( ($(date +%s%N) - s + 200000000) / 1000000000 ))")
@@ -467,12 +467,16 @@ IN_ORDER = ('umask 077; mkdir locks; exec 9>>locks/trace.log; flock 9; $LAUNCH "
 CANCEL_BRIEFLY = waited(f"exec 4>>locks/trace.log; flock 4; kill -TERM $!; until {opened('/locks/trace.log')} ||"
                         " ! kill -0 $!; do sleep 0.01; done; exec 4>&-;")
 LOG_WAITED = waited("exec 4>>locks/trace.log; flock 4; exec 9>&-;")
+# The store's lock as the releases before took it, the lock directory's flock.
+OLDER_HELD = ("umask 077; mkdir locks; exec 9<locks; flock 9;", "/locks", 1)
 LOCKS = [
     # The wait for the store: cancelled by a signal that would end the command (not by an ignored one), bounded.
     c(CE, sh=waited("kill -TERM $!;"), status=0, out="143 0\n", err=ADD_FAILED, trace=CANCELLED),
+    c(CE, sh=waited("kill -TERM $!;", held=OLDER_HELD), status=0, out="143 0\n", err=ADD_FAILED, trace=CANCELLED),
     ok(CE, "alice_123:4:0", sh=waited("kill -HUP $!; exec 9>&-;", "nohup"), out="0 0\n"),
     # From its request to its record, a signal that would end the add ends it only once its outcome is recorded.
     ok(CE, "bob_12345:3:0", "alice_123:4:0", users=BOB, sh=ENDED_PAUSED, out="bob_12345\n129\n"),  # the store as was
+    ok(CE, "alice_123:4:0", sh=paused("flock -n locks true; echo $?"), out="1\n0\n"),  # the lock directory's kept too
     fails(CE, BUSY, failed(CE), conf="lock_wait = 1\n", sh=f"{STORE_HELD} userctl {CE}", err=BUSY + "\n" + ADD_FAILED),
     # A cancelled add's reason waits for trace.log; a refusal for its lock does not wait for it again.
     c(CE, sh=CANCEL_BRIEFLY, status=0, out="143 0\n", err=ADD_FAILED, trace=CANCELLED, not_under=SLOW),
