@@ -173,13 +173,15 @@ Status readFile(int dir, const char* name, std::string& out, std::size_t limit, 
     }
 }
 
-Status writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t put = write(fd, data.data(), data.size());
+Status writeAll(int fd, std::string_view data, std::size_t* written) {
+    std::size_t ignored = 0;
+    std::size_t& done = written ? *written : ignored;
+    for (done = 0; done < data.size();) {
+        const ssize_t put = write(fd, data.data() + done, data.size() - done);
         if (put < 0 && errno == EINTR) continue;
         if (put < 0) return Status(errno);
         if (put == 0) return Status(EIO);  // no error of its own, but no progress either
-        data.remove_prefix(static_cast<std::size_t>(put));
+        done += static_cast<std::size_t>(put);
     }
     return {};
 }

@@ -89,8 +89,9 @@ Status openPrivateDir(int dir, const char* name, Fd& opened);
 // file reads as empty. Refused with EFBIG when it holds more than limit bytes.
 Status readFile(int dir, const char* name, std::string& out, std::size_t limit, mode_t othersMayNot = othersWrite);
 
-// All of data, through short writes and EINTR.
-Status writeAll(int fd, std::string_view data);
+// All of data, through short writes and EINTR; how many bytes were written,
+// a failure's too, in written when given.
+Status writeAll(int fd, std::string_view data, std::size_t* written = nullptr);
 
 // The CLOCK_MONOTONIC time seconds from now.
 timespec deadlineIn(std::uint32_t seconds);

@@ -114,14 +114,21 @@ Status Transaction::undo(const Status& why) {
     add.reset();
     // The logs first, cut for good: killed or powered off meanwhile, the add
     // leaves its new store for the next add to trace, never a record with
-    // nothing to say it did not land.
-    const Status cut = logs.cutBack();
+    // nothing to say it did not land. A record that stays, or whose cut may
+    // not outlive a power cut, keeps it too.
+    bool cutAll = false;
+    const Status cut = logs.cutBack(cutAll);
     if (cut.ok()) dropNewStore(dir);
     // Every lock let go before anything is said, since saying it may wait.
     logs.release();
     release();
-    if (!cut.ok())
-        console.tell(cut.within("account " + account + " not stored, but its record stays: cannot undo the add"));
+    if (!cut.ok()) {
+        console.tell(
+            cut.within("account " + account +
+                       (cutAll ? " not stored; its record is cut back, but may come back after a power cut,"
+                                 " and users.new stays for the next add to tell"
+                               : " not stored, but its record stays, and users.new for the next add to tell")));
+    }
     logs.report(why);
     return why;
 }

@@ -66,10 +66,11 @@ public:
     // place, the add is undone instead, and the reason returned and reported.
     Status end();
 
-    // Undoes the open add for why (reported): the logs cut back to where they
-    // were, the new store removed, everything let go. Logs that cannot be
-    // cut back are told on the console, naming the account, and the new
-    // store is left for the next add to find.
+    // Undoes the open add for why (reported): the add's lines cut from the
+    // logs and the cut synced, the new store removed, everything let go. A
+    // log not cut back, or a cut not synced, is told on the console, naming
+    // the account and saying which, and the new store is left for the next
+    // add to find.
     Status undo(const Status& why);
 
 private:

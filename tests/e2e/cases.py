@@ -423,14 +423,15 @@ opened = lambda name, count=1: (f"""[ "$(readlink /proc/$!/exe)" != "$(readlink 
                                 f""" [ "$(ls -l /proc/$!/fd 2>/dev/null | grep -c "{name}$")" -ge {count} ]""")
 
 
-def paused(action, fault=""):
+def paused(action, fault="", at="fdatasync", more=""):
     # The add of alice_123 (ce, quiet), stopped by strace as it makes its record durable (its first fdatasync, failed
-    # as fault says), past its request and before its store changes, every signal's action the default (a background
-    # job ignores INT): action runs once strace has seen it stop, and the add is continued; then the add's status.
-    # LeakSanitizer cannot work under a tracer.
+    # as fault says), past its request and before its store changes (at fsync: as it makes its new store durable, its
+    # logs held, before its lines), every signal's action the default (a background job ignores INT): action runs once
+    # strace has seen it stop, and the add is continued; then the add's status. more: other faults. LeakSanitizer
+    # cannot work under a tracer.
     return ("s=$(mktemp); ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 env --default-signal strace -D -o $s"
-            " -e trace=fdatasync"
-            f' -e inject=fdatasync:{fault}signal=STOP:when=1 $LAUNCH "$USERCTL_BIN" {CE} &'
+            f" -e trace=fsync,fdatasync {more}"
+            f' -e inject={at}:{fault}signal=STOP:when=1 $LAUNCH "$USERCTL_BIN" {CE} &'
             ' until grep -qs "stopped by" $s || ! kill -0 $!; do sleep 0.01; done;'
             f" {action}; kill -CONT $!; wait $! 2>/dev/null; echo $?; rm $s")
 
@@ -520,7 +521,8 @@ NEW_DIR = "board: @DIR@/users.new: cannot read: not a regular file" + REMOVE
 NEW_DIR_TOLD, BOB_CAROL = NEW_DIR + "\n" + ADD_FAILED, ("bob_12345:3:0", "carol_123:3:0")
 CUT_TRACE, ALICE_NOT = [done(CE), EIO, THROWN_ADD, LANDED_NOT, *CAROL_DONE], [done(CE), LANDED_NOT, *CAROL_DONE]
 BUS_FIRST = paused("kill -BUS $!") + f"; userctl {CAROL}"  # then carol_123's add
-NOT_CUT = ("board: account alice_123 not stored, but its record stays: cannot undo the add: @DIR@/trace.log: cannot"
+STAYS = "board: account alice_123 not stored, but its record stays, and users.new for the next add to tell: @DIR@/"
+NOT_CUT = (STAYS + "trace.log: cannot"
            f" cut back: Input/output error\n{EIO}\n{ADD_FAILED}{ADDED}")
 # The add at a terminal whose output is stopped (Ctrl-S), killed once its account is stored, then output resumed.
 STOPPED = ("python3 -c 'import termios; termios.tcflow(1, termios.TCOOFF)'; $LAUNCH \"$USERCTL_BIN\" add user alice_123"
@@ -530,8 +532,19 @@ STOPPED = ("python3 -c 'import termios; termios.tcflow(1, termios.TCOOFF)'; $LAU
 # The lock directory removed while an add holds its logs, a list's line after its own, its record not made durable: the
 # undo cuts nothing of another's, and the next add, carol_123's, says the add did not land.
 AFTER_MINE = paused("rm -r locks; userctl show user_list >/dev/null", "error=EIO:") + f"; userctl {CAROL}"
-KEPT_LINES = ("board: account alice_123 not stored, but its record stays: cannot undo the add: @DIR@/trace.log: cannot"
-              f" cut back: another process wrote after the add's lines\n{EIO}\n{ADD_FAILED}{ADDED}")
+KEPT_LINES = (STAYS + "trace.log: cannot cut back: another process wrote among or after the add's lines\n"
+              f"{EIO}\n{ADD_FAILED}{ADDED}")
+# A list's line after the add has taken the logs, before its own lines, which its undo cuts alone.
+BEFORE_MINE = paused("rm locks/trace.log; userctl show user_list >/dev/null", at="fsync",
+                     more="-e inject=fdatasync:error=EIO:when=1")
+# Its trace line not written at all (no room), after a list's: nothing of it to cut there, its event line cut.
+NO_ROOM = "board: @DIR@/trace.log: cannot write: No space left on device"
+UNWRITTEN = "userctl show user_list >/dev/null; " + injected("-P $PWD/trace.log -e inject=write:error=ENOSPC:when=1")
+# Its lines cut, the cut not made durable; then carol_123's add.
+CUT_UNSYNCED = injected("-e inject=fdatasync:error=EIO") + f"; userctl {CAROL}"
+MAY_COME_BACK = ("board: account alice_123 not stored; its record is cut back, but may come back after a power cut, and"
+                 f" users.new stays for the next add to tell: @DIR@/trace.log: cannot sync the cut: Input/output error\n"
+                 f"{EIO}\n{ADD_FAILED}{ADDED}")
 RECORD = [
     # Interrupted once, a read of the store or a write of a log is tried again: nothing lost, nothing written twice.
     ok(CE, "bob_12345:3:0", "alice_123:4:0", users=BOB, sh=injected(f"-P $PWD/users -P $PWD/trace.log {EINTR}")),
@@ -546,6 +559,10 @@ RECORD = [
     ok(CAROL, *BOB_CAROL, users=BOB, sh=CUT_FAILS, err=NOT_CUT, trace=CUT_TRACE, events=BOTH_EVENTS),
     ok(CAROL, "carol_123:3:0", sh=AFTER_MINE, out="3\n", err=KEPT_LINES, events=[event("carol_123")],
        trace=[done(CE), SHOWN, EIO, THROWN_ADD, LANDED_NOT, *CAROL_DONE]),
+    c(CE, sh=BEFORE_MINE, status=0, out="3\n", err=EIO + "\n" + ADD_FAILED, trace=[SHOWN, EIO, THROWN_ADD]),
+    fails(CE, SHOWN, NO_ROOM, THROWN_ADD, sh=UNWRITTEN, err=NO_ROOM + "\n" + ADD_FAILED),
+    ok(CAROL, "carol_123:3:0", sh=CUT_UNSYNCED, err=MAY_COME_BACK, trace=[EIO, THROWN_ADD, LANDED_NOT, *CAROL_DONE],
+       events=[event("carol_123")]),
     # What an interrupted add left, the next add traces for good before it removes it: an older board's kept store,
     # whose add was stored perhaps unrecorded, or a store file cut short. One that is no file of the board's is refused.
     ok(CAROL, "alice_123:1:0", "bob_12345:3:0", "carol_123:3:0", users=TWO, sh=OLDER_LEFT, trace=[OLDER, *CAROL_DONE]),
