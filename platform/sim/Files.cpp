@@ -31,8 +31,20 @@ namespace {
 // only they or root can remove. Moved aside within the state directory it
 // needs nothing of them: a rename that keeps the parent does not touch the
 // moved directory's own "..". What stays there is no name of the board's.
-std::string moveAside(const std::string& path, const char* then = "") {
-    return "; move it aside" + std::string(then) + ": mv " + path + " " + path + ".aside";
+// The name it goes to is one no one holds as the remedy is made, and mv -T
+// renames to it alone: mv would move the directory into a directory (or
+// through a link) found there, and fail for good on a file.
+std::string moveAside(int dir, const char* name, const std::string& path, const char* then = "") {
+    constexpr int tries = 9;
+    for (int n = 1; n <= tries; ++n) {
+        const std::string suffix = ".aside" + (n == 1 ? std::string() : "." + std::to_string(n));
+        struct stat info {};
+        if (fstatat(dir, (name + suffix).c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) {
+            return "; move it aside" + std::string(then) + ": mv -T " + path + " " + path + suffix;
+        }
+    }
+    return "; move it aside" + std::string(then) + " with mv -T to a name no one holds (" + path + ".aside to " + path +
+           ".aside." + std::to_string(tries) + " are taken)";
 }
 
 // The remedy for a file of the user's own or root's that is judged, named
@@ -48,15 +60,16 @@ std::string replaced(mode_t othersMayNot, const std::string& path) {
            " && mv " + copy + " " + path;
 }
 
-// Why the board does not trust the file at path, and what to do. What may be
-// another user's doing is removed, or moved aside; a file of the user's own
-// or root's is replaced.
-Status judge(const struct stat& info, mode_t othersMayNot, const std::string& path) {
+// Why the board does not trust the file name in dir, path from the state
+// directory, and what to do. What may be another user's doing is removed, or
+// moved aside; a file of the user's own or root's is replaced.
+Status judge(const struct stat& info, mode_t othersMayNot, int dir, const char* name, const std::string& path) {
     std::string why;
     if (S_ISLNK(info.st_mode)) {
         why = "a symbolic link";
     } else if (S_ISDIR(info.st_mode) && info.st_uid != geteuid()) {
-        return Status(EPERM, "a directory owned by uid " + std::to_string(info.st_uid) + moveAside(path), true);
+        return Status(EPERM, "a directory owned by uid " + std::to_string(info.st_uid) + moveAside(dir, name, path),
+                      true);
     } else if (!S_ISREG(info.st_mode)) {
         why = "not a regular file";
     } else if (info.st_uid != 0 && info.st_uid != geteuid()) {
@@ -111,11 +124,11 @@ Status openFile(int dir, const char* name, int flags, Fd& file, mode_t othersMay
     // opened is judged again.
     struct stat info {};
     if (fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(info.st_mode)) {
-        return judge(info, othersMayNot, shown);
+        return judge(info, othersMayNot, dir, name, shown);
     }
     const PrivateUmask privately;
     if (Status opened = openAt(dir, name, flags | O_NOFOLLOW | O_NONBLOCK, file); !opened.ok()) return opened;
-    Status status = fstat(file.get(), &info) == 0 ? judge(info, othersMayNot, shown) : Status(errno);
+    Status status = fstat(file.get(), &info) == 0 ? judge(info, othersMayNot, dir, name, shown) : Status(errno);
     if (!status.ok()) file = Fd();
     return status;
 }
@@ -147,7 +160,7 @@ Status openPrivateDir(int dir, const char* name, Fd& opened) {
     }
     opened = Fd();
     if (info.st_uid != geteuid() || (info.st_mode & othersWrite)) {
-        return Status(EPERM, why + moveAside(name, ", and the board makes a new one"), true);
+        return Status(EPERM, why + moveAside(dir, name, name, ", and the board makes a new one"), true);
     }
     return Status(EPERM, why + "; remove it, and the board makes a new one", true);
 }

@@ -739,17 +739,28 @@ ROOT_COPIES_LINE = STORE + ": cannot read: " + READABLE + COPY.format("users").r
 ROOT_COPIED, ROOT_TRACE = ROOT_COPIES_LINE + "\n" + FAILED, [ROOT_COPIES_LINE, SHOW_THROWN, SHOWN]
 # What uid 7654321 left in a state directory once open to all, a directory holding a file of theirs, then chmod 700 as
 # its remedy says; its remedy followed by the board's user, then the add; then root removes what was moved aside.
-LEFT = lambda name: ("chmod 777 .; setpriv --reuid=7654321 --regid=7654321 --clear-groups sh -c"
-                     f" 'mkdir -m 700 {name}; : >{name}/x'; chmod 700 .; {AS_BOARD} u {CE}; n mv {name} {name}.aside;"
-                     f" u {CE}; rm -r {name}.aside")
-LOCKS_LEFT = "owned by uid 7654321; move it aside, and the board makes a new one: mv locks locks.aside"
+# The add, its aside remedy run as printed by the board's user, the add again.
+AS_PRINTED = f"u {CE} 2>err; cat err >&2; n sh -c \"$(sed -n 's/.*: mv -T/mv -T/p' err)\"; u {CE}; rm err;"
+# What uid 7654321 left in a state directory once open to all, a directory holding a file of theirs (and at its name
+# .aside what taken makes), then chmod 700 as its remedy says; the add and its remedy; then root removes what is aside.
+LEFT = lambda name, taken=":": ("chmod 777 .; setpriv --reuid=7654321 --regid=7654321 --clear-groups sh -c"
+                                f" 'mkdir -m 700 {name}; : >{name}/x; {taken}'; chmod 700 .; {AS_BOARD} {AS_PRINTED}"
+                                f" rm -r {name}.aside*")
+LOCKS_LEFT = "owned by uid 7654321; move it aside, and the board makes a new one: mv -T locks locks.aside"
 LOCKS_LEFT_TOLD = f"board: @DIR@/trace.log: cannot write: @DIR@/locks: {LOCKS_LEFT}\n"
 LOG_LEFT_TOLD = ("board: @DIR@/trace.log: cannot write: a directory owned by uid 7654321; move it aside:"
-                 " mv trace.log trace.log.aside\n")
+                 " mv -T trace.log trace.log.aside\n")
+# Its name .aside taken by uid 7654321 (a file; a directory not empty; a link to a directory of theirs): the next name.
+FILE_ASIDE, DIR_ASIDE = ": >trace.log.aside", "mkdir locks.aside; : >locks.aside/y"
+LINK_ASIDE = "mkdir -m 777 locks.aside.d; ln -s locks.aside.d locks.aside"
+LOG_ASIDE_2 = ("board: @DIR@/trace.log: cannot write: a directory owned by uid 7654321; move it aside:"
+               " mv -T trace.log trace.log.aside.2\n" + ADD_FAILED + ADDED)
+LOCKS_ASIDE_2 = ("board: @DIR@/trace.log: cannot write: @DIR@/locks: owned by uid 7654321; move it aside, and the board"
+                 " makes a new one: mv -T locks locks.aside.2\n" + ADD_FAILED + ADDED)
 # A locks of the board user's that others could write, holding what uid 7654321 left: moved aside too.
 OPEN_LOCKS = ("chmod 711 .; mkdir -m 777 locks; setpriv --reuid=7654321 --regid=7654321 --clear-groups sh -c"
               " 'mkdir -m 700 locks/d; : >locks/d/x'; chmod 700 .; chown 65534 locks;"
-              f" {AS_BOARD} u {CE}; n mv locks locks.aside; u {CE}; rm -r locks.aside")
+              f" {AS_BOARD} {AS_PRINTED} rm -r locks.aside")
 OPEN_LOCKS_TOLD = LOCKS_LEFT_TOLD.replace("owned by uid 7654321", "open to group or others")
 BOARDS = [event(N, login="nobody")]  # the add's event, by the board's user
 # trace.log's lock file hard-linked by a backup: its remedy, then the add.
@@ -818,6 +829,9 @@ HOSTILE = [
     ok(CE, "alice_123:4:0", sh=LOCK_LINKED, err=LOCK_LINKED_TOLD),
     ok(CE, "alice_123:4:0", sh=LEFT("locks"), err=LOCKS_LEFT_TOLD + ADD_FAILED + ADDED, events=BOARDS),
     ok(CE, "alice_123:4:0", sh=LEFT("trace.log"), err=LOG_LEFT_TOLD + ADD_FAILED + ADDED, events=BOARDS),
+    ok(CE, "alice_123:4:0", sh=LEFT("trace.log", FILE_ASIDE), err=LOG_ASIDE_2, events=BOARDS),
+    ok(CE, "alice_123:4:0", sh=LEFT("locks", DIR_ASIDE), err=LOCKS_ASIDE_2, events=BOARDS),
+    ok(CE, "alice_123:4:0", sh=LEFT("locks", LINK_ASIDE), err=LOCKS_ASIDE_2, events=BOARDS),
     ok(CE, "alice_123:4:0", sh=OPEN_LOCKS, err=OPEN_LOCKS_TOLD + ADD_FAILED + ADDED, events=BOARDS),
     distrusted(SHOW, "board.conf", WRITABLE + COPY.format("board.conf"), conf="max_users = 5\n", sh=with_mode(602)),
     c(SHOW, uid=65534, conf="max_users = 5\n", setup=EDITED, sh=ROOTS_READ, status=0, out=HEADER, trace=[SHOWN]),
