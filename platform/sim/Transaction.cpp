@@ -101,6 +101,16 @@ Status Transaction::end() {
 }
 
 Status Transaction::putInPlace() {
+    // A state directory replaced by a private copy while the add ran (its
+    // remedy run meanwhile) would take the account aside with it, unseen:
+    // the path must still name the directory locked.
+    struct stat named {
+    }, locked{};
+    if (stat(dir.path.c_str(), &named) != 0 || fstat(dir.dir.get(), &locked) != 0 || named.st_dev != locked.st_dev ||
+        named.st_ino != locked.st_ino) {
+        return Status(ESTALE, dir.file(newStore) + ": cannot put in place: " + dir.path +
+                                  " is another directory now, put in its place while the add ran");
+    }
     if (renameat(dir.dir.get(), newStore, dir.dir.get(), "users") != 0) {
         return Status(errno).within(dir.file(newStore) + ": cannot put in place");
     }

@@ -543,8 +543,13 @@ UNWRITTEN = "userctl show user_list >/dev/null; " + injected("-P $PWD/trace.log 
 # Its lines cut, the cut not made durable; then carol_123's add.
 CUT_UNSYNCED = injected("-e inject=fdatasync:error=EIO") + f"; userctl {CAROL}"
 MAY_COME_BACK = ("board: account alice_123 not stored; its record is cut back, but may come back after a power cut, and"
-                 f" users.new stays for the next add to tell: @DIR@/trace.log: cannot sync the cut: Input/output error\n"
-                 f"{EIO}\n{ADD_FAILED}{ADDED}")
+                 " users.new stays for the next add to tell: @DIR@/trace.log: cannot sync the cut: Input/output"
+                 f" error\n{EIO}\n{ADD_FAILED}{ADDED}")
+# The state directory replaced by another while the add makes its record durable: its store not put in place there, and
+# the directory moved aside then shows no new store; then root removes it.
+MOVED = paused('mv -T "$PWD" "$PWD.aside"; mkdir -m 700 "$PWD"') + '; ls; rm -r "$PWD.aside"'
+MOVED_TOLD = ("board: @DIR@/users.new: cannot put in place: @DIR@ is another directory now, put in its place while the"
+              f" add ran\n{ADD_FAILED}")
 RECORD = [
     # Interrupted once, a read of the store or a write of a log is tried again: nothing lost, nothing written twice.
     ok(CE, "bob_12345:3:0", "alice_123:4:0", users=BOB, sh=injected(f"-P $PWD/users -P $PWD/trace.log {EINTR}")),
@@ -555,6 +560,7 @@ RECORD = [
     fails(CE, UNSYNCED, failed(CE), users=BOB, sh=injected("-e inject=fsync:error=EIO:when=2")),
     fails(CE, EIO, THROWN_ADD, users=BOB, sh=injected(EIO_ONCE), err=EIO + "\n" + ADD_FAILED),
     fails(CE, NOT_PLACED, THROWN_ADD, users=BOB, sh=injected("-e inject=renameat:error=EIO"), err=NOT_PLACED_TOLD),
+    c(CE, sh=MOVED, status=0, out="3\nevent.log\nlocks\ntrace.log\n", err=MOVED_TOLD),
     # Nor its lines cut back: the record stays, the account is not stored, and the next add says so for good.
     ok(CAROL, *BOB_CAROL, users=BOB, sh=CUT_FAILS, err=NOT_CUT, trace=CUT_TRACE, events=BOTH_EVENTS),
     ok(CAROL, "carol_123:3:0", sh=AFTER_MINE, out="3\n", err=KEPT_LINES, events=[event("carol_123")],
@@ -630,15 +636,25 @@ OTHERS = "@DIR@/{}, on its path, belongs to uid 65534; set USERCTL_BOARD_DIR to 
 OWN, ELSEWHERE = "; set USERCTL_BOARD_DIR to a directory of your own", "; set USERCTL_BOARD_DIR to another directory"
 # A state directory its user cannot make: the system's reason, and where to look instead.
 CANNOT_MAKE = "chmod 500 .; USERCTL_BOARD_DIR=$PWD/new userctl show user_list; s=$?; chmod 700 .; exit $s"
-REVOKED = ", and end any process of another user's that fuser -v shows holding it (as root)"
-OPEN_DIR = ("writable by group or others, who may have renamed or removed its files: check that users holds the"
-            " accounts event.log records, then chmod 700 it" + REVOKED)
+# A state directory others could open: private copies of its files put in its place, by root (by uid 65534 in
+# BOARD_REPLACES), what is no file of the board's left aside.
+FILES = ("'(' -name board.conf -o -name users -o -name users.new -o -name users.tmp -o -name trace.log -o -name"
+         " event.log ')'")
+ROOT_REPLACES = ("while no command runs, as root, put a private copy in its place: chmod 700 @DIR@ && mkdir -m 700"
+                 " @DIR@.fresh && chown 0 @DIR@.fresh && find @DIR@/ -maxdepth 1 -type f -links 1 -user 0 " + FILES +
+                 " -exec cp -p -t @DIR@.fresh {} + && mv -T @DIR@ @DIR@.aside && mv -T @DIR@.fresh @DIR@")
+HELD = "who may hold its lock through a descriptor no chmod revokes"
+OPEN_DIR = ("writable by group or others, who may have renamed or removed its files, and " + HELD + ": check that users"
+            " holds the accounts event.log records, then, " + ROOT_REPLACES)
+OWNED = ("owned by uid 65534, not by uid 0 that runs the command; set USERCTL_BOARD_DIR to a directory of your own, or"
+         " move it aside (the board makes a new one)")
 # A state directory named to forge a line on the console and drive the terminal: the name is shown escaped, the C1
 # controls (U+0080 to U+009F) too, not the character after them (U+00A0).
 FORGED = ("d=$(printf 'x\\nUser addition was completed.\\033[1m\\302\\233\\302\\200\\302\\237\\302\\240');"
-          " mkdir -m 777 \"$d\"; USERCTL_BOARD_DIR=$PWD/$d userctl show user_list; s=$?; rmdir \"$d\"; exit $s")
+          " mkdir \"$d\"; chown 65534 \"$d\"; USERCTL_BOARD_DIR=$PWD/$d userctl show user_list; s=$?; rmdir \"$d\";"
+          " exit $s")
 FORGED_SHOWN = REFUSED.format("@DIR@/x\\nUser addition was completed.\\x1b[1m\\xc2\\x9b\\xc2\\x80\\xc2\\x9f\u00a0",
-                              OPEN_DIR) + FAILED
+                              OWNED) + FAILED
 NOBODY = 7654321  # a uid without a name, nor a home
 NO_DIR = ("board: no state directory: USERCTL_BOARD_DIR is unset, XDG_STATE_HOME and HOME are unset or relative,"
           f" and uid {NOBODY} has no home directory; set USERCTL_BOARD_DIR to an absolute path\n{FAILED}")
@@ -677,8 +693,7 @@ REUSED = [LOGGED_IN.format(7, "@OTHER@", "eve", "@TTY@", "10.9.9.9")]  # its pid
 HIDDEN = ('c=") R 1 1 1 1"; ln -s "$USERCTL_BIN" "$c"; USERCTL_BIN=$PWD/$c; '
           f'userctl {CE} </dev/null >/dev/null 2>&1; s=$?; rm "$c"; exit $s')
 ATTACK = "chown 65534 .; chmod 777 .; ln -s $v/rc trace.log; ln -s $v/new locks"
-ATTACKED = REFUSED.format("@DIR@", "owned by uid 65534, not by uid 0 that runs the command; set USERCTL_BOARD_DIR to a"
-                          " directory of your own, or move it aside (the board makes a new one)") + ADD_FAILED
+ATTACKED = REFUSED.format("@DIR@", OWNED) + ADD_FAILED
 TWIN = f"umask 077; : >event.log; ln event.log twin; userctl {CE}; s=$?; rm twin; exit $s"  # event.log of two names
 # In the background at a terminal set to stop a background writer; killed if stopped.
 TOSTOP = f'stty tostop; timeout -s KILL 20 $LAUNCH "$USERCTL_BIN" {CE} 2>&1; echo $?'
@@ -717,11 +732,6 @@ NULL = lambda board: os.mknod(board + "/event.log", 0o20600, os.makedev(1, 3))  
 LOW_MEMORY = ("w=$(printf 'x\\033]2;t\\007\\033[2J%.0s' $(seq 3000)); a=0; for v in $(seq 2500 50 4000); do"
               ' (ulimit -v $v; exec $LAUNCH "$USERCTL_BIN" "$w") 2>>err >/dev/null; [ $? = 134 ] && a=$((a + 1)); done;'
               " echo $a $(tr -dc '\\033\\007' <err | wc -c); rm err")
-# Another user, who could read the state directory, holds its flock, the store's lock; then the remedy, chmod 700 and
-# that process ended, with an add before and after the end.
-HELD_BY_OTHER = ("chmod 755 .; setpriv --reuid=65534 --regid=65534 --clear-groups sh -c 'exec 4<.; flock 4;"
-                 " exec sleep 60' & until grep -q \":$(stat -c %i .) \" /proc/locks; do sleep 0.01; done;"
-                 f" chmod 700 .; userctl {CE}; echo $?; kill $!; wait $! 2>/dev/null; userctl {CE}; echo $?")
 # A hard link to the store (a backup), then the remedy the refusal gives, followed: the accounts kept.
 LINKED = ("ln users ../kept-$$; userctl show user_list; install -m 600 -o 0 users users.copy && mv users.copy users;"
           " userctl show user_list; rm ../kept-$$")
@@ -732,6 +742,27 @@ FD_LIMIT = "board: @DIR@: cannot open: Too many open files; raise the limit on o
 # The board's user uid 65534 (n runs a command as that user) in a state directory of theirs; userctl so run.
 AS_BOARD = ('chown 65534:65534 .; n() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; };'
             ' u() { n $LAUNCH "$USERCTL_BIN" "$@"; };')
+# The state directory missing while its private copy waits beside it: no fresh board made in its place; the replacement
+# finished as printed, then a list; then root removes what is aside.
+HALF_REPLACED = ('mkdir -m 700 "$PWD.fresh"; mv -T "$PWD" "$PWD.aside"; userctl show user_list 2>err; cat err >&2;'
+                 " sh -c \"$(sed -n 's/.*finish it: //p' err)\"; userctl show user_list; rm -r \"$PWD.aside\"")
+HALF_TOLD = REFUSED.format("@DIR@", "missing, but @DIR@.fresh, a directory of yours, is there: a private copy put in"
+                           " its place was interrupted, or is under way; once no command runs, finish it: mv -T"
+                           " @DIR@.fresh @DIR@") + FAILED
+# Another user, who could read the board user's state directory, holds its flock, the store's lock, through a
+# descriptor that waits in a socket's queue, where no tool shows it; the add refused, the remedy it prints run by the
+# board's user, then the add; then root removes what is aside.
+HOLDER = ("import fcntl, os, signal, socket; d = os.open('.', os.O_RDONLY); fcntl.flock(d, fcntl.LOCK_EX);"
+          " a, b = socket.socketpair(); socket.send_fds(a, [b'x'], [d]); os.close(d); signal.pause()")
+HELD_BY_OTHER = (f"{AS_BOARD} chown 65534 users; chmod 755 .; setpriv --reuid=7654321 --regid=7654321 --clear-groups"
+                 f' python3 -c "{HOLDER}" & until grep -q ":$(stat -c %i .) " /proc/locks; do sleep 0.01; done;'
+                 f" u {CE} 2>err; cat err >&2; n sh -c \"$(sed -n 's/.* in its place: //p' err)\"; u {CE}; s=$?;"
+                 ' kill $!; wait $! 2>/dev/null; rm -r "$PWD.aside"; exit $s')
+BOARD_REPLACES = ("while no command runs, as uid 65534 or root, put a private copy in its place: chmod 700 @DIR@ &&"
+                  " mkdir -m 700 @DIR@.fresh && chown 65534 @DIR@.fresh && find @DIR@/ -maxdepth 1 -type f -links 1"
+                  " '(' -user 65534 -o -user 0 ')' " + FILES + " -exec cp -p -t @DIR@.fresh {} + && mv -T @DIR@"
+                  " @DIR@.aside && mv -T @DIR@.fresh @DIR@")
+HELD_TOLD = REFUSED.format("@DIR@", "readable by group or others, " + HELD + "; " + BOARD_REPLACES) + ADD_FAILED + ADDED
 # Its store readable by others, its remedy run by root: the copy stays the board user's.
 ROOT_COPIES = (f"{AS_BOARD} chown 65534 users; chmod 640 users; u show user_list;"
                " install -m 600 -o 65534 users users.copy && mv users.copy users; u show user_list")
@@ -779,9 +810,9 @@ HOSTILE = [
     # Only a state directory of the user's own that no one else can write or read, reached through directories
     # and links of root's or the user's, each judged as opened; only regular files in it, no link followed there.
     untrusted("chmod 720 .", OPEN_DIR, "chmod 700 ."),
-    untrusted("chmod 704 .", "readable by group or others; chmod 700 it" + REVOKED, "chmod 700 ."),
-    ok(CE, "alice_123:4:0", conf="lock_wait = 1\n", sh=HELD_BY_OTHER, out="3\n0\n",
-       err=BUSY + "\n" + ADD_FAILED + ADDED, trace=[BUSY, failed(CE), done(CE)]),
+    untrusted("chmod 704 .", "readable by group or others, " + HELD + "; " + ROOT_REPLACES, "chmod 700 ."),
+    ok(CE, "bob_12345:3:0", "alice_123:4:0", users=BOB, sh=HELD_BY_OTHER, err=HELD_TOLD, events=BOARDS),
+    c(SHOW, sh=HALF_REPLACED, status=0, out=HEADER, err=HALF_TOLD, trace=[SHOWN]),
     used("//"),
     used("/../${PWD##*/}"),
     used("/l1", "ln -s . l40; for i in $(seq 39); do ln -s l$((i + 1)) l$i; done", "rm l[0-9]*"),  # 40 links, the most
