@@ -28,10 +28,9 @@ std::string stamped(std::string_view line) {
 
 }  // namespace
 
-Status Logs::open(Log log, Fd& file) const {
-    // A log may hold a password typed in another word's place: no one else may read it. Read too, an
-    // add's own lines are found again before they are cut back.
-    return openFile(dir.dir.get(), logName[log], O_RDWR | O_APPEND | O_CREAT, file, othersReadWrite);
+Status Logs::open(Log log, Fd& file, int access) const {
+    // A log may hold a password typed in another word's place: no one else may read it.
+    return openFile(dir.dir.get(), logName[log], access | O_APPEND | O_CREAT, file, othersReadWrite);
 }
 
 Status Logs::lockDirectory(Fd& locked) const {
@@ -102,7 +101,8 @@ Status Logs::holdOne(Log log, const timespec& deadline) {
         busy[log] = true;  // the refusal's own line does not wait for it again
         status = Status(EWOULDBLOCK, "another process holds its lock");
     }
-    if (status.ok()) status = open(log, held[log]);
+    // Read too: an add's own lines are read back before they are cut.
+    if (status.ok()) status = open(log, held[log], O_RDWR);
     // An add refused for its record is the administrator's to mend.
     return status.within(dir.file(logName[log]) + ": cannot write").aloud();
 }

@@ -3,6 +3,7 @@
 // The lines of the board's logs, trace.log and event.log, and the board's own
 // reasons among them.
 
+#include <fcntl.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -90,7 +91,7 @@ public:
 private:
     Status lockDirectory(Fd& locked) const;
     Status lock(Log log, const timespec& deadline, bool cancellable, Fd& lock) const;
-    Status open(Log log, Fd& file) const;
+    Status open(Log log, Fd& file, int access = O_WRONLY) const;
     Status byName(Log log, std::string_view line, bool durable);
     Status holdOne(Log log, const timespec& deadline);
     Status cutOne(Log log, bool& cut);

@@ -134,10 +134,11 @@ std::string replacement(const std::string& path) {
            copy + " {} + && mv -T " + here + " " + shellWord(aside) + " && mv -T " + copy + " " + here;
 }
 
-// Whether the state directory itself, at path, can be trusted: no one else
-// may write it (to plant a file or a link) or read it. A directory
-// that every user shares, the root or a sticky one open to all as /tmp is,
-// is never to be made private: the remedy is a directory of one's own.
+// Whether the state directory itself, at path (as walked: links followed),
+// can be trusted: no one else may write it (to plant a file or a link) or
+// read it. A directory that every user shares, the root or a sticky one open
+// to all as /tmp is, is never to be made private: the remedy is a directory
+// of one's own.
 Status judgeStateDir(int dir, const struct stat& info, const std::string& path) {
     const char* const own = "; set USERCTL_BOARD_DIR to a directory of your own";
     if (isRoot(dir)) return Status(EPERM, std::string("the root directory") + own);
@@ -243,14 +244,14 @@ Status stepDown(Walk& walk, const Name& name) {
     const std::string step = joined(walk.at, name.text);
     Fd next;
     Status opened = openAt(walk.here.get(), name.text.c_str(), O_PATH | O_NOFOLLOW, next);
+    if (opened.error() == ENOENT) {
+        if (Status replaced = notReplaced(walk, name.text, step); !replaced.ok()) return replaced;
+    }
     if (opened.error() == ENOENT && !name.link.empty()) {
         return Status(ENOENT,
                       name.link + ", on its path, leads nowhere; set USERCTL_BOARD_DIR to the directory itself");
     }
-    if (opened.error() == ENOENT) {
-        if (Status replaced = notReplaced(walk, name.text, step); !replaced.ok()) return replaced;
-        opened = makeDirectory(walk.here.get(), name.text, next);
-    }
+    if (opened.error() == ENOENT) opened = makeDirectory(walk.here.get(), name.text, next);
     struct stat info {};
     if (opened.ok() && fstat(next.get(), &info) != 0) opened = Status(errno);
     if (!opened.ok()) return failedStep(walk, step, opened);
@@ -281,7 +282,7 @@ Status openLast(const Walk& walk, Fd& dir) {
     Status status = openAt(walk.here.get(), ".", O_RDONLY | O_DIRECTORY, opened);
     if (status.ok() && fstat(opened.get(), &info) != 0) status = Status(errno);
     if (!status.ok()) return failedStep(walk, walk.at, status);
-    if (status = judgeStateDir(opened.get(), info, walk.path); status.ok()) dir = std::move(opened);
+    if (status = judgeStateDir(opened.get(), info, walk.at); status.ok()) dir = std::move(opened);
     return status;
 }
 
