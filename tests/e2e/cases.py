@@ -749,20 +749,22 @@ HALF_REPLACED = ('mkdir -m 700 "$PWD.fresh"; mv -T "$PWD" "$PWD.aside"; userctl 
 HALF_TOLD = REFUSED.format("@DIR@", "missing, but @DIR@.fresh, a directory of yours, is there: a private copy put in"
                            " its place was interrupted, or is under way; once no command runs, finish it: mv -T"
                            " @DIR@.fresh @DIR@") + FAILED
-# Another user, who could read the board user's state directory, holds its flock, the store's lock, through a
-# descriptor that waits in a socket's queue, where no tool shows it; the add refused, the remedy it prints run by the
-# board's user, then the add; then root removes what is aside.
+# Another user, who could read the board user's state directory b (in a directory of the board user's, who may then
+# replace it), holds its flock, the store's lock, through a descriptor that waits in a socket's queue, where no tool
+# shows it; the add refused, the remedy it prints run by the board's user, then the add, then b's accounts.
 HOLDER = ("import fcntl, os, signal, socket; d = os.open('.', os.O_RDONLY); fcntl.flock(d, fcntl.LOCK_EX);"
           " a, b = socket.socketpair(); socket.send_fds(a, [b'x'], [d]); os.close(d); signal.pause()")
-HELD_BY_OTHER = (f"{AS_BOARD} chown 65534 users; chmod 755 .; setpriv --reuid=7654321 --regid=7654321 --clear-groups"
-                 f' python3 -c "{HOLDER}" & until grep -q ":$(stat -c %i .) " /proc/locks; do sleep 0.01; done;'
-                 f" u {CE} 2>err; cat err >&2; n sh -c \"$(sed -n 's/.* in its place: //p' err)\"; u {CE}; s=$?;"
-                 ' kill $!; wait $! 2>/dev/null; rm -r "$PWD.aside"; exit $s')
-BOARD_REPLACES = ("while no command runs, as uid 65534 or root, put a private copy in its place: chmod 700 @DIR@ &&"
-                  " mkdir -m 700 @DIR@.fresh && chown 65534 @DIR@.fresh && find @DIR@/ -maxdepth 1 -type f -links 1"
-                  " '(' -user 65534 -o -user 0 ')' " + FILES + " -exec cp -p -t @DIR@.fresh {} + && mv -T @DIR@"
-                  " @DIR@.aside && mv -T @DIR@.fresh @DIR@")
-HELD_TOLD = REFUSED.format("@DIR@", "readable by group or others, " + HELD + "; " + BOARD_REPLACES) + ADD_FAILED + ADDED
+HELD_BY_OTHER = (f"{AS_BOARD} umask 077; chmod 711 .; mkdir -m 755 b; printf 'bob_12345:3:0:!\\n' >b/users;"
+                 " chown -R 65534 b; export USERCTL_BOARD_DIR=$PWD/b; cd b; setpriv --reuid=7654321 --regid=7654321"
+                 f' --clear-groups python3 -c "{HOLDER}" & until grep -q ":$(stat -c %i .) " /proc/locks; do sleep'
+                 f" 0.01; done; u {CE} 2>err; cat err >&2; n sh -c \"$(sed -n 's/.* in its place: //p' err)\";"
+                 f" u {CE}; kill $!; wait $! 2>/dev/null; cd ..; cut -d: -f1 b/users; rm -r b b.aside")
+BOARD_REPLACES = ("while no command runs, as uid 65534 or root, put a private copy in its place: chmod 700 @DIR@/b &&"
+                  " mkdir -m 700 @DIR@/b.fresh && chown 65534 @DIR@/b.fresh && find @DIR@/b/ -maxdepth 1 -type f"
+                  " -links 1 '(' -user 65534 -o -user 0 ')' " + FILES + " -exec cp -p -t @DIR@/b.fresh {} + && mv -T"
+                  " @DIR@/b @DIR@/b.aside && mv -T @DIR@/b.fresh @DIR@/b")
+HELD_TOLD = (REFUSED.format("@DIR@/b", "readable by group or others, " + HELD + "; " + BOARD_REPLACES) + ADD_FAILED
+             + ADDED)
 # Its store readable by others, its remedy run by root: the copy stays the board user's.
 ROOT_COPIES = (f"{AS_BOARD} chown 65534 users; chmod 640 users; u show user_list;"
                " install -m 600 -o 65534 users users.copy && mv users.copy users; u show user_list")
@@ -811,7 +813,7 @@ HOSTILE = [
     # and links of root's or the user's, each judged as opened; only regular files in it, no link followed there.
     untrusted("chmod 720 .", OPEN_DIR, "chmod 700 ."),
     untrusted("chmod 704 .", "readable by group or others, " + HELD + "; " + ROOT_REPLACES, "chmod 700 ."),
-    ok(CE, "bob_12345:3:0", "alice_123:4:0", users=BOB, sh=HELD_BY_OTHER, err=HELD_TOLD, events=BOARDS),
+    c(CE, sh=HELD_BY_OTHER, status=0, out="bob_12345\nalice_123\n", err=HELD_TOLD),
     c(SHOW, sh=HALF_REPLACED, status=0, out=HEADER, err=HALF_TOLD, trace=[SHOWN]),
     used("//"),
     used("/../${PWD##*/}"),
