@@ -36,13 +36,9 @@ namespace {
 // renames to it alone: mv would move the directory into a directory (or
 // through a link) found there, and fail for good on a file.
 std::string moveAside(int dir, const char* name, const std::string& path, const char* then = "") {
-    const std::string aside = nameAside(dir, name);
-    if (aside.empty()) {
-        return "; move it aside" + std::string(then) + " with mv -T to a name no one holds (" + path + ".aside to " +
-               path + ".aside.9 are taken)";
-    }
     // Its name in dir, shown as its path from the state directory.
-    return "; move it aside" + std::string(then) + ": mv -T " + path + " " + path + aside.substr(std::strlen(name));
+    const std::string aside = path + nameAside(dir, name).substr(std::strlen(name));
+    return "; move it aside" + std::string(then) + ": mv -T " + path + " " + aside;
 }
 
 // The remedy for a file of the user's own or root's that is judged, named
@@ -115,12 +111,13 @@ bool passed(const timespec& deadline) {
 }  // namespace
 
 std::string nameAside(int dir, const std::string& name) {
-    for (int n = 1; n <= 9; ++n) {
+    // A directory holds finitely many names: one is free. One that cannot be
+    // looked at is given too, for mv -T to refuse, saying why.
+    for (int n = 1;; ++n) {
         const std::string aside = name + ".aside" + (n == 1 ? std::string() : "." + std::to_string(n));
         struct stat info {};
-        if (fstatat(dir, aside.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT) return aside;
+        if (fstatat(dir, aside.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return aside;
     }
-    return "";
 }
 
 Status openFile(int dir, const char* name, int flags, Fd& file, mode_t othersMayNot, const char* path) {

@@ -78,9 +78,8 @@ constexpr mode_t holdsNothing = 0;
 Status openFile(int dir, const char* name, int flags, Fd& file, mode_t othersMayNot = othersWrite,
                 const char* path = nullptr);
 
-// The first of name.aside, then name.aside.2 to name.aside.9, that nothing in
-// dir holds (AT_FDCWD: name a path), for a remedy that moves name aside;
-// empty when all are taken.
+// The first of name.aside, name.aside.2, name.aside.3, ... that nothing in
+// dir holds (AT_FDCWD: name is a path), for a remedy that moves name aside.
 std::string nameAside(int dir, const std::string& name);
 
 // name in dir (the state directory), a directory only its user may enter,

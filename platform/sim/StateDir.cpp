@@ -120,9 +120,8 @@ std::string shellWord(const std::string& text) {
 std::string replacement(const std::string& path) {
     const std::string uid = std::to_string(geteuid()), fresh = path + ".fresh", aside = nameAside(AT_FDCWD, path);
     struct stat info {};
-    if (fstatat(AT_FDCWD, fresh.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 || aside.empty()) {
-        return "move away what holds " + shellWord(fresh) + " or " + shellWord(path + ".aside") +
-               " (and .aside.2 to .aside.9), then run the command again for its remedy";
+    if (fstatat(AT_FDCWD, fresh.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        return "move away what holds " + shellWord(fresh) + ", then run the command again for its remedy";
     }
     const std::string here = shellWord(path), copy = shellWord(fresh);
     const std::string owners = geteuid() == 0 ? "-user 0" : "'(' -user " + uid + " -o -user 0 ')'";

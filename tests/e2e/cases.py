@@ -542,6 +542,7 @@ NO_ROOM = "board: @DIR@/trace.log: cannot write: No space left on device"
 UNWRITTEN = "userctl show user_list >/dev/null; " + injected("-P $PWD/trace.log -e inject=write:error=ENOSPC:when=1")
 # Its lines cut, the cut not made durable; then carol_123's add.
 CUT_UNSYNCED = injected("-e inject=fdatasync:error=EIO") + f"; userctl {CAROL}"
+UNSYNCED_TRACE = [EIO, THROWN_ADD, LANDED_NOT, *CAROL_DONE]
 MAY_COME_BACK = ("board: account alice_123 not stored; its record is cut back, but may come back after a power cut, and"
                  " users.new stays for the next add to tell: @DIR@/trace.log: cannot sync the cut: Input/output"
                  f" error\n{EIO}\n{ADD_FAILED}{ADDED}")
@@ -567,8 +568,7 @@ RECORD = [
        trace=[done(CE), SHOWN, EIO, THROWN_ADD, LANDED_NOT, *CAROL_DONE]),
     c(CE, sh=BEFORE_MINE, status=0, out="3\n", err=EIO + "\n" + ADD_FAILED, trace=[SHOWN, EIO, THROWN_ADD]),
     fails(CE, SHOWN, NO_ROOM, THROWN_ADD, sh=UNWRITTEN, err=NO_ROOM + "\n" + ADD_FAILED),
-    ok(CAROL, "carol_123:3:0", sh=CUT_UNSYNCED, err=MAY_COME_BACK, trace=[EIO, THROWN_ADD, LANDED_NOT, *CAROL_DONE],
-       events=[event("carol_123")]),
+    ok(CAROL, "carol_123:3:0", sh=CUT_UNSYNCED, err=MAY_COME_BACK, trace=UNSYNCED_TRACE, events=[event("carol_123")]),
     # What an interrupted add left, the next add traces for good before it removes it: an older board's kept store,
     # whose add was stored perhaps unrecorded, or a store file cut short. One that is no file of the board's is refused.
     ok(CAROL, "alice_123:1:0", "bob_12345:3:0", "carol_123:3:0", users=TWO, sh=OLDER_LEFT, trace=[OLDER, *CAROL_DONE]),
@@ -644,6 +644,8 @@ ROOT_REPLACES = ("while no command runs, as root, put a private copy in its plac
                  " @DIR@.fresh && chown 0 @DIR@.fresh && find @DIR@/ -maxdepth 1 -type f -links 1 -user 0 " + FILES +
                  " -exec cp -p -t @DIR@.fresh {} + && mv -T @DIR@ @DIR@.aside && mv -T @DIR@.fresh @DIR@")
 HELD = "who may hold its lock through a descriptor no chmod revokes"
+READ_DIR = "readable by group or others, " + HELD + "; "
+FRESH_TAKEN = "move away what holds @DIR@.fresh, then run the command again for its remedy"
 OPEN_DIR = ("writable by group or others, who may have renamed or removed its files, and " + HELD + ": check that users"
             " holds the accounts event.log records, then, " + ROOT_REPLACES)
 OWNED = ("owned by uid 65534, not by uid 0 that runs the command; set USERCTL_BOARD_DIR to a directory of your own, or"
@@ -763,8 +765,7 @@ BOARD_REPLACES = ("while no command runs, as uid 65534 or root, put a private co
                   " mkdir -m 700 @DIR@/b.fresh && chown 65534 @DIR@/b.fresh && find @DIR@/b/ -maxdepth 1 -type f"
                   " -links 1 '(' -user 65534 -o -user 0 ')' " + FILES + " -exec cp -p -t @DIR@/b.fresh {} + && mv -T"
                   " @DIR@/b @DIR@/b.aside && mv -T @DIR@/b.fresh @DIR@/b")
-HELD_TOLD = (REFUSED.format("@DIR@/b", "readable by group or others, " + HELD + "; " + BOARD_REPLACES) + ADD_FAILED
-             + ADDED)
+HELD_TOLD = REFUSED.format("@DIR@/b", READ_DIR + BOARD_REPLACES) + ADD_FAILED + ADDED
 # Its store readable by others, its remedy run by root: the copy stays the board user's.
 ROOT_COPIES = (f"{AS_BOARD} chown 65534 users; chmod 640 users; u show user_list;"
                " install -m 600 -o 65534 users users.copy && mv users.copy users; u show user_list")
@@ -812,7 +813,8 @@ HOSTILE = [
     # Only a state directory of the user's own that no one else can write or read, reached through directories
     # and links of root's or the user's, each judged as opened; only regular files in it, no link followed there.
     untrusted("chmod 720 .", OPEN_DIR, "chmod 700 ."),
-    untrusted("chmod 704 .", "readable by group or others, " + HELD + "; " + ROOT_REPLACES, "chmod 700 ."),
+    untrusted("chmod 704 .", READ_DIR + ROOT_REPLACES, "chmod 700 ."),
+    untrusted("chmod 704 .; mkdir $PWD.fresh", READ_DIR + FRESH_TAKEN, "chmod 700 .; rmdir $PWD.fresh"),
     c(CE, sh=HELD_BY_OTHER, status=0, out="bob_12345\nalice_123\n", err=HELD_TOLD),
     c(SHOW, sh=HALF_REPLACED, status=0, out=HEADER, err=HALF_TOLD, trace=[SHOWN]),
     used("//"),
