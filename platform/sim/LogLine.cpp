@@ -187,7 +187,6 @@ Status Logs::sync() {
 // the next add to follow with what became of them.
 Status Logs::cutOne(Log log, bool& cut) {
     const std::string& mine = wrote[log];
-    cut = false;
     if (mine.empty()) return {};
     const int file = held[log].get();
     struct stat info {};

@@ -94,7 +94,7 @@ private:
     Status open(Log log, Fd& file, int access = O_WRONLY) const;
     Status byName(Log log, std::string_view line, bool durable);
     Status holdOne(Log log, const timespec& deadline);
-    Status cutOne(Log log, bool& cut);
+    Status cutOne(Log log, bool& cut);  // cut set once the log is cut
     Status traceLine(std::string_view text, bool durable) noexcept;
 
     const StateDir& dir;
