@@ -645,6 +645,10 @@ ROOT_REPLACES = ("while no command runs, as root, put a private copy in its plac
                  " -exec cp -p -t @DIR@.fresh {} + && mv -T @DIR@ @DIR@.aside && mv -T @DIR@.fresh @DIR@")
 HELD = "who may hold its lock through a descriptor no chmod revokes"
 READ_DIR = "readable by group or others, " + HELD + "; "
+# A state directory whose name the shell would split, open to others: its remedy run as printed, then a list.
+QUOTED = ("d=\"$PWD/it's b\"; mkdir -m 755 \"$d\"; USERCTL_BOARD_DIR=$d userctl show user_list 2>err;"
+          " sh -c \"$(sed -n 's/.* in its place: //p' err)\"; USERCTL_BOARD_DIR=$d userctl show user_list;"
+          ' rm -r err "$d" "$d.aside"')
 FRESH_TAKEN = "move away what holds @DIR@.fresh, then run the command again for its remedy"
 OPEN_DIR = ("writable by group or others, who may have renamed or removed its files, and " + HELD + ": check that users"
             " holds the accounts event.log records, then, " + ROOT_REPLACES)
@@ -815,6 +819,7 @@ HOSTILE = [
     untrusted("chmod 720 .", OPEN_DIR, "chmod 700 ."),
     untrusted("chmod 704 .", READ_DIR + ROOT_REPLACES, "chmod 700 ."),
     untrusted("chmod 704 .; mkdir $PWD.fresh", READ_DIR + FRESH_TAKEN, "chmod 700 .; rmdir $PWD.fresh"),
+    c(SHOW, sh=QUOTED, status=0, out=HEADER),
     c(CE, sh=HELD_BY_OTHER, status=0, out="bob_12345\nalice_123\n", err=HELD_TOLD),
     c(SHOW, sh=HALF_REPLACED, status=0, out=HEADER, err=HALF_TOLD, trace=[SHOWN]),
     used("//"),
