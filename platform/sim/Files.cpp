@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <string>
 
 #include "CallerSignals.h"
@@ -31,8 +33,13 @@ namespace {
 // only they or root can remove. Moved aside within the state directory it
 // needs nothing of them: a rename that keeps the parent does not touch the
 // moved directory's own "..". What stays there is no name of the board's.
-std::string moveAside(const std::string& path, const char* then = "") {
-    return "; move it aside" + std::string(then) + ": mv " + path + " " + path + ".aside";
+// The name it goes to is one no one holds as the remedy is made, and mv -T
+// renames to it alone: mv would move the directory into a directory (or
+// through a link) found there, and fail for good on a file.
+std::string moveAside(int dir, const char* name, const std::string& path, const char* then = "") {
+    // Its name in dir, shown as its path from the state directory.
+    const std::string aside = path + nameAside(dir, name).substr(std::strlen(name));
+    return "; move it aside" + std::string(then) + ": mv -T " + path + " " + aside;
 }
 
 // The remedy for a file of the user's own or root's that is judged, named
@@ -48,15 +55,16 @@ std::string replaced(mode_t othersMayNot, const std::string& path) {
            " && mv " + copy + " " + path;
 }
 
-// Why the board does not trust the file at path, and what to do. What may be
-// another user's doing is removed, or moved aside; a file of the user's own
-// or root's is replaced.
-Status judge(const struct stat& info, mode_t othersMayNot, const std::string& path) {
+// Why the board does not trust the file name in dir, path from the state
+// directory, and what to do. What may be another user's doing is removed, or
+// moved aside; a file of the user's own or root's is replaced.
+Status judge(const struct stat& info, mode_t othersMayNot, int dir, const char* name, const std::string& path) {
     std::string why;
     if (S_ISLNK(info.st_mode)) {
         why = "a symbolic link";
     } else if (S_ISDIR(info.st_mode) && info.st_uid != geteuid()) {
-        return Status(EPERM, "a directory owned by uid " + std::to_string(info.st_uid) + moveAside(path), true);
+        return Status(EPERM, "a directory owned by uid " + std::to_string(info.st_uid) + moveAside(dir, name, path),
+                      true);
     } else if (!S_ISREG(info.st_mode)) {
         why = "not a regular file";
     } else if (info.st_uid != 0 && info.st_uid != geteuid()) {
@@ -97,6 +105,16 @@ int endingSignalPending() {
     return 0;
 }
 
+std::string nameAside(int dir, const std::string& name) {
+    // A directory holds finitely many names: one is free. One that cannot be
+    // looked at is given too, for mv -T to refuse, saying why.
+    for (int n = 1;; ++n) {
+        const std::string aside = name + ".aside" + (n == 1 ? std::string() : "." + std::to_string(n));
+        struct stat info {};
+        if (fstatat(dir, aside.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return aside;
+    }
+}
+
 Status openFile(int dir, const char* name, int flags, Fd& file, mode_t othersMayNot, const char* path) {
     const std::string shown = path ? path : name;
     // A look first: what is not a regular file is never opened, since opening
@@ -105,11 +123,11 @@ Status openFile(int dir, const char* name, int flags, Fd& file, mode_t othersMay
     // opened is judged again.
     struct stat info {};
     if (fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISREG(info.st_mode)) {
-        return judge(info, othersMayNot, shown);
+        return judge(info, othersMayNot, dir, name, shown);
     }
     const PrivateUmask privately;
     if (Status opened = openAt(dir, name, flags | O_NOFOLLOW | O_NONBLOCK, file); !opened.ok()) return opened;
-    Status status = fstat(file.get(), &info) == 0 ? judge(info, othersMayNot, shown) : Status(errno);
+    Status status = fstat(file.get(), &info) == 0 ? judge(info, othersMayNot, dir, name, shown) : Status(errno);
     if (!status.ok()) file = Fd();
     return status;
 }
@@ -141,7 +159,7 @@ Status openPrivateDir(int dir, const char* name, Fd& opened) {
     }
     opened = Fd();
     if (info.st_uid != geteuid() || (info.st_mode & othersWrite)) {
-        return Status(EPERM, why + moveAside(name, ", and the board makes a new one"), true);
+        return Status(EPERM, why + moveAside(dir, name, name, ", and the board makes a new one"), true);
     }
     return Status(EPERM, why + "; remove it, and the board makes a new one", true);
 }
@@ -167,13 +185,15 @@ Status readFile(int dir, const char* name, std::string& out, std::size_t limit, 
     }
 }
 
-Status writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t put = write(fd, data.data(), data.size());
+Status writeAll(int fd, std::string_view data, std::size_t* written) {
+    std::size_t ignored = 0;
+    std::size_t& done = written ? *written : ignored;
+    for (done = 0; done < data.size();) {
+        const ssize_t put = write(fd, data.data() + done, data.size() - done);
         if (put < 0 && errno == EINTR) continue;
         if (put < 0) return Status(errno);
         if (put == 0) return Status(EIO);  // no error of its own, but no progress either
-        data.remove_prefix(static_cast<std::size_t>(put));
+        done += static_cast<std::size_t>(put);
     }
     return {};
 }

@@ -78,6 +78,10 @@ constexpr mode_t holdsNothing = 0;
 Status openFile(int dir, const char* name, int flags, Fd& file, mode_t othersMayNot = othersWrite,
                 const char* path = nullptr);
 
+// The first of name.aside, name.aside.2, name.aside.3, ... that nothing in
+// dir holds (AT_FDCWD: name is a path), for a remedy that moves name aside.
+std::string nameAside(int dir, const std::string& name);
+
 // name in dir (the state directory), a directory only its user may enter,
 // made 0700 when missing, opened for reading: whoever can open a file can
 // hold its lock, and no one else can ever have opened what is in such a
@@ -89,8 +93,9 @@ Status openPrivateDir(int dir, const char* name, Fd& opened);
 // file reads as empty. Refused with EFBIG when it holds more than limit bytes.
 Status readFile(int dir, const char* name, std::string& out, std::size_t limit, mode_t othersMayNot = othersWrite);
 
-// All of data, through short writes and EINTR.
-Status writeAll(int fd, std::string_view data);
+// All of data, through short writes and EINTR; how many bytes were written,
+// a failure's too, in written when given.
+Status writeAll(int fd, std::string_view data, std::size_t* written = nullptr);
 
 // The CLOCK_MONOTONIC time seconds from now.
 timespec deadlineIn(std::uint32_t seconds);

@@ -28,21 +28,28 @@ std::string stamped(std::string_view line) {
 
 }  // namespace
 
-Status Logs::open(Log log, Fd& file) const {
+Status Logs::open(Log log, Fd& file, int access) const {
     // A log may hold a password typed in another word's place: no one else may read it.
-    return openFile(dir.dir.get(), logName[log], O_WRONLY | O_APPEND | O_CREAT, file, othersReadWrite);
+    return openFile(dir.dir.get(), logName[log], access | O_APPEND | O_CREAT, file, othersReadWrite);
+}
+
+Status Logs::lockDirectory(Fd& locked) const {
+    // A log that cannot be locked cannot be written at all: the administrator is told, but of a
+    // state directory not trusted, once already.
+    if (!dir.status.ok()) return dir.status;
+    const Status opened = openPrivateDir(dir.dir.get(), lockDir, locked);
+    return opened.ok() ? opened : opened.within(dir.file(lockDir)).aloud();
+}
+
+Status Logs::openLockDir(Fd& locked) const {
+    return lockDirectory(locked).within(dir.file(logName[traceLog]) + ": cannot write");
 }
 
 // The lock of log, a file of the same name in the board's lock directory,
 // taken before deadline (else EWOULDBLOCK, or EINTR when cancelled).
 Status Logs::lock(Log log, const timespec& deadline, bool cancellable, Fd& lock) const {
-    // A log that cannot be locked cannot be written at all: the administrator is told, but of a
-    // state directory not trusted, once already.
-    if (!dir.status.ok()) return dir.status;
     Fd locked;
-    if (Status opened = openPrivateDir(dir.dir.get(), lockDir, locked); !opened.ok()) {
-        return opened.within(dir.file(lockDir)).aloud();
-    }
+    if (Status opened = lockDirectory(locked); !opened.ok()) return opened;
     // Nothing in the lock directory can have been opened by another user, whatever its mode.
     const std::string path = std::string(lockDir) + "/" + logName[log];
     if (Status opened = openFile(locked.get(), logName[log], O_RDWR | O_CREAT, lock, holdsNothing, path.c_str());
@@ -94,10 +101,8 @@ Status Logs::holdOne(Log log, const timespec& deadline) {
         busy[log] = true;  // the refusal's own line does not wait for it again
         status = Status(EWOULDBLOCK, "another process holds its lock");
     }
-    if (status.ok()) status = open(log, held[log]);
-    struct stat info {};
-    if (status.ok()) status = fstat(held[log].get(), &info) == 0 ? Status() : Status(errno);
-    end[log] = last[log] = info.st_size;
+    // Read too: an add's own lines are read back before they are cut.
+    if (status.ok()) status = open(log, held[log], O_RDWR);
     // An add refused for its record is the administrator's to mend.
     return status.within(dir.file(logName[log]) + ": cannot write").aloud();
 }
@@ -118,8 +123,10 @@ Status Logs::append(Log log, std::string_view head, std::initializer_list<std::s
         // A held log is locked by this process already: its lock taken again
         // would wait for itself.
         if (isHeld) {
-            status = writeAll(held[log].get(), stamped(line));
-            last[log] = lseek(held[log].get(), 0, SEEK_CUR);
+            const std::string text = stamped(line);
+            std::size_t put = 0;
+            status = writeAll(held[log].get(), text, &put);
+            wrote[log].append(text, 0, put);
         } else {
             status = byName(log, line, durable);
         }
@@ -175,27 +182,44 @@ Status Logs::sync() {
     return {};
 }
 
-Status Logs::cutBack() {
-    Status status;
-    for (const Log log : {traceLog, eventLog}) {
-        // A line after the add's own is another's, written through a lock
-        // file removed meanwhile: the cut would take it, so the add's lines
-        // stay, for the next add to follow with what became of them.
-        struct stat info {};
-        Status cut = fstat(held[log].get(), &info) != 0 ? Status(errno)
-                     : info.st_size != last[log]        ? Status(EBUSY, "another process wrote after the add's lines")
-                                                        : Status();
-        if (cut.ok() && (ftruncate(held[log].get(), end[log]) != 0 || fdatasync(held[log].get()) != 0)) {
-            cut = Status(errno);
-        }
-        if (status.ok()) status = cut.within(dir.file(logName[log]) + ": cannot cut back");
+// A line among or after the add's own is another's, written through a lock
+// file removed meanwhile: a cut would take it, so the add's lines stay, for
+// the next add to follow with what became of them.
+Status Logs::cutOne(Log log, bool& cut) {
+    const std::string& mine = wrote[log];
+    if (mine.empty()) return {};
+    const int file = held[log].get();
+    struct stat info {};
+    if (fstat(file, &info) != 0) return Status(errno);
+    const off_t from = info.st_size - static_cast<off_t>(mine.size());
+    std::string found(mine.size(), '\0');
+    const ssize_t got = from < 0 ? 0 : pread(file, found.data(), found.size(), from);
+    if (got < 0) return Status(errno);
+    if (static_cast<std::size_t>(got) != found.size() || found != mine) {
+        return Status(EBUSY, "another process wrote among or after the add's lines");
     }
-    return status;
+    if (ftruncate(file, from) != 0) return Status(errno);
+    cut = true;
+    return fdatasync(file) == 0 ? Status() : Status(errno);
+}
+
+Status Logs::cutBack(bool& cutAll) {
+    Status notCut, notSynced;
+    for (const Log log : {traceLog, eventLog}) {
+        bool cut = false;
+        const Status status = cutOne(log, cut);
+        Status& first = cut ? notSynced : notCut;
+        if (first.ok())
+            first = status.within(dir.file(logName[log]) + (cut ? ": cannot sync the cut" : ": cannot cut back"));
+    }
+    cutAll = notCut.ok();
+    return cutAll ? notSynced : notCut;
 }
 
 void Logs::release() {
     for (Fd& file : held) file = Fd();
     for (Fd& lock : locks) lock = Fd();
+    for (std::string& bytes : wrote) bytes.clear();
     failed = {};
 }
 

@@ -3,6 +3,7 @@
 // The lines of the board's logs, trace.log and event.log, and the board's own
 // reasons among them.
 
+#include <fcntl.h>
 #include <sys/types.h>
 
 #include <cstddef>
@@ -49,14 +50,23 @@ public:
     // the reason on the console too when it asks for that.
     void report(const Status& status) noexcept;
 
+    // The lock directory, opened as the logs' locks need it (made when
+    // missing); refused as trace.log's lock would be, the first an add takes.
+    Status openLockDir(Fd& locked) const;
+
     // Holds both logs for an add's record, waiting for their locks until
-    // deadline: each locked, opened and judged, and where it ends noted.
-    // Nothing is held after a failure.
+    // deadline: each locked, opened and judged. Nothing is held after a
+    // failure.
     Status hold(const timespec& deadline);
     // The held logs' lines made durable.
     Status sync();
-    // Each held log cut back to where it ended when taken, and the cut synced.
-    Status cutBack();
+    // Each held log cut back to where the add's first line begins, and the
+    // cut synced; only a log that ends with exactly the bytes the add wrote
+    // to it (a line cut short too) is cut, since any other line among or
+    // after them is another process's. The first failure of a log not cut
+    // comes back before one of a cut not synced; cutAll says whether every
+    // log was cut.
+    Status cutBack(bool& cutAll);
     // The first line of the held logs that could not be written; ok when none.
     const Status& lineFailed() const { return failed; }
     void release();
@@ -79,10 +89,12 @@ public:
     };
 
 private:
+    Status lockDirectory(Fd& locked) const;
     Status lock(Log log, const timespec& deadline, bool cancellable, Fd& lock) const;
-    Status open(Log log, Fd& file) const;
+    Status open(Log log, Fd& file, int access = O_WRONLY) const;
     Status byName(Log log, std::string_view line, bool durable);
     Status holdOne(Log log, const timespec& deadline);
+    Status cutOne(Log log, bool& cut);  // cut set once the log is cut
     Status traceLine(std::string_view text, bool durable) noexcept;
 
     const StateDir& dir;
@@ -91,12 +103,12 @@ private:
     Status failed;
 
     // An add's record: each log locked, opened and judged, from before the
-    // new store is written until the record is, and where each ended when
-    // taken.
+    // new store is written until the record is, and the bytes the add wrote
+    // to each: with O_APPEND, where they landed is known only from the log.
     Fd held[2], locks[2];
-    off_t end[2] = {}, last[2] = {};  // where each ended when taken, and where the add's last line ends
-    bool busy[2] = {};                // a log whose lock was waited for in vain: tried once, not waited for, again
-    std::optional<timespec> until;    // no line waits past it, when set
+    std::string wrote[2];
+    bool busy[2] = {};              // a log whose lock was waited for in vain: tried once, not waited for, again
+    std::optional<timespec> until;  // no line waits past it, when set
 };
 
 // line followed by time as 2026-12-06T12:00:00.123Z.

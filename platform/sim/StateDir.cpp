@@ -95,11 +95,50 @@ bool isRoot(int dir) {
            here.st_dev == above.st_dev && here.st_ino == above.st_ino;
 }
 
-// Whether the state directory itself can be trusted: no one else may write
-// it (to plant a file or a link) or read it. A directory
-// that every user shares, the root or a sticky one open to all as /tmp is,
-// is never to be made private: the remedy is a directory of one's own.
-Status judgeStateDir(int dir, const struct stat& info) {
+// text as one word of the shell: as it is when the shell takes it so, else
+// in single quotes, a quote in it closed, given in double quotes and opened
+// again (a backslash would show escaped on the console).
+std::string shellWord(const std::string& text) {
+    const char* const plain = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/._-+,:@%";
+    if (!text.empty() && text.find_first_not_of(plain) == std::string::npos) return text;
+    std::string word = "'";
+    for (const char c : text) word += c == '\'' ? std::string("'\"'\"'") : std::string(1, c);
+    return word + "'";
+}
+
+// The remedy for the state directory at path once others could open it: a
+// private copy of the files the board trusts put in its place, the directory
+// moved aside, since its lock stays with it whoever holds it, and no chmod
+// revokes a descriptor, even one that waits unseen in a socket's queue. It
+// needs no holder found and no root where the user can write the parent. Its
+// chmod 700 comes first, so that no one else changes its names meanwhile; cp
+// -p keeps each file's owner and mode for the board to judge; what is no
+// regular file of one link, root's or the user's, stays aside. The names it
+// makes are ones no one holds now: a command that finds the directory
+// missing and the copy there says so (stepDown), and an add that locked the
+// directory moved aside stores nothing (Transaction::putInPlace).
+std::string replacement(const std::string& path) {
+    const std::string uid = std::to_string(geteuid()), fresh = path + ".fresh", aside = nameAside(AT_FDCWD, path);
+    struct stat info {};
+    if (fstatat(AT_FDCWD, fresh.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        return "move away what holds " + shellWord(fresh) + ", then run the command again for its remedy";
+    }
+    const std::string here = shellWord(path), copy = shellWord(fresh);
+    const std::string owners = geteuid() == 0 ? "-user 0" : "'(' -user " + uid + " -o -user 0 ')'";
+    return "while no command runs, as " + (geteuid() == 0 ? "root" : "uid " + uid + " or root") +
+           ", put a private copy in its place: chmod 700 " + here + " && mkdir -m 700 " + copy + " && chown " + uid +
+           " " + copy + " && find " + shellWord(path + "/") + " -maxdepth 1 -type f -links 1 " + owners +
+           " '(' -name board.conf -o -name users -o -name users.new -o -name users.tmp -o -name trace.log -o -name"
+           " event.log ')' -exec cp -p -t " +
+           copy + " {} + && mv -T " + here + " " + shellWord(aside) + " && mv -T " + copy + " " + here;
+}
+
+// Whether the state directory itself, at path (as walked: links followed),
+// can be trusted: no one else may write it (to plant a file or a link) or
+// read it. A directory that every user shares, the root or a sticky one open
+// to all as /tmp is, is never to be made private: the remedy is a directory
+// of one's own.
+Status judgeStateDir(int dir, const struct stat& info, const std::string& path) {
     const char* const own = "; set USERCTL_BOARD_DIR to a directory of your own";
     if (isRoot(dir)) return Status(EPERM, std::string("the root directory") + own);
     if ((info.st_mode & S_ISVTX) && (info.st_mode & S_IWOTH)) {
@@ -111,18 +150,17 @@ Status judgeStateDir(int dir, const struct stat& info) {
                                  ", or move it aside (the board makes a new one)");
     }
     // A descriptor another user opened while they could read the directory
-    // outlives the chmod, and with it they can hold the store's lock (its
-    // flock): the process must go too. One who could write it could rename
-    // or remove its files, and put an older store of the user's in its place.
-    const char* const revoked = ", and end any process of another user's that fuser -v shows holding it (as root)";
+    // outlives any chmod, and with it they can hold the store's lock (its
+    // flock). One who could write it could rename or remove its files, and
+    // put an older store of the user's in its place.
+    const char* const held = "who may hold its lock through a descriptor no chmod revokes";
     if (info.st_mode & (S_IWGRP | S_IWOTH)) {
-        return Status(EPERM,
-                      std::string("writable by group or others, who may have renamed or removed its files: check that "
-                                  "users holds the accounts event.log records, then chmod 700 it") +
-                          revoked);
+        return Status(EPERM, "writable by group or others, who may have renamed or removed its files, and " +
+                                 std::string(held) + ": check that users holds the accounts event.log records, then, " +
+                                 replacement(path));
     }
     if (info.st_mode & (S_IRGRP | S_IROTH)) {
-        return Status(EPERM, std::string("readable by group or others; chmod 700 it") + revoked);
+        return Status(EPERM, "readable by group or others, " + std::string(held) + "; " + replacement(path));
     }
     return {};
 }
@@ -154,6 +192,22 @@ struct Walk {
 // An error the system gave on the way: where, and where else to look.
 Status failedStep(const Walk& walk, const std::string& step, const Status& error) {
     return Status(error.error(), (step == walk.path ? "" : step + ": ") + error.reason() + elsewhere);
+}
+
+// A directory the path names but the system lacks, missing while a copy of
+// the user's named for it waits beside it: it is being replaced
+// (replacement), or its replacement was interrupted, and a fresh empty board
+// made there would hide every account.
+Status notReplaced(const Walk& walk, const std::string& name, const std::string& step) {
+    struct stat info {};
+    if (fstatat(walk.here.get(), (name + ".fresh").c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISDIR(info.st_mode) || info.st_uid != geteuid()) {
+        return {};
+    }
+    return Status(ENOENT, (step == walk.path ? "" : step + ": ") + "missing, but " + step +
+                              ".fresh, a directory of yours, is there: a private copy put in its place was"
+                              " interrupted, or is under way; once no command runs, finish it: mv -T " +
+                              shellWord(step + ".fresh") + " " + shellWord(step));
 }
 
 // A directory the path names but the system lacks, made private: it is then
@@ -189,6 +243,9 @@ Status stepDown(Walk& walk, const Name& name) {
     const std::string step = joined(walk.at, name.text);
     Fd next;
     Status opened = openAt(walk.here.get(), name.text.c_str(), O_PATH | O_NOFOLLOW, next);
+    if (opened.error() == ENOENT) {
+        if (Status replaced = notReplaced(walk, name.text, step); !replaced.ok()) return replaced;
+    }
     if (opened.error() == ENOENT && !name.link.empty()) {
         return Status(ENOENT,
                       name.link + ", on its path, leads nowhere; set USERCTL_BOARD_DIR to the directory itself");
@@ -224,7 +281,7 @@ Status openLast(const Walk& walk, Fd& dir) {
     Status status = openAt(walk.here.get(), ".", O_RDONLY | O_DIRECTORY, opened);
     if (status.ok() && fstat(opened.get(), &info) != 0) status = Status(errno);
     if (!status.ok()) return failedStep(walk, walk.at, status);
-    if (status = judgeStateDir(opened.get(), info); status.ok()) dir = std::move(opened);
+    if (status = judgeStateDir(opened.get(), info, walk.at); status.ok()) dir = std::move(opened);
     return status;
 }
 

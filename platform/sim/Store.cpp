@@ -128,9 +128,14 @@ Status makeVerifier(const char* password, std::string& verifier) {
 #endif
 }
 
-Status lockStore(const StateDir& dir, StoreLock& lock, const timespec& deadline) {
-    Status status = openAt(dir.dir.get(), ".", O_RDONLY | O_DIRECTORY, lock);
-    if (status.ok()) status = lockBefore(lock.get(), deadline, true);
+Status lockStore(const StateDir& dir, const Logs& logs, StoreLock& lock, const timespec& deadline) {
+    Status status = openAt(dir.dir.get(), ".", O_RDONLY | O_DIRECTORY, lock.dir);
+    if (status.ok()) status = lockBefore(lock.dir.get(), deadline, true);
+    if (status.ok()) {
+        // A lock directory the logs could not use either refuses the add as it would.
+        if (Status opened = logs.openLockDir(lock.older); !opened.ok()) return opened;
+        status = lockBefore(lock.older.get(), deadline, true);
+    }
     switch (status.error()) {
     case 0: return status;
     case EINTR: return Status(EINTR, "add " + status.reason() + " while waiting for the store");

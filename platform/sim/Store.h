@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "Files.h"
+#include "LogLine.h"
 #include "StateDir.h"
 #include "Status.h"
 
@@ -57,12 +58,18 @@ Status makeVerifier(const char* password, std::string& verifier);
 // The store's lock: the flock of the state directory itself, on an open
 // description of its own. A lock file, or the lock directory, may be removed
 // as stale while it is held, or replaced, and the next add would lock one of
-// its own; the state directory cannot be, but by making another board. An
-// older board's add locks it too. An add waits for it until deadline, and a
-// signal that would end the process cancels the wait. Another user can hold
-// it only through a descriptor opened while the directory was open to them.
-using StoreLock = Fd;
-Status lockStore(const StateDir& dir, StoreLock& lock, const timespec& deadline);
+// its own; the state directory cannot be, but by making another board. The
+// releases before took the lock directory's flock as the store's lock: it is
+// taken too, after the state directory's, so that an add of theirs and one of
+// this board exclude each other across an upgrade. An add waits for both
+// until deadline, and a signal that would end the process cancels the wait.
+// Another user can hold them only through a descriptor opened while the
+// directory was open to them.
+struct StoreLock {
+    Fd dir;    // the state directory's
+    Fd older;  // the lock directory's, as the releases before took it
+};
+Status lockStore(const StateDir& dir, const Logs& logs, StoreLock& lock, const timespec& deadline);
 
 // The store's line for account.
 std::string storeLine(const Account& account, std::string_view verifier);

@@ -40,7 +40,7 @@ std::string found(const StateDir& dir, const char* name, std::string_view left, 
 Status Transaction::take(const timespec& until, Stage& failedAt) {
     deadline = until;
     logs.waitNoLongerThan(deadline);
-    Status status = lockStore(dir, lock, deadline);
+    Status status = lockStore(dir, logs, lock, deadline);
     failedAt = Stage::lock;
     if (status.ok()) {
         status = readStore(dir, current);
@@ -101,6 +101,16 @@ Status Transaction::end() {
 }
 
 Status Transaction::putInPlace() {
+    // A state directory replaced by a private copy while the add ran (its
+    // remedy run meanwhile) would take the account aside with it, unseen:
+    // the path must still name the directory locked.
+    struct stat named {
+    }, locked{};
+    if (stat(dir.path.c_str(), &named) != 0 || fstat(dir.dir.get(), &locked) != 0 || named.st_dev != locked.st_dev ||
+        named.st_ino != locked.st_ino) {
+        return Status(ESTALE, dir.file(newStore) + ": cannot put in place: " + dir.path +
+                                  " is another directory now, put in its place while the add ran");
+    }
     if (renameat(dir.dir.get(), newStore, dir.dir.get(), "users") != 0) {
         return Status(errno).within(dir.file(newStore) + ": cannot put in place");
     }
@@ -114,14 +124,21 @@ Status Transaction::undo(const Status& why) {
     add.reset();
     // The logs first, cut for good: killed or powered off meanwhile, the add
     // leaves its new store for the next add to trace, never a record with
-    // nothing to say it did not land.
-    const Status cut = logs.cutBack();
+    // nothing to say it did not land. A record that stays, or whose cut may
+    // not outlive a power cut, keeps it too.
+    bool cutAll = false;
+    const Status cut = logs.cutBack(cutAll);
     if (cut.ok()) dropNewStore(dir);
     // Every lock let go before anything is said, since saying it may wait.
     logs.release();
     release();
-    if (!cut.ok())
-        console.tell(cut.within("account " + account + " not stored, but its record stays: cannot undo the add"));
+    if (!cut.ok()) {
+        console.tell(
+            cut.within("account " + account +
+                       (cutAll ? " not stored; its record is cut back, but may come back after a power cut,"
+                                 " and users.new stays for the next add to tell"
+                               : " not stored, but its record stays, and users.new for the next add to tell")));
+    }
     logs.report(why);
     return why;
 }

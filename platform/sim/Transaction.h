@@ -12,8 +12,9 @@
 // traces.
 //
 // The rules it keeps:
-// - the locks are taken in one order: the store's, then trace.log's, then
-//   event.log's; settling what an interrupted add left takes trace.log's
+// - the locks are taken in one order: the store's (the state directory's,
+//   then the lock directory's), then trace.log's, then event.log's, and the
+//   store's are kept until the add ends; settling what an interrupted add left takes trace.log's
 //   while it holds the store's;
 // - any event entry ends the open add (llog.cpp asks end());
 // - the add is its requester's, one a command: only it undoes the add.
@@ -65,10 +66,11 @@ public:
     // place, the add is undone instead, and the reason returned and reported.
     Status end();
 
-    // Undoes the open add for why (reported): the logs cut back to where they
-    // were, the new store removed, everything let go. Logs that cannot be
-    // cut back are told on the console, naming the account, and the new
-    // store is left for the next add to find.
+    // Undoes the open add for why (reported): the add's lines cut from the
+    // logs and the cut synced, the new store removed, everything let go. A
+    // log not cut back, or a cut not synced, is told on the console, naming
+    // the account and saying which, and the new store is left for the next
+    // add to find.
     Status undo(const Status& why);
 
 private:

@@ -425,14 +425,15 @@ opened = lambda name, count=1: (f"""[ "$(readlink /proc/$!/exe)" != "$(readlink 
                                 f""" [ "$(ls -l /proc/$!/fd 2>/dev/null | grep -c "{name}$")" -ge {count} ]""")
 
 
-def paused(action, fault=""):
+def paused(action, fault="", at="fdatasync", more=""):
     # The add of alice_123 (ce, quiet), stopped by strace as it makes its record durable (its first fdatasync, failed
-    # as fault says), past its request and before its store changes, every signal's action the default (a background
-    # job ignores INT): action runs once strace has seen it stop, and the add is continued; then the add's status.
-    # LeakSanitizer cannot work under a tracer.
+    # as fault says), past its request and before its store changes (at fsync: as it makes its new store durable, its
+    # logs held, before its lines), every signal's action the default (a background job ignores INT): action runs once
+    # strace has seen it stop, and the add is continued; then the add's status. more: other faults. LeakSanitizer
+    # cannot work under a tracer.
     return ("s=$(mktemp); ASAN_OPTIONS=$ASAN_OPTIONS:detect_leaks=0 env --default-signal strace -D -o $s"
-            " -e trace=fdatasync"
-            f' -e inject=fdatasync:{fault}signal=STOP:when=1 $LAUNCH "$USERCTL_BIN" {CE} &'
+            f" -e trace=fsync,fdatasync {more}"
+            f' -e inject={at}:{fault}signal=STOP:when=1 $LAUNCH "$USERCTL_BIN" {CE} &'
             ' until grep -qs "stopped by" $s || ! kill -0 $!; do sleep 0.01; done;'
             f" {action}; kill -CONT $!; wait $! 2>/dev/null; echo $?; rm $s")
 
@@ -448,13 +449,13 @@ LOG_BUSY = "board: @DIR@/trace.log: cannot write: another process holds its lock
 EVENT_BUSY = "board: @DIR@/event.log: cannot write: another process holds its lock"
 
 
-def waited(meanwhile, wrapper=""):
-    # The test holds the store's lock; the add of alice_123 (ce, quiet), every signal's action the default, run by
-    # wrapper, is started, and once it waits for the lock (or has ended, not waited for ever) meanwhile runs; then the
-    # add's status and the seconds from the moment it waited to its end (0.2 s allowed for the look). The lock is
-    # released when meanwhile says, else once the add has ended: released at once, it could be taken before the add
-    # looked for a signal sent it.
-    return (f'{STORE_HELD} env --default-signal {wrapper} $LAUNCH "$USERCTL_BIN" {CE} 9>&- & until {opened(" $PWD", 2)}'
+def waited(meanwhile, wrapper="", held=(STORE_HELD, " $PWD", 2)):
+    # The test holds the store's lock (held: how, and the add waits for it once it has that many paths ending so open);
+    # the add of alice_123 (ce, quiet), every signal's action the default, run by wrapper, is started, and once it waits
+    # for the lock (or has ended, not waited for ever) meanwhile runs; then the add's status and the seconds from the
+    # moment it waited to its end (0.2 s allowed for the look). The lock is released when meanwhile says, else once the
+    # add has ended: released at once, it could be taken before the add looked for a signal sent it.
+    return (f'{held[0]} env --default-signal {wrapper} $LAUNCH "$USERCTL_BIN" {CE} 9>&- & until {opened(*held[1:])}'
             " || ! kill -0 $!; do sleep 0.01; done;"
             f" s=$(date +%s%N); {meanwhile} wait $! 2>/dev/null;"
             " echo $? $(( ($(date +%s%N) - s + 200000000) / 1000000000 ))")
@@ -469,12 +470,16 @@ IN_ORDER = ('umask 077; mkdir locks; exec 9>>locks/trace.log; flock 9; $LAUNCH "
 CANCEL_BRIEFLY = waited(f"exec 4>>locks/trace.log; flock 4; kill -TERM $!; until {opened('/locks/trace.log')} ||"
                         " ! kill -0 $!; do sleep 0.01; done; exec 4>&-;")
 LOG_WAITED = waited("exec 4>>locks/trace.log; flock 4; exec 9>&-;")
+# The store's lock as the releases before took it, the lock directory's flock.
+OLDER_HELD = ("umask 077; mkdir locks; exec 9<locks; flock 9;", "/locks", 1)
 LOCKS = [
     # The wait for the store: cancelled by a signal that would end the command (not by an ignored one), bounded.
     c(CE, sh=waited("kill -TERM $!;"), status=0, out="143 0\n", err=ADD_FAILED, trace=CANCELLED),
+    c(CE, sh=waited("kill -TERM $!;", held=OLDER_HELD), status=0, out="143 0\n", err=ADD_FAILED, trace=CANCELLED),
     ok(CE, "alice_123:4:0", sh=waited("kill -HUP $!; exec 9>&-;", "nohup"), out="0 0\n"),
     # From its request to its record, a signal that would end the add ends it only once its outcome is recorded.
     ok(CE, "bob_12345:3:0", "alice_123:4:0", users=BOB, sh=ENDED_PAUSED, out="bob_12345\n129\n"),  # the store as was
+    ok(CE, "alice_123:4:0", sh=paused("flock -n locks true; echo $?"), out="1\n0\n"),  # the lock directory's kept too
     fails(CE, BUSY, failed(CE), conf="lock_wait = 1\n", sh=f"{STORE_HELD} userctl {CE}", err=BUSY + "\n" + ADD_FAILED),
     # A cancelled add's reason waits for trace.log; a refusal for its lock does not wait for it again.
     c(CE, sh=CANCEL_BRIEFLY, status=0, out="143 0\n", err=ADD_FAILED, trace=CANCELLED, not_under=SLOW),
@@ -518,7 +523,8 @@ NEW_DIR = "board: @DIR@/users.new: cannot read: not a regular file" + REMOVE
 NEW_DIR_TOLD, BOB_CAROL = NEW_DIR + "\n" + ADD_FAILED, ("bob_12345:3:0", "carol_123:3:0")
 CUT_TRACE, ALICE_NOT = [done(CE), EIO, THROWN_ADD, LANDED_NOT, *CAROL_DONE], [done(CE), LANDED_NOT, *CAROL_DONE]
 BUS_FIRST = paused("kill -BUS $!") + f"; userctl {CAROL}"  # then carol_123's add
-NOT_CUT = ("board: account alice_123 not stored, but its record stays: cannot undo the add: @DIR@/trace.log: cannot"
+STAYS = "board: account alice_123 not stored, but its record stays, and users.new for the next add to tell: @DIR@/"
+NOT_CUT = (STAYS + "trace.log: cannot"
            f" cut back: Input/output error\n{EIO}\n{ADD_FAILED}{ADDED}")
 # The add at a terminal whose output is stopped (Ctrl-S), killed once its account is stored, then output resumed.
 STOPPED = ("python3 -c 'import termios; termios.tcflow(1, termios.TCOOFF)'; $LAUNCH \"$USERCTL_BIN\" add user alice_123"
@@ -528,8 +534,25 @@ STOPPED = ("python3 -c 'import termios; termios.tcflow(1, termios.TCOOFF)'; $LAU
 # The lock directory removed while an add holds its logs, a list's line after its own, its record not made durable: the
 # undo cuts nothing of another's, and the next add, carol_123's, says the add did not land.
 AFTER_MINE = paused("rm -r locks; userctl show user_list >/dev/null", "error=EIO:") + f"; userctl {CAROL}"
-KEPT_LINES = ("board: account alice_123 not stored, but its record stays: cannot undo the add: @DIR@/trace.log: cannot"
-              f" cut back: another process wrote after the add's lines\n{EIO}\n{ADD_FAILED}{ADDED}")
+KEPT_LINES = (STAYS + "trace.log: cannot cut back: another process wrote among or after the add's lines\n"
+              f"{EIO}\n{ADD_FAILED}{ADDED}")
+# A list's line after the add has taken the logs, before its own lines, which its undo cuts alone.
+BEFORE_MINE = paused("rm locks/trace.log; userctl show user_list >/dev/null", at="fsync",
+                     more="-e inject=fdatasync:error=EIO:when=1")
+# Its trace line not written at all (no room), after a list's: nothing of it to cut there, its event line cut.
+NO_ROOM = "board: @DIR@/trace.log: cannot write: No space left on device"
+UNWRITTEN = "userctl show user_list >/dev/null; " + injected("-P $PWD/trace.log -e inject=write:error=ENOSPC:when=1")
+# Its lines cut, the cut not made durable; then carol_123's add.
+CUT_UNSYNCED = injected("-e inject=fdatasync:error=EIO") + f"; userctl {CAROL}"
+UNSYNCED_TRACE = [EIO, THROWN_ADD, LANDED_NOT, *CAROL_DONE]
+MAY_COME_BACK = ("board: account alice_123 not stored; its record is cut back, but may come back after a power cut, and"
+                 " users.new stays for the next add to tell: @DIR@/trace.log: cannot sync the cut: Input/output"
+                 f" error\n{EIO}\n{ADD_FAILED}{ADDED}")
+# The state directory replaced by another while the add makes its record durable: its store not put in place there, and
+# the directory moved aside then shows no new store; then root removes it.
+MOVED = paused('mv -T "$PWD" "$PWD.aside"; mkdir -m 700 "$PWD"') + '; ls; rm -r "$PWD.aside"'
+MOVED_TOLD = ("board: @DIR@/users.new: cannot put in place: @DIR@ is another directory now, put in its place while the"
+              f" add ran\n{ADD_FAILED}")
 RECORD = [
     # Interrupted once, a read of the store or a write of a log is tried again: nothing lost, nothing written twice.
     ok(CE, "bob_12345:3:0", "alice_123:4:0", users=BOB, sh=injected(f"-P $PWD/users -P $PWD/trace.log {EINTR}")),
@@ -540,10 +563,14 @@ RECORD = [
     fails(CE, UNSYNCED, failed(CE), users=BOB, sh=injected("-e inject=fsync:error=EIO:when=2")),
     fails(CE, EIO, THROWN_ADD, users=BOB, sh=injected(EIO_ONCE), err=EIO + "\n" + ADD_FAILED),
     fails(CE, NOT_PLACED, THROWN_ADD, users=BOB, sh=injected("-e inject=renameat:error=EIO"), err=NOT_PLACED_TOLD),
+    c(CE, sh=MOVED, status=0, out="3\nevent.log\nlocks\ntrace.log\n", err=MOVED_TOLD),
     # Nor its lines cut back: the record stays, the account is not stored, and the next add says so for good.
     ok(CAROL, *BOB_CAROL, users=BOB, sh=CUT_FAILS, err=NOT_CUT, trace=CUT_TRACE, events=BOTH_EVENTS),
     ok(CAROL, "carol_123:3:0", sh=AFTER_MINE, out="3\n", err=KEPT_LINES, events=[event("carol_123")],
        trace=[done(CE), SHOWN, EIO, THROWN_ADD, LANDED_NOT, *CAROL_DONE]),
+    c(CE, sh=BEFORE_MINE, status=0, out="3\n", err=EIO + "\n" + ADD_FAILED, trace=[SHOWN, EIO, THROWN_ADD]),
+    fails(CE, SHOWN, NO_ROOM, THROWN_ADD, sh=UNWRITTEN, err=NO_ROOM + "\n" + ADD_FAILED),
+    ok(CAROL, "carol_123:3:0", sh=CUT_UNSYNCED, err=MAY_COME_BACK, trace=UNSYNCED_TRACE, events=[event("carol_123")]),
     # What an interrupted add left, the next add traces for good before it removes it: an older board's kept store,
     # whose add was stored perhaps unrecorded, or a store file cut short. One that is no file of the board's is refused.
     ok(CAROL, "alice_123:1:0", "bob_12345:3:0", "carol_123:3:0", users=TWO, sh=OLDER_LEFT, trace=[OLDER, *CAROL_DONE]),
@@ -611,15 +638,31 @@ OTHERS = "@DIR@/{}, on its path, belongs to uid 65534; set USERCTL_BOARD_DIR to 
 OWN, ELSEWHERE = "; set USERCTL_BOARD_DIR to a directory of your own", "; set USERCTL_BOARD_DIR to another directory"
 # A state directory its user cannot make: the system's reason, and where to look instead.
 CANNOT_MAKE = "chmod 500 .; USERCTL_BOARD_DIR=$PWD/new userctl show user_list; s=$?; chmod 700 .; exit $s"
-REVOKED = ", and end any process of another user's that fuser -v shows holding it (as root)"
-OPEN_DIR = ("writable by group or others, who may have renamed or removed its files: check that users holds the"
-            " accounts event.log records, then chmod 700 it" + REVOKED)
+# A state directory others could open: private copies of its files put in its place, by root (by uid 65534 in
+# BOARD_REPLACES), what is no file of the board's left aside.
+FILES = ("'(' -name board.conf -o -name users -o -name users.new -o -name users.tmp -o -name trace.log -o -name"
+         " event.log ')'")
+ROOT_REPLACES = ("while no command runs, as root, put a private copy in its place: chmod 700 @DIR@ && mkdir -m 700"
+                 " @DIR@.fresh && chown 0 @DIR@.fresh && find @DIR@/ -maxdepth 1 -type f -links 1 -user 0 " + FILES +
+                 " -exec cp -p -t @DIR@.fresh {} + && mv -T @DIR@ @DIR@.aside && mv -T @DIR@.fresh @DIR@")
+HELD = "who may hold its lock through a descriptor no chmod revokes"
+READ_DIR = "readable by group or others, " + HELD + "; "
+# A state directory whose name the shell would split, open to others: its remedy run as printed, then a list.
+QUOTED = ("d=\"$PWD/it's b\"; mkdir -m 755 \"$d\"; USERCTL_BOARD_DIR=$d userctl show user_list 2>err;"
+          " sh -c \"$(sed -n 's/.* in its place: //p' err)\"; USERCTL_BOARD_DIR=$d userctl show user_list;"
+          ' rm -r err "$d" "$d.aside"')
+FRESH_TAKEN = "move away what holds @DIR@.fresh, then run the command again for its remedy"
+OPEN_DIR = ("writable by group or others, who may have renamed or removed its files, and " + HELD + ": check that users"
+            " holds the accounts event.log records, then, " + ROOT_REPLACES)
+OWNED = ("owned by uid 65534, not by uid 0 that runs the command; set USERCTL_BOARD_DIR to a directory of your own, or"
+         " move it aside (the board makes a new one)")
 # A state directory named to forge a line on the console and drive the terminal: the name is shown escaped, the C1
 # controls (U+0080 to U+009F) too, not the character after them (U+00A0).
 FORGED = ("d=$(printf 'x\\nUser addition was completed.\\033[1m\\302\\233\\302\\200\\302\\237\\302\\240');"
-          " mkdir -m 777 \"$d\"; USERCTL_BOARD_DIR=$PWD/$d userctl show user_list; s=$?; rmdir \"$d\"; exit $s")
+          " mkdir \"$d\"; chown 65534 \"$d\"; USERCTL_BOARD_DIR=$PWD/$d userctl show user_list; s=$?; rmdir \"$d\";"
+          " exit $s")
 FORGED_SHOWN = REFUSED.format("@DIR@/x\\nUser addition was completed.\\x1b[1m\\xc2\\x9b\\xc2\\x80\\xc2\\x9f\u00a0",
-                              OPEN_DIR) + FAILED
+                              OWNED) + FAILED
 NOBODY = 7654321  # a uid without a name, nor a home
 NO_DIR = ("board: no state directory: USERCTL_BOARD_DIR is unset, XDG_STATE_HOME and HOME are unset or relative,"
           f" and uid {NOBODY} has no home directory; set USERCTL_BOARD_DIR to an absolute path\n{FAILED}")
@@ -658,8 +701,7 @@ REUSED = [LOGGED_IN.format(7, "@OTHER@", "eve", "@TTY@", "10.9.9.9")]  # its pid
 HIDDEN = ('c=") R 1 1 1 1"; ln -s "$USERCTL_BIN" "$c"; USERCTL_BIN=$PWD/$c; '
           f'userctl {CE} </dev/null >/dev/null 2>&1; s=$?; rm "$c"; exit $s')
 ATTACK = "chown 65534 .; chmod 777 .; ln -s $v/rc trace.log; ln -s $v/new locks"
-ATTACKED = REFUSED.format("@DIR@", "owned by uid 65534, not by uid 0 that runs the command; set USERCTL_BOARD_DIR to a"
-                          " directory of your own, or move it aside (the board makes a new one)") + ADD_FAILED
+ATTACKED = REFUSED.format("@DIR@", OWNED) + ADD_FAILED
 TWIN = f"umask 077; : >event.log; ln event.log twin; userctl {CE}; s=$?; rm twin; exit $s"  # event.log of two names
 # In the background at a terminal set to stop a background writer; killed if stopped.
 TOSTOP = f'stty tostop; timeout -s KILL 20 $LAUNCH "$USERCTL_BIN" {CE} 2>&1; echo $?'
@@ -698,11 +740,6 @@ NULL = lambda board: os.mknod(board + "/event.log", 0o20600, os.makedev(1, 3))  
 LOW_MEMORY = ("w=$(printf 'x\\033]2;t\\007\\033[2J%.0s' $(seq 3000)); a=0; for v in $(seq 2500 50 4000); do"
               ' (ulimit -v $v; exec $LAUNCH "$USERCTL_BIN" "$w") 2>>err >/dev/null; [ $? = 134 ] && a=$((a + 1)); done;'
               " echo $a $(tr -dc '\\033\\007' <err | wc -c); rm err")
-# Another user, who could read the state directory, holds its flock, the store's lock; then the remedy, chmod 700 and
-# that process ended, with an add before and after the end.
-HELD_BY_OTHER = ("chmod 755 .; setpriv --reuid=65534 --regid=65534 --clear-groups sh -c 'exec 4<.; flock 4;"
-                 " exec sleep 60' & until grep -q \":$(stat -c %i .) \" /proc/locks; do sleep 0.01; done;"
-                 f" chmod 700 .; userctl {CE}; echo $?; kill $!; wait $! 2>/dev/null; userctl {CE}; echo $?")
 # A hard link to the store (a backup), then the remedy the refusal gives, followed: the accounts kept.
 LINKED = ("ln users ../kept-$$; userctl show user_list; install -m 600 -o 0 users users.copy && mv users.copy users;"
           " userctl show user_list; rm ../kept-$$")
@@ -713,6 +750,28 @@ FD_LIMIT = "board: @DIR@: cannot open: Too many open files; raise the limit on o
 # The board's user uid 65534 (n runs a command as that user) in a state directory of theirs; userctl so run.
 AS_BOARD = ('chown 65534:65534 .; n() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; };'
             ' u() { n $LAUNCH "$USERCTL_BIN" "$@"; };')
+# The state directory missing while its private copy waits beside it: no fresh board made in its place; the replacement
+# finished as printed, then a list; then root removes what is aside.
+HALF_REPLACED = ('mkdir -m 700 "$PWD.fresh"; mv -T "$PWD" "$PWD.aside"; userctl show user_list 2>err; cat err >&2;'
+                 " sh -c \"$(sed -n 's/.*finish it: //p' err)\"; userctl show user_list; rm -r \"$PWD.aside\"")
+HALF_TOLD = REFUSED.format("@DIR@", "missing, but @DIR@.fresh, a directory of yours, is there: a private copy put in"
+                           " its place was interrupted, or is under way; once no command runs, finish it: mv -T"
+                           " @DIR@.fresh @DIR@") + FAILED
+# Another user, who could read the board user's state directory b (in a directory of the board user's, who may then
+# replace it), holds its flock, the store's lock, through a descriptor that waits in a socket's queue, where no tool
+# shows it; the add refused, the remedy it prints run by the board's user, then the add, then b's accounts.
+HOLDER = ("import fcntl, os, signal, socket; d = os.open('.', os.O_RDONLY); fcntl.flock(d, fcntl.LOCK_EX);"
+          " a, b = socket.socketpair(); socket.send_fds(a, [b'x'], [d]); os.close(d); signal.pause()")
+HELD_BY_OTHER = (f"{AS_BOARD} umask 077; chmod 711 .; mkdir -m 755 b; printf 'bob_12345:3:0:!\\n' >b/users;"
+                 " chown -R 65534 b; export USERCTL_BOARD_DIR=$PWD/b; cd b; setpriv --reuid=7654321 --regid=7654321"
+                 f' --clear-groups python3 -c "{HOLDER}" & until grep -q ":$(stat -c %i .) " /proc/locks; do sleep'
+                 f" 0.01; done; u {CE} 2>err; cat err >&2; n sh -c \"$(sed -n 's/.* in its place: //p' err)\";"
+                 f" u {CE}; kill $!; wait $! 2>/dev/null; cd ..; cut -d: -f1 b/users; rm -r b b.aside")
+BOARD_REPLACES = ("while no command runs, as uid 65534 or root, put a private copy in its place: chmod 700 @DIR@/b &&"
+                  " mkdir -m 700 @DIR@/b.fresh && chown 65534 @DIR@/b.fresh && find @DIR@/b/ -maxdepth 1 -type f"
+                  " -links 1 '(' -user 65534 -o -user 0 ')' " + FILES + " -exec cp -p -t @DIR@/b.fresh {} + && mv -T"
+                  " @DIR@/b @DIR@/b.aside && mv -T @DIR@/b.fresh @DIR@/b")
+HELD_TOLD = REFUSED.format("@DIR@/b", READ_DIR + BOARD_REPLACES) + ADD_FAILED + ADDED
 # Its store readable by others, its remedy run by root: the copy stays the board user's.
 ROOT_COPIES = (f"{AS_BOARD} chown 65534 users; chmod 640 users; u show user_list;"
                " install -m 600 -o 65534 users users.copy && mv users.copy users; u show user_list")
@@ -720,17 +779,28 @@ ROOT_COPIES_LINE = STORE + ": cannot read: " + READABLE + COPY.format("users").r
 ROOT_COPIED, ROOT_TRACE = ROOT_COPIES_LINE + "\n" + FAILED, [ROOT_COPIES_LINE, SHOW_THROWN, SHOWN]
 # What uid 7654321 left in a state directory once open to all, a directory holding a file of theirs, then chmod 700 as
 # its remedy says; its remedy followed by the board's user, then the add; then root removes what was moved aside.
-LEFT = lambda name: ("chmod 777 .; setpriv --reuid=7654321 --regid=7654321 --clear-groups sh -c"
-                     f" 'mkdir -m 700 {name}; : >{name}/x'; chmod 700 .; {AS_BOARD} u {CE}; n mv {name} {name}.aside;"
-                     f" u {CE}; rm -r {name}.aside")
-LOCKS_LEFT = "owned by uid 7654321; move it aside, and the board makes a new one: mv locks locks.aside"
+# The add, its aside remedy run as printed by the board's user, the add again.
+AS_PRINTED = f"u {CE} 2>err; cat err >&2; n sh -c \"$(sed -n 's/.*: mv -T/mv -T/p' err)\"; u {CE}; rm err;"
+# What uid 7654321 left in a state directory once open to all, a directory holding a file of theirs (and at its name
+# .aside what taken makes), then chmod 700 as its remedy says; the add and its remedy; then root removes what is aside.
+LEFT = lambda name, taken=":": ("chmod 777 .; setpriv --reuid=7654321 --regid=7654321 --clear-groups sh -c"
+                                f" 'mkdir -m 700 {name}; : >{name}/x; {taken}'; chmod 700 .; {AS_BOARD} {AS_PRINTED}"
+                                f" rm -r {name}.aside*")
+LOCKS_LEFT = "owned by uid 7654321; move it aside, and the board makes a new one: mv -T locks locks.aside"
 LOCKS_LEFT_TOLD = f"board: @DIR@/trace.log: cannot write: @DIR@/locks: {LOCKS_LEFT}\n"
 LOG_LEFT_TOLD = ("board: @DIR@/trace.log: cannot write: a directory owned by uid 7654321; move it aside:"
-                 " mv trace.log trace.log.aside\n")
+                 " mv -T trace.log trace.log.aside\n")
+# Its name .aside taken by uid 7654321 (a file; a directory not empty; a link to a directory of theirs): the next name.
+FILE_ASIDE, DIR_ASIDE = ": >trace.log.aside", "mkdir locks.aside; : >locks.aside/y"
+LINK_ASIDE = "mkdir -m 777 locks.aside.d; ln -s locks.aside.d locks.aside"
+LOG_ASIDE_2 = ("board: @DIR@/trace.log: cannot write: a directory owned by uid 7654321; move it aside:"
+               " mv -T trace.log trace.log.aside.2\n" + ADD_FAILED + ADDED)
+LOCKS_ASIDE_2 = ("board: @DIR@/trace.log: cannot write: @DIR@/locks: owned by uid 7654321; move it aside, and the board"
+                 " makes a new one: mv -T locks locks.aside.2\n" + ADD_FAILED + ADDED)
 # A locks of the board user's that others could write, holding what uid 7654321 left: moved aside too.
 OPEN_LOCKS = ("chmod 711 .; mkdir -m 777 locks; setpriv --reuid=7654321 --regid=7654321 --clear-groups sh -c"
               " 'mkdir -m 700 locks/d; : >locks/d/x'; chmod 700 .; chown 65534 locks;"
-              f" {AS_BOARD} u {CE}; n mv locks locks.aside; u {CE}; rm -r locks.aside")
+              f" {AS_BOARD} {AS_PRINTED} rm -r locks.aside")
 OPEN_LOCKS_TOLD = LOCKS_LEFT_TOLD.replace("owned by uid 7654321", "open to group or others")
 BOARDS = [event(N, login="nobody")]  # the add's event, by the board's user
 # trace.log's lock file hard-linked by a backup: its remedy, then the add.
@@ -749,9 +819,11 @@ HOSTILE = [
     # Only a state directory of the user's own that no one else can write or read, reached through directories
     # and links of root's or the user's, each judged as opened; only regular files in it, no link followed there.
     untrusted("chmod 720 .", OPEN_DIR, "chmod 700 ."),
-    untrusted("chmod 704 .", "readable by group or others; chmod 700 it" + REVOKED, "chmod 700 ."),
-    ok(CE, "alice_123:4:0", conf="lock_wait = 1\n", sh=HELD_BY_OTHER, out="3\n0\n",
-       err=BUSY + "\n" + ADD_FAILED + ADDED, trace=[BUSY, failed(CE), done(CE)]),
+    untrusted("chmod 704 .", READ_DIR + ROOT_REPLACES, "chmod 700 ."),
+    untrusted("chmod 704 .; mkdir $PWD.fresh", READ_DIR + FRESH_TAKEN, "chmod 700 .; rmdir $PWD.fresh"),
+    c(SHOW, sh=QUOTED, status=0, out=HEADER),
+    c(CE, sh=HELD_BY_OTHER, status=0, out="bob_12345\nalice_123\n", err=HELD_TOLD),
+    c(SHOW, sh=HALF_REPLACED, status=0, out=HEADER, err=HALF_TOLD, trace=[SHOWN]),
     used("//"),
     used("/../${PWD##*/}"),
     used("/l1", "ln -s . l40; for i in $(seq 39); do ln -s l$((i + 1)) l$i; done", "rm l[0-9]*"),  # 40 links, the most
@@ -799,6 +871,9 @@ HOSTILE = [
     ok(CE, "alice_123:4:0", sh=LOCK_LINKED, err=LOCK_LINKED_TOLD),
     ok(CE, "alice_123:4:0", sh=LEFT("locks"), err=LOCKS_LEFT_TOLD + ADD_FAILED + ADDED, events=BOARDS),
     ok(CE, "alice_123:4:0", sh=LEFT("trace.log"), err=LOG_LEFT_TOLD + ADD_FAILED + ADDED, events=BOARDS),
+    ok(CE, "alice_123:4:0", sh=LEFT("trace.log", FILE_ASIDE), err=LOG_ASIDE_2, events=BOARDS),
+    ok(CE, "alice_123:4:0", sh=LEFT("locks", DIR_ASIDE), err=LOCKS_ASIDE_2, events=BOARDS),
+    ok(CE, "alice_123:4:0", sh=LEFT("locks", LINK_ASIDE), err=LOCKS_ASIDE_2, events=BOARDS),
     ok(CE, "alice_123:4:0", sh=OPEN_LOCKS, err=OPEN_LOCKS_TOLD + ADD_FAILED + ADDED, events=BOARDS),
     distrusted(SHOW, "board.conf", WRITABLE + COPY.format("board.conf"), conf="max_users = 5\n", sh=with_mode(602)),
     c(SHOW, uid=65534, conf="max_users = 5\n", setup=EDITED, sh=ROOTS_READ, status=0, out=HEADER, trace=[SHOWN]),
