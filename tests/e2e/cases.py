@@ -229,9 +229,10 @@ def first_fails(sh, err, *trace, **columns):
     return ok(DASHES, "alice_123:1:0", sh=sh, stdin=stdin, out=Q, err=err + ADDED, trace=done_too, **columns)
 
 
-# Stopped at the first prompt (Ctrl-Z), by a shell with job control that shows the terminal's echo, then continues it.
-STOPPED_AT_PROMPT = f'set -m; $LAUNCH "$USERCTL_BIN" {DASHES}; stty -a | grep -o " -*echo "; fg >/dev/null'
-STOPPED_SHOWN, REPROMPTED = " echo \r\n" + UNECHOED, "Password: " + PROMPTS + ADDED  # valgrind does not stop
+# Stopped at the first prompt, by a shell with job control that shows the terminal's echo and input, then continues it.
+STOPPED_AT_PROMPT = (f'set -m; $LAUNCH "$USERCTL_BIN" {DASHES}; stty -a | grep -o " -*echo ";'
+                     ' stty -icanon min 0 time 0; echo "[$(head -c 64)]"; fg >/dev/null')
+STOPPED_SHOWN, REPROMPTED = " echo \r\n[]\r\n" + UNECHOED, "Password: " + PROMPTS + ADDED  # valgrind does not stop
 # What the terminal holds once userctl has ended, read by the next program there without waiting.
 TYPED_AHEAD = f'set -m; userctl {DASHES}; stty -icanon min 0 time 0; echo "[$(head -c 64)]"'
 
@@ -255,9 +256,11 @@ ASK = [
     typed([SIGWINCH] + TYPED_TWICE),  # the terminal's window resized at the first prompt
     # A signal its caller ignores (nohup's HUP) stays ignored once the passwords are read: sent at the question.
     typed([P + "\r", P + "\r", SIGHUP, "y\r"], f'trap "" HUP; exec $LAUNCH "$USERCTL_BIN" {DASHES}'),
-    # Stopped at a prompt, it gives the terminal back as it was; continued, it hides the typing again and asks again.
-    typed([SIGTSTP] + TYPED_TWICE, STOPPED_AT_PROMPT, out=STOPPED_SHOWN, err=REPROMPTED, not_under="memcheck"),
-    c(DASHES, tty=True, stdin=[SIGTERM], status=-SIGTERM, err="Password: "),  # echo back on, then ended by it
+    # Stopped at a prompt, it gives the terminal back as it was, what was typed of the line dropped; continued, it hides
+    # the typing again and asks again.
+    typed(["Secr", SIGTSTP] + TYPED_TWICE, STOPPED_AT_PROMPT, out=STOPPED_SHOWN, err=REPROMPTED, not_under="memcheck"),
+    # Ended at a prompt, by kill as by the keyboard: what was typed of the line is dropped as echo comes back.
+    c([], sh=TYPED_AHEAD, tty=True, stdin=["Secr", SIGTERM], status=0, out="[]\r\n", err="Password: Terminated\n"),
     # One the C library keeps for threads cannot be caught: it waits until the typing is done, and echo back on.
     c(DASHES, tty=True, stdin=[32, P + "\r", P + "\r"], status=-32, out="\r\n\r\n", err=PROMPTS, not_under="qemu"),
     # From a pipe: a line each, then the reply; a last line may lack its line feed.
