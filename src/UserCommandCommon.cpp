@@ -102,7 +102,8 @@ Read readLine(std::string& line, bool& ended, bool (*restarted)() = nullptr) {
 // the purpose, where no one else handles it): it then ends the process as it
 // would have. A stop (Ctrl-Z, or a read or write from the background) gives
 // the terminal back as it was first; continued in the foreground, the typing
-// is hidden again and the line asked for again, as passwd does. The two
+// is hidden again and the line asked for again, as passwd does. Either
+// signal drops what was typed of the line first. The two
 // signals the C library keeps for threads cannot be caught that way: they are
 // held meanwhile. SIGKILL cannot be caught at all: it leaves echo off (stty
 // echo mends it).
@@ -120,11 +121,11 @@ public:
             if (action == HeldSignals::Action::stop && number != SIGSTOP) catchSignal(number, stopAndAskAgain);
         }
         // Typed ahead of the first prompt, a line was echoed already: it is dropped.
-        hiding = setTerminal(hidden, TCSAFLUSH);
+        hiding = discardAndSet(hidden);
     }
     ~TypingHidden() {
         prompt = nullptr;
-        if (hiding) setTerminal(echoing, TCSANOW);
+        if (hiding) setTerminal(echoing);
         for (int number = 1; number < NSIG; ++number) {
             if (sigismember(&caught, number) == 1) signal(number, SIG_DFL);
         }
@@ -164,19 +165,30 @@ private:
         sigfillset(&action.sa_mask);
         if (sigaction(number, &action, nullptr) == 0) sigaddset(&caught, number);
     }
-    static bool setTerminal(const termios& state, int when) {
-        while (tcsetattr(STDIN_FILENO, when, &state) != 0) {
+    static bool setTerminal(const termios& state) {
+        while (tcsetattr(STDIN_FILENO, TCSANOW, &state) != 0) {
             if (errno != EINTR) return false;
         }
         return true;
     }
+    // Whenever echo comes back, or the typing is hidden again, what was typed
+    // and not yet entered is dropped first, as the keyboard's own Ctrl-C and
+    // Ctrl-Z drop it: left there, part of a password would show on the
+    // shell's line once echo is back, one Enter from running it and keeping
+    // it in its history. Dropped before the change, bytes still on their way
+    // go too, never echoed. Nothing here waits for output to drain
+    // (TCSAFLUSH does): a process stopped at its terminal would wait for ever.
+    static bool discardAndSet(const termios& state) {
+        tcflush(STDIN_FILENO, TCIFLUSH);
+        return setTerminal(state);
+    }
     static void restoreAndEnd(int number) {
-        setTerminal(echoing, TCSANOW);
+        discardAndSet(echoing);
         raise(number);  // let in once the handler returns
     }
     static void stopAndAskAgain(int number) {
         const int saved = errno;
-        setTerminal(echoing, TCSANOW);
+        discardAndSet(echoing);
         struct sigaction catching {
         }, stopping{};
         sigaction(number, &stopping, &catching);  // its default action: to stop
@@ -188,7 +200,7 @@ private:
         sigprocmask(SIG_BLOCK, &only, nullptr);
         sigaction(number, &catching, nullptr);
         if (tcgetpgrp(STDIN_FILENO) == getpgrp()) {  // in the foreground again
-            setTerminal(hidden, TCSAFLUSH);
+            discardAndSet(hidden);
             if (const char* text = prompt) (void)!write(STDERR_FILENO, text, std::strlen(text));
             restarted = 1;
         }

@@ -78,7 +78,9 @@ public:
     // standard error ("Password: ", "Retype password: ") with its typing not
     // echoed, the repetition once the password is accepted, and judged as
     // getPassword judges a word; when either is refused, or the two differ,
-    // what was typed ahead is discarded before echo comes back. From anything
+    // what was typed ahead is discarded before echo comes back, and so is
+    // what was typed of a line when a signal ends or stops the command at
+    // its prompt. From anything
     // else both lines are read at once (readPasswordLines, which answers how
     // many were there), whatever the command then refuses, and each is judged
     // in its turn (judgeTyped): the lines that follow are left for whatever

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "CGIRequester.h"
 #include "Files.h"
@@ -19,20 +20,24 @@ namespace {
 
 constexpr std::size_t maxConfSize = std::size_t{64} * 1024;
 
-// The keys of board.conf, each with its range.
+// The keys of board.conf, each with its range and the most of it taken.
 struct Key {
     const char* name;
     std::uint32_t min, max;
     std::uint32_t Settings::*value;
+    std::uint32_t most;
 };
 // A call waits lock_wait at most, for all its locks and lines: it then
-// returns within the platform's bound, the hash of a password and all.
-constexpr std::uint32_t maxLockWait = 50;
+// returns within the platform's bound, the hash of a password and all. A
+// board set up when a wait could be longer keeps working: up to the old
+// bound a value is taken as this, and said so.
+constexpr std::uint32_t maxLockWait = 50, formerMaxLockWait = 3600;
 static_assert(maxLockWait + 10 <= HalmLib::callSeconds, "a call returns within the platform's bound");
+constexpr std::uint32_t maxPartitions = HalmLib::HalmUi::PartitionOperatorInfo::maskWidth;
 constexpr Key keys[] = {
-    {"partitions", 1, HalmLib::HalmUi::PartitionOperatorInfo::maskWidth, &Settings::partitions},
-    {"max_users", 1, 65535, &Settings::maxUsers},
-    {"lock_wait", 1, maxLockWait, &Settings::lockWait},
+    {"partitions", 1, maxPartitions, &Settings::partitions, maxPartitions},
+    {"max_users", 1, 65535, &Settings::maxUsers, 65535},
+    {"lock_wait", 1, formerMaxLockWait, &Settings::lockWait, maxLockWait},
 };
 
 std::string_view trim(std::string_view text) {
@@ -48,8 +53,9 @@ bool number(std::string_view text, std::uint32_t max, std::uint32_t& value) {
     return error == std::errc() && stop == end && value <= max;
 }
 
-// One line of board.conf, its comment and blanks trimmed: "key = value".
-Status readSetting(std::string_view line, Settings& settings, unsigned& seen) {
+// One line of board.conf, its comment and blanks trimmed: "key = value". A
+// value taken as less than given is said in taken.
+Status readSetting(std::string_view line, Settings& settings, unsigned& seen, std::string& taken) {
     const auto equals = line.find('=');
     if (equals == std::string_view::npos) return Status(EINVAL, "expected \"key = value\"");
     const std::string_view name = trim(line.substr(0, equals));
@@ -62,6 +68,11 @@ Status readSetting(std::string_view line, Settings& settings, unsigned& seen) {
             return failure(EINVAL, "%s must be a number from %u to %u (default %u)", key.name, key.min, key.max,
                            Settings().*key.value);
         }
+        if (value > key.most) {
+            const std::string most = std::to_string(key.most);
+            taken = key.name + (" = " + std::to_string(value)) + " is more than " + most + ": taken as " + most;
+            value = key.most;
+        }
         settings.*key.value = value;
         seen |= 1u << i;
         return {};
@@ -69,11 +80,13 @@ Status readSetting(std::string_view line, Settings& settings, unsigned& seen) {
     return Status(EINVAL, "unknown setting");
 }
 
-Status readSettings(const StateDir& dir, Settings& settings) {
+// A refusal is said on the console too: the command fails on every call,
+// and the administrator must see which line to mend without the trace log.
+Status readSettings(const StateDir& dir, Settings& settings, std::vector<std::string>& taken) {
     const std::string path = dir.file("board.conf");
     std::string text;
     if (Status read = readFile(dir.dir.get(), "board.conf", text, maxConfSize); !read.ok()) {
-        return read.within(path + ": cannot read");
+        return read.within(path + ": cannot read").aloud();
     }
     unsigned seen = 0;
     std::string_view rest = text;
@@ -83,9 +96,11 @@ Status readSettings(const StateDir& dir, Settings& settings) {
         rest.remove_prefix(newline == std::string_view::npos ? rest.size() : newline + 1);
         line = trim(line.substr(0, line.find('#')));
         if (line.empty()) continue;
-        if (Status set = readSetting(line, settings, seen); !set.ok()) {
-            return set.within(path + ":" + std::to_string(lineNo));
+        std::string note;
+        if (Status set = readSetting(line, settings, seen, note); !set.ok()) {
+            return set.within(path + ":" + std::to_string(lineNo)).aloud();
         }
+        if (!note.empty()) taken.push_back(path + ":" + std::to_string(lineNo) + ": " + note);
     }
     return {};
 }
@@ -132,7 +147,7 @@ Status readFaults(Faults& faults) {
 }  // namespace
 
 Status readConfig(const StateDir& dir, Config& config) {
-    Status status = readSettings(dir, config.settings);
+    Status status = readSettings(dir, config.settings, config.taken);
     if (status.ok()) status = readFaults(config.faults);
     return status;
 }

@@ -4,6 +4,8 @@
 // is told to inject (USERCTL_BOARD_FAULT).
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "StateDir.h"
 #include "Status.h"
@@ -30,10 +32,12 @@ struct Faults {
 struct Config {
     Settings settings;
     Faults faults;
+    // Each setting taken as less than given, with its file and line.
+    std::vector<std::string> taken;
 };
 
 // board.conf in dir (a missing one is every default) and the fault list, or
-// why either is malformed, with its file and line.
+// why either is malformed, with its file and line (board.conf's said aloud).
 Status readConfig(const StateDir& dir, Config& config);
 
 // The partition count the board reports: board.conf's, unless a fault

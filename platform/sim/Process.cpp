@@ -42,6 +42,7 @@ Config load(Process& board) {
         Learned& learned = board.config.emplace();
         learned.status = readConfig(board.stateDir, learned.config);
         if (learned.status.ok()) board.logs.waitAtMost(learned.config.settings.lockWait);
+        for (const std::string& taken : learned.config.taken) board.logs.trace("board: " + taken);
         if (learned.status.ok()) learned.status = judgeStore(board.stateDir);
         if (!learned.status.ok())
             board.logs.report(learned.status);  // its line waits as lock_wait says, if it was read

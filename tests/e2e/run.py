@@ -61,7 +61,8 @@ def adds(row):
     found = ADD_WORDS.findall(row.sh) if row.sh else [(*row.words[2:5], " ".join(row.words[5:]))] if (
         row.words[:2] == ["add", "user"] and len(row.words) >= 5) else []
     typed = row.stdin if isinstance(row.stdin, list) else row.stdin.split("\n") if isinstance(row.stdin, str) else []
-    lines = [line.rstrip("\r") for line in typed if isinstance(line, str)] + ["", ""]
+    whole = lambda line: isinstance(line, str) and (line.endswith("\r") or not row.tty)  # a part without Enter is none
+    lines = [line.rstrip("\r") for line in typed if whole(line)] + ["", ""]
     return {name: tuple(lines[:2]) if (pw, again) == ("-", "-") else (pw, again) for name, pw, again, _ in found}
 
 
@@ -184,8 +185,8 @@ def at_terminal(row, argv, variables, child):
             shown = len(out)  # a stop is over once the shell that continues it has written to the terminal
             while item == signal.SIGTSTP and len(out) == shown and time.monotonic() < deadline:
                 out += terminal(master, time.monotonic() + 0.01)
-        else:
-            read = bytes_read(at()) + len(item.encode())
+        else:  # a part of a line typed without Enter is not read while the line is open: nothing to wait for
+            read = bytes_read(at()) + (len(item.encode()) if item.endswith("\r") else 0)
             os.write(master, item.encode())
     try:
         err = proc.communicate(timeout=max(1, deadline - time.monotonic()))[1]

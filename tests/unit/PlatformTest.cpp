@@ -2,7 +2,8 @@
 // bounds, the platform exception's serialized form, the logs' dates on days
 // the clock does not show, an empty argument vector, and the simulated
 // board's answer to a client that breaks the contract (a trace text too long
-// among them) and the codes of its refusals, which userctl does not show.
+// among them), the codes of its refusals, which userctl does not show, and
+// the lock wait it takes, which a command shows only by waiting it out.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -202,6 +203,12 @@ TEST_F(SimulatedBoard, RefusesAnUnknownListRequest) {
 TEST_F(SimulatedBoard, CutsATraceTextTo255Bytes) {
     HalmLib::trace::HalmTrace(1, 10, 1024).putLog(0, std::string(300, 'x').c_str());
     EXPECT_EQ(lastTrace(), std::string(255, 'x') + "\n");
+}
+
+// A command shows it only by waiting for a held lock: 50 s, not an hour.
+TEST_F(SimulatedBoard, TakesALockWaitPastACallsBoundAsTheLongest) {
+    put("board.conf", "lock_wait = 3600\n");
+    EXPECT_EQ(board::load(board::process()).settings.lockWait, 50u);
 }
 
 TEST_F(SimulatedBoard, FailsAnEventItCannotWrite) {
