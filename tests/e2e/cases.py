@@ -8,7 +8,8 @@
 # another user's process, alive in a session of its own), sh (a script calling userctl, in place of the words; there
 # userctl is a function, $LAUNCH "$USERCTL_BIN" the command for another to run), setup (a function given the state
 # directory), uid (the user running userctl, who then owns the state directory), not_under (the builds it cannot run
-# under: "qemu", "memcheck", "sanitizers"); userctl runs in the state directory. Then what must follow: status (always
+# under: "qemu", "memcheck", "sanitizers"), needs (a serial line it runs on: where /dev or /sys lacks it, the row is
+# skipped and said so); userctl runs in the state directory. Then what must follow: status (always
 # given), out, err, trace (every trace.log text, the board's own included; @DIR@ stands for the state directory, in err
 # too), events (event.log fields after the stamp) and store (every account as name:privilege:mask). A column a row
 # leaves out expects nothing: no output, no trace line, no event, the store untouched; the runner names those columns
@@ -19,7 +20,7 @@ from signal import SIGHUP, SIGQUIT, SIGTERM, SIGTSTP, SIGWINCH
 from types import SimpleNamespace
 
 INPUTS = dict(conf=None, users=None, faults=None, stdin=None, sh=None, tty=False, utmp=None, setup=None, uid=None,
-              not_under=())
+              not_under=(), needs=None)
 NOTHING = dict(out="", err="", trace=[], events=[], store=None)  # a column left out: None is the store untouched
 # Not under valgrind: rows it would slow down to no purpose, each a path another row takes (an add hashes for a second
 # there), or whose seconds it would stretch; rows that only the native build can run.
@@ -815,6 +816,9 @@ LOCK_LINKED = (f"umask 077; mkdir locks; : >locks/trace.log; ln locks/trace.log 
                f" rm locks/trace.log; userctl {CE}; rm ../kept-$$")
 LOCK_LINKED_TOLD = ("board: @DIR@/trace.log: cannot write: @DIR@/locks/trace.log: has 2 hard links; remove it, a lock"
                     " that holds no data, while no command runs: rm locks/trace.log\n" + ADD_FAILED + ADDED)
+# An add in a session whose controlling terminal is a serial line.
+SERIAL = "/dev/ttyS0"
+ON_SERIAL = f'setsid -w -c $LAUNCH "$USERCTL_BIN" {CE} <{SERIAL}'
 HOSTILE = [
     # A console or log that cannot be written fails that write alone; a log line is whole or absent.
     ok(CE, "alice_123:4:0", sh=f"mkfifo p; exec 4<>p 5>p 4<&-; rm p; userctl {CE} 2>&5", err=""),
@@ -865,7 +869,7 @@ HOSTILE = [
     ok(add("operator"), "alice_123:2:0", tty=True, utmp=NO_PID, **TYPED),
     ok(add("operator"), "alice_123:2:0", tty=True, utmp=REUSED, **TYPED),  # an entry counts for its process's heirs
     # A terminal that is no pseudo-terminal, a serial line, is named as the kernel names its device.
-    ok(CE, "alice_123:4:0", sh=f'setsid -w -c $LAUNCH "$USERCTL_BIN" {CE} </dev/ttyS0', events=[event(N, "ttyS0")]),
+    ok(CE, "alice_123:4:0", sh=ON_SERIAL, needs=SERIAL, events=[event(N, "ttyS0")]),
     fails(CE, sh=victim(ATTACK), out="rc\n# rc\n", err=ATTACKED),
     unrecorded("trace.log", "a symbolic link" + REMOVE, sh=victim("ln -s $v/rc trace.log"), out="rc\n# rc\n"),
     # Only files of root's or the user's, with one link, that others may not write (nor read, the store's).

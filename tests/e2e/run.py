@@ -4,8 +4,8 @@
 # blanks) that runs it: qemu-ppc for the PowerPC build, valgrind for memcheck.
 # Usage: run.py [SECTION...]   (every section by default)
 
-import calendar, collections, contextlib, ctypes, fcntl, os, re, resource, select, shlex, shutil, signal, subprocess
-import sys, tempfile, termios, time
+import calendar, collections, contextlib, ctypes, fcntl, os, re, resource, select, shlex, shutil, signal, stat
+import subprocess, sys, tempfile, termios, time
 
 import cases
 
@@ -289,6 +289,18 @@ def run(row, board):
             for column, value in seen.items() if value != expected.get(column, [])]
 
 
+def lacking(row):
+    # What the machine lacks of what the row needs, or None: a serial line is a character device that /sys names so.
+    if not row.needs:
+        return None
+    with contextlib.suppress(OSError):
+        info = os.stat(row.needs)
+        named = os.readlink(f"/sys/dev/char/{os.major(info.st_rdev)}:{os.minor(info.st_rdev)}")
+        if stat.S_ISCHR(info.st_mode) and os.path.basename(named) == os.path.basename(row.needs):
+            return None
+    return f"serial line {row.needs} that /sys names"
+
+
 def main(sections):
     global USERCTL, SESSIONS
     SESSIONS = reaper()
@@ -300,19 +312,24 @@ def main(sections):
     # A copy that any user a row runs as can start, wherever the build is.
     os.chmod(copy := tempfile.mkdtemp(prefix="userctl-bin-"), 0o755)
     USERCTL = shutil.copy(USERCTL, copy)
-    passed = failed = skipped = 0
+    passed = failed = skipped = lacked = 0
     for section in sections or cases.CASES:
         for row in cases.CASES[section]:
             if BUILD in row.not_under:
                 skipped += 1
                 continue
+            if missing := lacking(row):
+                print(f"SKIP cases.py:{row.line} {section}: the machine has no {missing}")
+                lacked += 1
+                continue
             with tempfile.TemporaryDirectory(prefix="userctl-e2e-") as board:
                 faults = run(row, board)
-            what = shlex.join(row.words) if row.words else row.sh
+            what = row.sh or shlex.join(row.words)
             for fault in faults:
                 print(f"FAIL cases.py:{row.line} {section}: {what[:100]}: {fault}")
             passed, failed = passed + (not faults), failed + bool(faults)
-    print(f"{passed} passed, {failed} failed" + (f", {skipped} not run under {BUILD}" if skipped else ""))
+    print(f"{passed} passed, {failed} failed" + (f", {skipped} not run under {BUILD}" if skipped else "")
+          + (f", {lacked} skipped" if lacked else ""))
     shutil.rmtree(copy)
     return 1 if failed or not passed else 0
 
