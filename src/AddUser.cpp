@@ -166,13 +166,13 @@ int AddUser::reportOutcome(const HalmLib::Gui::CGIRequester& requester, bool add
                            const std::string& login, const std::string& origin) {
     if (!added) {
         using namespace HalmLib::Gui::serviceError;
-        const auto refused = [&](const char* message) {
-            return commandFailed(trace, Told::traceFirst, message, lmsgNumber::commandFailed, cmdString.c_str(), 0, 0);
-        };
+        const char* const text = cmdString.c_str();
         switch (requester.errorCode) {
-        case userExists: refused("Same name already exists. User addition failed.\n"); return exitStatus::sameName;
-        case noMoreUsers: refused("No more User addition.\n"); return exitStatus::noMoreUsers;
-        default: return refused(failureMessage);
+        case userExists:
+            commandFailed(trace, "Same name already exists. User addition failed.\n", text);
+            return exitStatus::sameName;
+        case noMoreUsers: commandFailed(trace, "No more User addition.\n", text); return exitStatus::noMoreUsers;
+        default: return commandFailed(trace, failureMessage, text);
         }
     }
     char message[lmsgBufferSize];
@@ -205,11 +205,13 @@ int AddUser::execute() {
         std::string origin;
         std::string login;
         if (UtmpUtil::getUserInfo(origin, login) != 0) {
-            // Its trace line's text says which call failed.
+            // Its trace line's text says which call failed. Nothing has
+            // reached the service, so no outcome's record must come first:
+            // the user is told at once, before a trace line that may wait
+            // for its log.
             char text[textBufferSize];
             std::snprintf(text, sizeof text, "%s (UtmpUtil::getUserInfo()) failed.)", cmdString.c_str());
-            return commandFailed(trace, Told::consoleFirst, failureMessage, lmsgNumber::commandFailed,
-                                 static_cast<const char*>(text), 0, 0);
+            return commandFailed(trace, failureMessage, text, 0, 0, Told::consoleFirst);
         }
 
         HalmLib::Gui::CGIRequester requester;
@@ -230,7 +232,7 @@ int AddUser::execute() {
         const bool added = requester.setInfo(HalmLib::Gui::REQ_CGI_ADD_USER, sizeof record, &record) != 0;
         return reportOutcome(requester, added, description, login, origin);
     } catch (const HalmLib::PException& exception) {
-        return commandFailed(trace, Told::traceFirst, failureMessage, lmsgNumber::commandFailed, cmdString.c_str(),
-                             exception.getExceptionDetail(), exception.getActionCode());
+        return commandFailed(trace, failureMessage, cmdString.c_str(), exception.getExceptionDetail(),
+                             exception.getActionCode());
     }
 }

@@ -33,8 +33,7 @@ int ShowUserList::execute() {
         HalmLib::HalmUi::PrimitiveTypeArray<CGI_USER_INFO> users;
         HalmLib::Gui::CGIRequester requester;
         if (requester.getInfo(HalmLib::Gui::REQ_CGI_GET_USER_LIST, users) == 0) {
-            return commandFailed(trace, Told::traceFirst, failureMessage, lmsgNumber::callFailed,
-                                 "getInfo(REQ_CGI_GET_USER_LIST)");
+            return callFailed(trace, failureMessage, "getInfo(REQ_CGI_GET_USER_LIST)");
         }
 
         printTitle();
@@ -52,15 +51,12 @@ int ShowUserList::execute() {
         // A table that could not be written is no success. A failed flush
         // sets the stream's error indicator too.
         std::fflush(stdout);
-        if (std::ferror(stdout)) {
-            return commandFailed(trace, Told::traceFirst, failureMessage, lmsgNumber::commandFailed, cmdString.c_str(),
-                                 0, 0);
-        }
+        if (std::ferror(stdout)) return commandFailed(trace, failureMessage, cmdString.c_str());
         trace.putLog(0, lmsg_getmsg(lmsgNumber::commandCompleted, message, cmdString.c_str()));
         return exitStatus::success;
     } catch (const HalmLib::PException& exception) {
-        return commandFailed(trace, Told::traceFirst, failureMessage, lmsgNumber::commandFailed, cmdString.c_str(),
-                             exception.getExceptionDetail(), exception.getActionCode());
+        return commandFailed(trace, failureMessage, cmdString.c_str(), exception.getExceptionDetail(),
+                             exception.getActionCode());
     }
 }
 

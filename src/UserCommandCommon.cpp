@@ -480,3 +480,22 @@ void UserCommandCommon::printConsole(const char* message) {
     std::snprintf(text, sizeof text, "%s", message);
     std::fputs(text, stderr);
 }
+
+int UserCommandCommon::commandFailed(HalmLib::trace::HalmTrace& trace, const char* message, const char* text,
+                                     int detail, int action, Told order) {
+    char line[lmsgBufferSize];
+    return tellFailure(trace, lmsg_getmsg(lmsgNumber::commandFailed, line, text, detail, action), message, order);
+}
+
+int UserCommandCommon::callFailed(HalmLib::trace::HalmTrace& trace, const char* message, const char* call) {
+    char line[lmsgBufferSize];
+    return tellFailure(trace, lmsg_getmsg(lmsgNumber::callFailed, line, call), message, Told::traceFirst);
+}
+
+int UserCommandCommon::tellFailure(HalmLib::trace::HalmTrace& trace, const char* line, const char* message,
+                                   Told order) {
+    if (order == Told::consoleFirst) printConsole(message);
+    trace.putLog(0, line);
+    if (order == Told::traceFirst) printConsole(message);
+    return exitStatus::failed;
+}

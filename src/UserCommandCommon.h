@@ -6,7 +6,6 @@
 
 #include "CGI_USER_INFO.h"
 #include "HalmTrace.h"
-#include "lmsg.h"
 
 // Exit statuses of the program.
 namespace exitStatus {
@@ -108,20 +107,17 @@ protected:
     // Writes a console message, cut to a textBufferSize buffer, on standard
     // error.
     static void printConsole(const char* message);
-    // A command that failed, told in one shape: the catalogue's message
-    // number with its inserts in trace, and message on the console; the
-    // trace line first, but where the console is told first, as the login
-    // lookup's failure is. Returns exitStatus::failed.
+    // The order a failure is told in: its trace line, then the console,
+    // unless the caller says why the console comes first.
     enum class Told { traceFirst, consoleFirst };
-    template <typename... Inserts>
-    static int commandFailed(HalmLib::trace::HalmTrace& trace, Told order, const char* message, int number,
-                             Inserts... inserts) {
-        char text[lmsgBufferSize];
-        if (order == Told::consoleFirst) printConsole(message);
-        trace.putLog(0, lmsg_getmsg(number, text, inserts...));
-        if (order == Told::traceFirst) printConsole(message);
-        return exitStatus::failed;
-    }
+    // A command failed (catalogue message 10047): text in trace, with the
+    // platform exception's detail and action (0 and 0 where none was
+    // caught), and message on the console. Returns exitStatus::failed.
+    static int commandFailed(HalmLib::trace::HalmTrace& trace, const char* message, const char* text, int detail = 0,
+                             int action = 0, Told order = Told::traceFirst);
+    // A platform call failed (catalogue message 20003): the call named in
+    // trace, then message on the console. Returns exitStatus::failed.
+    static int callFailed(HalmLib::trace::HalmTrace& trace, const char* message, const char* call);
 
     HalmLib::trace::HalmTrace commonTrace;
     // Set when the words promise a reply line that no one types (piped "- -"
@@ -130,6 +126,9 @@ protected:
     bool replyOwed = false;
 
 private:
+    // The one place a failure is told: line, a catalogue text, in trace and
+    // message on the console, in order. Returns exitStatus::failed.
+    static int tellFailure(HalmLib::trace::HalmTrace& trace, const char* line, const char* message, Told order);
     // The password rules, for a password already in password.
     bool judgePassword(const std::string& password);
     bool inputEnded = false;  // standard input read to its end, or to a line past maxLineLength
