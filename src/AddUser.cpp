@@ -186,7 +186,7 @@ int AddUser::reportOutcome(const HalmLib::Gui::CGIRequester& requester, bool add
     // instead of throwing: never told as completed.
     if (HalmLib::Report::llog_putHalmLog(static_cast<long>(std::strlen(message)), message, 1, login.c_str(),
                                          origin.c_str(), "0xFF") != 0) {
-        return commandFailed(trace, Told::traceFirst, failureMessage, lmsgNumber::callFailed, "llog_putHalmLog");
+        return callFailed(trace, failureMessage, "llog_putHalmLog");
     }
     printConsole("User addition was completed.\n");
     return exitStatus::success;
