@@ -435,8 +435,9 @@ def paused(action, fault=""):
             f" {action}; kill -CONT $!; wait $! 2>/dev/null; echo $?; rm $s")
 
 
-# The store's names meanwhile; then the three signals that end a command most often, the lowest delivered first.
-ENDED_PAUSED = paused("cut -d: -f1 users; kill -TERM $!; kill -INT $!; kill -HUP $!")
+# The store's names meanwhile; then the three signals that end a command most often and the last one the kernel numbers
+# (64), the lowest delivered first.
+ENDED_PAUSED = paused("cut -d: -f1 users; kill -TERM $!; kill -INT $!; kill -HUP $!; kill -64 $!")
 # The test holds a lock while a command runs, and never releases it.
 LOG_HELD = "umask 077; mkdir locks; exec 3>>locks/trace.log; flock 3; userctl show user_list 3>&-"
 EVENT_HELD = f"umask 077; mkdir locks; exec 3>>locks/event.log; flock 3; userctl {CE} 3>&-"
