@@ -149,7 +149,7 @@ ADD_ROWS = [
     ok(add("user", "quiet", name="aaaaaaaa", pw="pppppppp"), "aaaaaaaa:3:0"),
     ok(add("partition_operator", "1,0", "quiet", name=N32, pw=P32), f"{N32}:5:3", partitions="#0,#1"),
     part("all", 8, 255, "#0,#1,#2,#3,#4,#5,#6,#7"),
-    part("0-1,3", 8, 11, "#0,#1,#3"),
+    part("0-1,3,10-11", 12, 3083, "#0,#1,#3,#10,#11"),  # decimal, the range's last number too
     part("2-2", 4, 4, "#2"),
     part("010", 16, 1024, "#10"),  # decimal, whatever its leading zeros
     part("31", 32, 2147483648, "#31"),
