@@ -596,8 +596,10 @@ def victim(plant):
 
 
 def big():
-    # A store 10 bytes short of 32 MiB, the most the board reads back.
-    return "".join(f"big_{i:05d}:3:0:{'v' * (524273 - 10 * (i == 63))}\n" for i in range(64))
+    # A store of exactly 32 MiB, the most the board reads back: 64 accounts, then one of 88 bytes, as long as the line
+    # of alice_123 (ce) with its yescrypt verifier of 73 bytes.
+    last = f"zed_12345:3:0:{'v' * 73}\n"
+    return "".join(f"big_{i:05d}:3:0:{'v' * (524273 - 88 * (i == 63))}\n" for i in range(64)) + last
 
 
 # A sparse trace.log past 2 GiB: only its last bytes read, then emptied for the runner.
@@ -663,7 +665,6 @@ TWIN = f"umask 077; : >event.log; ln event.log twin; userctl {CE}; s=$?; rm twin
 # In the background at a terminal set to stop a background writer; killed if stopped.
 TOSTOP = f'stty tostop; timeout -s KILL 20 $LAUNCH "$USERCTL_BIN" {CE} 2>&1; echo $?'
 UMASK = f"umask 277; USERCTL_BOARD_DIR=$PWD/new userctl {CE}; cd new; stat -c '%a %n' . *; cd ..; rm -r new"
-SEVEN_KB = "".join(f"user_{i:05d}:3:0:$y${'v' * 100}\n" for i in range(60))  # more than 5120 bytes, within max_users
 # The question asked where it cannot be written, the reply "y": declined, the reply left unread.
 UNWRITABLE = ("mkfifo p; exec 4<>p 5>p 4<&-; rm p; printf 'y\\nleft\\n' | { timeout 20 $LAUNCH \"$USERCTL_BIN\""
               " add user alice_123 Secret#12 Secret#12 ce >&5; echo $?; cat; }")
@@ -684,9 +685,13 @@ NO_LOCKS = f"board: @DIR@/trace.log: cannot write: @DIR@/locks: Permission denie
 LOCKS_OPEN = "board: @DIR@/trace.log: cannot write: @DIR@/locks: open to group or others" + LOCKS_REMADE + "\n"
 NOT_TRACED = "board: @DIR@/trace.log: cannot write: owned by uid 65534" + REMOVE + "\n" + FAILED
 TOO_BIG = STORE + ": one more account would pass the 33554432 bytes a store may hold"
-# 41 links in a row, one past the most; a file-size limit of 5120 bytes.
+# On big's store, carol_123's add is refused; without its last line, alice_123's add, which would fill it again, fails
+# only at writing it, past a file-size limit of 5120 bytes.
+FILLED = f"userctl {CAROL}; truncate -s -88 users; (ulimit -f 10; userctl {CE})"
+FILLED_TRACE = [TOO_BIG, failed(CAROL), STORE + ".new: cannot write: File too large", failed(CE)]
+BIG = [f"big_{i:05d}:3:0" for i in range(64)]  # the store then, as the store column shows it
+# 41 links in a row, one past the most.
 LINKS_41 = "ln -s . l41; for i in $(seq 40); do ln -s l$((i + 1)) l$i; done"
-LIMITED = "ulimit -f 10; userctl add user alice_123 Secret#12 Secret#12 ce quiet"
 OWN_LOG = planted("trace.log")  # a trace.log of another user's
 # A board.conf of root's, in an editor's mode, read by another user: trusted (then removed, being no 0600 file).
 EDITED = lambda board: os.chmod(board + "/board.conf", 0o644)
@@ -810,9 +815,8 @@ HOSTILE = [
     unrecorded("event.log", "not a regular file" + REMOVE, traced=True, setup=NULL),
     ok(CE, "alice_123:4:0", tty=True, sh=TOSTOP, out="User addition was completed.\r\n0\r\n", err="", events=AT_TTY),
     c([], sh=UMASK, status=0, err=ADDED, out="700 .\n600 event.log\n700 locks\n600 trace.log\n600 users\n"),
-    # The store holds no more than the board reads back; a failed write names its file.
-    c(CE, users=big, status=46, err=FULL, trace=[TOO_BIG, failed(CE)]),
-    fails(CE, STORE + ".new: cannot write: File too large", failed(CE), users=SEVEN_KB, sh=LIMITED),
+    # The store holds no more than the board reads back, and all of that; a failed write names its file.
+    c([], users=big, sh=FILLED, status=3, err=FULL + ADD_FAILED, trace=FILLED_TRACE, store=BIG),
     fails(CE, f"board: login lookup failed: no login name for uid {NOBODY}", no_login(CE), uid=NOBODY),
     fails(CE, uid=65534, sh=f"chmod 500 .; userctl {CE}; s=$?; chmod 700 .; exit $s", setup=OWN_LOG, err=NO_LOCKS),
     c(add("ce"), sh=UNWRITABLE, status=0, out="0\ny\nleft\n"),
