@@ -609,6 +609,7 @@ BIG_LOG = (f"umask 077; truncate -s 2200M trace.log; userctl {CE};"
 FILL = ('umask 077; yes "$(date -u +%FT%T.000Z) userctl[1]: xxxxxxxxxxxxx" | head -n 100 >trace.log; ulimit -f 10;'
         f" userctl {CE}")
 OTHERS = "@DIR@/{}, on its path, belongs to uid 65534; set USERCTL_BOARD_DIR to a path not through it"
+OPEN_ON_PATH = "@DIR@/w, on its path, is writable by group or others; chmod go-w it, or chmod +t it"
 OWN, ELSEWHERE = "; set USERCTL_BOARD_DIR to a directory of your own", "; set USERCTL_BOARD_DIR to another directory"
 # A state directory its user cannot make: the system's reason, and where to look instead.
 CANNOT_MAKE = "chmod 500 .; USERCTL_BOARD_DIR=$PWD/new userctl show user_list; s=$?; chmod 700 .; exit $s"
@@ -763,6 +764,7 @@ HOSTILE = [
     untrusted("mkdir d; : >f", "@DIR@/f: Not a directory" + ELSEWHERE, "rm -r d f", "/d/../f/b"),  # .. named as left
     fails(SHOW, sh=CANNOT_MAKE, uid=65534, err=REFUSED.format("@DIR@/new", "Permission denied" + ELSEWHERE) + FAILED),
     untrusted("mkdir o; chown 65534 o", OTHERS.format("o"), "rm -r o", "/o/.."),  # one left too is judged
+    untrusted("mkdir -m 775 w", OPEN_ON_PATH, "rm -r w", "/w/d"),  # not sticky: another could rename what is in it
     # A root link through another user's directory: they could swap what it leads to for a link to /etc.
     untrusted("mkdir -p o/d; chown 65534 o; ln -s o/d link", OTHERS.format("o"), "rm -r o link", "/link/d"),
     # Another user's link in a sticky directory, dangling: as if made there between a look and a mkdir.
