@@ -557,9 +557,9 @@ RECORD = [
 ]
 
 
-def planted(name, make=lambda path: os.close(os.open(path, os.O_CREAT | os.O_WRONLY, 0o600))):
-    # name in the state directory, made (an empty file by default) and given to uid 65534.
-    return lambda board: (make(os.path.join(board, name)), os.lchown(os.path.join(board, name), 65534, -1))
+def planted(name, make=lambda path: os.close(os.open(path, os.O_CREAT | os.O_WRONLY, 0o600)), uid=65534):
+    # name in the state directory, made (an empty file by default) and given to uid.
+    return lambda board: (make(os.path.join(board, name)), os.lchown(os.path.join(board, name), uid, -1))
 
 
 def unrecorded(name, why, *trace, traced=False, **columns):
@@ -805,6 +805,7 @@ HOSTILE = [
     ok(CE, "alice_123:4:0", sh=LOCK_LINKED, err=LOCK_LINKED_TOLD),
     ok(CE, "alice_123:4:0", sh=LEFT("locks"), err=LOCKS_LEFT_TOLD + ADD_FAILED + ADDED, events=BOARDS),
     ok(CE, "alice_123:4:0", sh=LEFT("trace.log"), err=LOG_LEFT_TOLD + ADD_FAILED + ADDED, events=BOARDS),
+    c(SHOW, setup=planted("trace.log", os.mkdir, 7654321), status=0, out=HEADER, err=LOG_LEFT_TOLD),  # its line lost
     ok(CE, "alice_123:4:0", sh=OPEN_LOCKS, err=OPEN_LOCKS_TOLD + ADD_FAILED + ADDED, events=BOARDS),
     distrusted(SHOW, "board.conf", WRITABLE + COPY.format("board.conf"), conf="max_users = 5\n", sh=with_mode(602)),
     c(SHOW, uid=65534, conf="max_users = 5\n", setup=EDITED, sh=ROOTS_READ, status=0, out=HEADER, trace=[SHOWN]),
