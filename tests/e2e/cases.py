@@ -150,7 +150,7 @@ ADD_ROWS = [
     ok(add("user", "quiet", name="aaaaaaaa", pw="pppppppp"), "aaaaaaaa:3:0"),
     ok(add("partition_operator", "1,0", "quiet", name=N32, pw=P32), f"{N32}:5:3", partitions="#0,#1"),
     part("all", 8, 255, "#0,#1,#2,#3,#4,#5,#6,#7"),
-    part("0-1,3", 8, 11, "#0,#1,#3"),
+    part("0-1,3,10-11", 12, 3083, "#0,#1,#3,#10,#11"),  # decimal, the range's last number too
     part("2-2", 4, 4, "#2"),
     part("010", 16, 1024, "#10"),  # decimal, whatever its leading zeros
     part("31", 32, 2147483648, "#31"),
@@ -446,8 +446,9 @@ def paused(action, fault="", at="fdatasync", more=""):
             f" {action}; kill -CONT $!; wait $! 2>/dev/null; echo $?; rm $s")
 
 
-# The store's names meanwhile; then the three signals that end a command most often, the lowest delivered first.
-ENDED_PAUSED = paused("cut -d: -f1 users; kill -TERM $!; kill -INT $!; kill -HUP $!")
+# The store's names meanwhile; then the three signals that end a command most often and the last one the kernel numbers
+# (64), the lowest delivered first.
+ENDED_PAUSED = paused("cut -d: -f1 users; kill -TERM $!; kill -INT $!; kill -HUP $!; kill -64 $!")
 # The test holds a lock while a command runs, and never releases it.
 LOG_HELD = "umask 077; mkdir locks; exec 3>>locks/trace.log; flock 3; userctl show user_list 3>&-"
 EVENT_HELD = f"umask 077; mkdir locks; exec 3>>locks/event.log; flock 3; userctl {CE} 3>&-"
@@ -593,9 +594,9 @@ RECORD = [
 ]
 
 
-def planted(name, make=lambda path: os.close(os.open(path, os.O_CREAT | os.O_WRONLY, 0o600))):
-    # name in the state directory, made (an empty file by default) and given to uid 65534.
-    return lambda board: (make(os.path.join(board, name)), os.lchown(os.path.join(board, name), 65534, -1))
+def planted(name, make=lambda path: os.close(os.open(path, os.O_CREAT | os.O_WRONLY, 0o600)), uid=65534):
+    # name in the state directory, made (an empty file by default) and given to uid.
+    return lambda board: (make(os.path.join(board, name)), os.lchown(os.path.join(board, name), uid, -1))
 
 
 def unrecorded(name, why, *trace, traced=False, **columns):
@@ -632,8 +633,10 @@ def victim(plant):
 
 
 def big():
-    # A store 10 bytes short of 32 MiB, the most the board reads back.
-    return "".join(f"big_{i:05d}:3:0:{'v' * (524273 - 10 * (i == 63))}\n" for i in range(64))
+    # A store of exactly 32 MiB, the most the board reads back: 64 accounts, then one of 88 bytes, as long as the line
+    # of alice_123 (ce) with its yescrypt verifier of 73 bytes.
+    last = f"zed_12345:3:0:{'v' * 73}\n"
+    return "".join(f"big_{i:05d}:3:0:{'v' * (524273 - 88 * (i == 63))}\n" for i in range(64)) + last
 
 
 # A sparse trace.log past 2 GiB: only its last bytes read, then emptied for the runner.
@@ -643,6 +646,7 @@ BIG_LOG = (f"umask 077; truncate -s 2200M trace.log; userctl {CE};"
 FILL = ('umask 077; yes "$(date -u +%FT%T.000Z) userctl[1]: xxxxxxxxxxxxx" | head -n 100 >trace.log; ulimit -f 10;'
         f" userctl {CE}")
 OTHERS = "@DIR@/{}, on its path, belongs to uid 65534; set USERCTL_BOARD_DIR to a path not through it"
+OPEN_ON_PATH = "@DIR@/w, on its path, is writable by group or others; chmod go-w it, or chmod +t it"
 OWN, ELSEWHERE = "; set USERCTL_BOARD_DIR to a directory of your own", "; set USERCTL_BOARD_DIR to another directory"
 # A state directory its user cannot make: the system's reason, and where to look instead.
 CANNOT_MAKE = "chmod 500 .; USERCTL_BOARD_DIR=$PWD/new userctl show user_list; s=$?; chmod 700 .; exit $s"
@@ -714,7 +718,6 @@ TWIN = f"umask 077; : >event.log; ln event.log twin; userctl {CE}; s=$?; rm twin
 # In the background at a terminal set to stop a background writer; killed if stopped.
 TOSTOP = f'stty tostop; timeout -s KILL 20 $LAUNCH "$USERCTL_BIN" {CE} 2>&1; echo $?'
 UMASK = f"umask 277; USERCTL_BOARD_DIR=$PWD/new userctl {CE}; cd new; stat -c '%a %n' . *; cd ..; rm -r new"
-SEVEN_KB = "".join(f"user_{i:05d}:3:0:$y${'v' * 100}\n" for i in range(60))  # more than 5120 bytes, within max_users
 # The question asked where it cannot be written, the reply "y": declined, the reply left unread.
 UNWRITABLE = ("mkfifo p; exec 4<>p 5>p 4<&-; rm p; printf 'y\\nleft\\n' | { timeout 20 $LAUNCH \"$USERCTL_BIN\""
               " add user alice_123 Secret#12 Secret#12 ce >&5; echo $?; cat; }")
@@ -735,9 +738,13 @@ NO_LOCKS = f"board: @DIR@/trace.log: cannot write: @DIR@/locks: Permission denie
 LOCKS_OPEN = "board: @DIR@/trace.log: cannot write: @DIR@/locks: open to group or others" + LOCKS_REMADE + "\n"
 NOT_TRACED = "board: @DIR@/trace.log: cannot write: owned by uid 65534" + REMOVE + "\n" + FAILED
 TOO_BIG = STORE + ": one more account would pass the 33554432 bytes a store may hold"
-# 41 links in a row, one past the most; a file-size limit of 5120 bytes.
+# On big's store, carol_123's add is refused; without its last line, alice_123's add, which would fill it again, fails
+# only at writing it, past a file-size limit of 5120 bytes.
+FILLED = f"userctl {CAROL}; truncate -s -88 users; (ulimit -f 10; userctl {CE})"
+FILLED_TRACE = [TOO_BIG, failed(CAROL), STORE + ".new: cannot write: File too large", failed(CE)]
+BIG = [f"big_{i:05d}:3:0" for i in range(64)]  # the store then, as the store column shows it
+# 41 links in a row, one past the most.
 LINKS_41 = "ln -s . l41; for i in $(seq 40); do ln -s l$((i + 1)) l$i; done"
-LIMITED = "ulimit -f 10; userctl add user alice_123 Secret#12 Secret#12 ce quiet"
 OWN_LOG = planted("trace.log")  # a trace.log of another user's
 # A board.conf of root's, in an editor's mode, read by another user: trusted (then removed, being no 0600 file).
 EDITED = lambda board: os.chmod(board + "/board.conf", 0o644)
@@ -842,6 +849,7 @@ HOSTILE = [
     untrusted("mkdir d; : >f", "@DIR@/f: Not a directory" + ELSEWHERE, "rm -r d f", "/d/../f/b"),  # .. named as left
     fails(SHOW, sh=CANNOT_MAKE, uid=65534, err=REFUSED.format("@DIR@/new", "Permission denied" + ELSEWHERE) + FAILED),
     untrusted("mkdir o; chown 65534 o", OTHERS.format("o"), "rm -r o", "/o/.."),  # one left too is judged
+    untrusted("mkdir -m 775 w", OPEN_ON_PATH, "rm -r w", "/w/d"),  # not sticky: another could rename what is in it
     # A root link through another user's directory: they could swap what it leads to for a link to /etc.
     untrusted("mkdir -p o/d; chown 65534 o; ln -s o/d link", OTHERS.format("o"), "rm -r o link", "/link/d"),
     # Another user's link in a sticky directory, dangling: as if made there between a look and a mkdir.
@@ -885,6 +893,7 @@ HOSTILE = [
     ok(CE, "alice_123:4:0", sh=LEFT("trace.log", FILE_ASIDE), err=LOG_ASIDE_2, events=BOARDS),
     ok(CE, "alice_123:4:0", sh=LEFT("locks", DIR_ASIDE), err=LOCKS_ASIDE_2, events=BOARDS),
     ok(CE, "alice_123:4:0", sh=LEFT("locks", LINK_ASIDE), err=LOCKS_ASIDE_2, events=BOARDS),
+    c(SHOW, setup=planted("trace.log", os.mkdir, 7654321), status=0, out=HEADER, err=LOG_LEFT_TOLD),  # its line lost
     ok(CE, "alice_123:4:0", sh=OPEN_LOCKS, err=OPEN_LOCKS_TOLD + ADD_FAILED + ADDED, events=BOARDS),
     distrusted(SHOW, "board.conf", WRITABLE + COPY.format("board.conf"), conf="max_users = 5\n", sh=with_mode(602)),
     c(SHOW, uid=65534, conf="max_users = 5\n", setup=EDITED, sh=ROOTS_READ, status=0, out=HEADER, trace=[SHOWN]),
@@ -897,9 +906,8 @@ HOSTILE = [
     unrecorded("event.log", "not a regular file" + REMOVE, traced=True, setup=NULL),
     ok(CE, "alice_123:4:0", tty=True, sh=TOSTOP, out="User addition was completed.\r\n0\r\n", err="", events=AT_TTY),
     c([], sh=UMASK, status=0, err=ADDED, out="700 .\n600 event.log\n700 locks\n600 trace.log\n600 users\n"),
-    # The store holds no more than the board reads back; a failed write names its file.
-    c(CE, users=big, status=46, err=FULL, trace=[TOO_BIG, failed(CE)]),
-    fails(CE, STORE + ".new: cannot write: File too large", failed(CE), users=SEVEN_KB, sh=LIMITED),
+    # The store holds no more than the board reads back, and all of that; a failed write names its file.
+    c([], users=big, sh=FILLED, status=3, err=FULL + ADD_FAILED, trace=FILLED_TRACE, store=BIG),
     fails(CE, f"board: login lookup failed: no login name for uid {NOBODY}", no_login(CE), uid=NOBODY),
     fails(CE, uid=65534, sh=f"chmod 500 .; userctl {CE}; s=$?; chmod 700 .; exit $s", setup=OWN_LOG, err=NO_LOCKS),
     c(add("ce"), sh=UNWRITABLE, status=0, out="0\ny\nleft\n"),
