@@ -31,6 +31,7 @@ std::size_t leadLength(unsigned char lead) {
 
 // The code point of the UTF-8 sequence that text starts with, and its
 // length; 0 for one that is not UTF-8 (overlong, a surrogate, past U+10FFFF).
+// No two-byte form is overlong: leadLength refuses the leads C0 and C1.
 std::size_t utf8Length(std::string_view text, char32_t& point) {
     const std::size_t length = leadLength(static_cast<unsigned char>(text[0]));
     if (length == 0 || length > text.size()) return 0;
@@ -39,8 +40,8 @@ std::size_t utf8Length(std::string_view text, char32_t& point) {
         if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) return 0;
         point = point << 6 | (static_cast<unsigned char>(c) & 0x3Fu);
     }
-    constexpr char32_t shortest[] = {0, 0, 0x80, 0x800, 0x10000};
-    return point < shortest[length] || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF ? 0 : length;
+    const bool overlong = (length == 3 && point < 0x800) || (length == 4 && point < 0x10000);
+    return overlong || (point >= 0xD800 && point <= 0xDFFF) || point > 0x10FFFF ? 0 : length;
 }
 
 // The escape of the character word starts with into piece (room for 17
