@@ -141,7 +141,7 @@ Status openPrivateDir(int dir, const char* name, Fd& opened) {
     const int error = opened.get() < 0 ? errno : 0;
     struct stat info {};
     if (error == ELOOP || error == ENOTDIR) {  // a link too
-        return Status(EPERM, "not a directory; remove it, and the board makes a new one", true);
+        return Status(EPERM, "not a directory; remove it, and the board makes a new one");
     }
     // Another user's directory the user may not read is told as theirs.
     if (error == EACCES && (fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) != 0 || info.st_uid == geteuid())) {
@@ -159,9 +159,9 @@ Status openPrivateDir(int dir, const char* name, Fd& opened) {
     }
     opened = Fd();
     if (info.st_uid != geteuid() || (info.st_mode & othersWrite)) {
-        return Status(EPERM, why + moveAside(dir, name, name, ", and the board makes a new one"), true);
+        return Status(EPERM, why + moveAside(dir, name, name, ", and the board makes a new one"));
     }
-    return Status(EPERM, why + "; remove it, and the board makes a new one", true);
+    return Status(EPERM, why + "; remove it, and the board makes a new one");
 }
 
 Status readFile(int dir, const char* name, std::string& out, std::size_t limit, mode_t othersMayNot) {

@@ -86,7 +86,8 @@ std::string nameAside(int dir, const std::string& name);
 // made 0700 when missing, opened for reading: whoever can open a file can
 // hold its lock, and no one else can ever have opened what is in such a
 // directory. Else EPERM, with what to do after the reason: removed, or moved
-// aside when it may hold what the user cannot remove.
+// aside when it may hold what the user cannot remove; its one caller says
+// every refusal aloud.
 Status openPrivateDir(int dir, const char* name, Fd& opened);
 
 // The whole file name in dir, opened as openFile does, into out; a missing
