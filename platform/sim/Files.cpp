@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <iterator>
 #include <string>
 
 #include "CallerSignals.h"

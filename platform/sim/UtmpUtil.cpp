@@ -72,8 +72,9 @@ board::Status controllingTerminal(dev_t& device) {
         device = number;
         return {};
     }
-    // Where /proc/self/stat is emulated (qemu-user) it names no terminal, yet
-    // /dev/tty opens: then the terminal itself may say which it is.
+    // Where the stat file names none, or cannot be read, yet /dev/tty opens
+    // (an emulator that answers for the thread's file too), the terminal
+    // itself may say which it is.
     board::Fd tty;
     if (board::Status opened = board::openAt(AT_FDCWD, "/dev/tty", O_RDWR | O_NOCTTY | O_NONBLOCK, tty); !opened.ok()) {
         return parsed || opened.error() == ENXIO ? board::Status(ENXIO) : opened;
