@@ -148,14 +148,7 @@ def at_terminal(row, argv, variables, child):
     # itself: no question, no end, or echo left off.
     master, slave = os.openpty()
     tty, deadline, out, cmdline, readable, problems = os.ttyname(slave)[5:], time.monotonic() + TIMEOUT, b"", "", [], []
-    other = None
-    if row.utmp:  # a utmp file of the row's own in place of the system's, for this run alone
-        own = 'mount -t tmpfs utmp /var/run && printf %s "$0" | utmpdump -r >/var/run/utmp 2>/dev/null && exec "$@"'
-        if "@OTHER@" in "".join(row.utmp):
-            other = register(subprocess.Popen(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "sleep",
-                                               str(TIMEOUT)], start_new_session=True))
-        entries = "".join(row.utmp).replace("@TTY@", tty).replace("@OTHER@", f"{other.pid if other else 0:05}")
-        argv = ["unshare", "-m", "sh", "-c", own, entries, *argv]
+    argv, other = with_own_utmp(row, tty, argv)
     if row.tty == "nonblocking":  # as a parent process may leave it
         fcntl.fcntl(slave, fcntl.F_SETFL, fcntl.fcntl(slave, fcntl.F_GETFL) | os.O_NONBLOCK)
     def controlling():  # in the child, a session leader already: the terminal becomes its controlling terminal
@@ -188,20 +181,44 @@ def at_terminal(row, argv, variables, child):
         else:  # a part of a line typed without Enter is not read while the line is open: nothing to wait for
             read = bytes_read(at()) + (len(item.encode()) if item.endswith("\r") else 0)
             os.write(master, item.encode())
-    try:
-        err = proc.communicate(timeout=max(1, deadline - time.monotonic()))[1]
-    except subprocess.TimeoutExpired:  # asked again and again, or waits for ever
-        end({proc.pid})
-        err, problems = proc.communicate()[1], problems + [f"not ended within {TIMEOUT} s"]
-    while chunk := terminal(master, 0):  # what the terminal still holds: the answer's echo
-        out += chunk
-    if not termios.tcgetattr(master)[3] & termios.ECHO:
-        problems.append("echo left off")
+    err, echoed, ending = collect(proc, master, deadline)
+    out, problems = out + echoed, problems + ending
     os.close(master)
     register(proc, "-")
     if other:
         other.kill(), other.wait(), register(other, "-")
     return out, err, proc.returncode, tty, cmdline, readable, problems
+
+
+def with_own_utmp(row, tty, argv):
+    # argv run with a utmp file of the row's own in place of the system's, for this run alone, and the process of
+    # another user's that its entries name (None when they name none).
+    if not row.utmp:
+        return argv, None
+    own = 'mount -t tmpfs utmp /var/run && printf %s "$0" | utmpdump -r >/var/run/utmp 2>/dev/null && exec "$@"'
+    other = None
+    if "@OTHER@" in "".join(row.utmp):
+        other = register(subprocess.Popen(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "sleep",
+                                           str(TIMEOUT)], start_new_session=True))
+    entries = "".join(row.utmp).replace("@TTY@", tty).replace("@OTHER@", f"{other.pid if other else 0:05}")
+    return ["unshare", "-m", "sh", "-c", own, entries, *argv], other
+
+
+def collect(proc, master, deadline):
+    # Once the row's process ends (ended, past deadline): its standard error, what the terminal still holds (the
+    # answer's echo), and what went wrong: no end, or echo left off.
+    problems = []
+    try:
+        err = proc.communicate(timeout=max(1, deadline - time.monotonic()))[1]
+    except subprocess.TimeoutExpired:  # asked again and again, or waits for ever
+        end({proc.pid})
+        err, problems = proc.communicate()[1], [f"not ended within {TIMEOUT} s"]
+    out = b""
+    while chunk := terminal(master, 0):
+        out += chunk
+    if not termios.tcgetattr(master)[3] & termios.ECHO:
+        problems.append("echo left off")
+    return err, out, problems
 
 
 bytes_read = lambda pid: int(re.search(r"rchar: (\d+)", open(f"/proc/{pid}/io").read())[1])
