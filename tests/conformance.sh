@@ -33,7 +33,8 @@ ended=$?
 cat <&3 >>"$board/named"
 exec 3<&-
 { [ $ended = 143 ] && cut -d: -f1 "$board/own/users" 2>/dev/null | while read -r name; do
-  grep -q "account $name " "$board/named" || exit 1; done; } || { echo "conformance.sh: SIGTERM: $ended" >&2; status=1; }
+  grep -q "account $name " "$board/named" || exit 1; done; } ||
+  { echo "conformance.sh: SIGTERM: $ended" >&2; status=1; }
 rm -r "$board"
 [ $status = 0 ] && exit $refused
 exit $status

@@ -9,7 +9,6 @@
 #include <utility>
 #include <vector>
 
-#include "CGIRequester.h"
 #include "Files.h"
 #include "PartitionOperatorInfo.h"
 #include "StateDir.h"
@@ -27,12 +26,9 @@ struct Key {
     std::uint32_t Settings::*value;
     std::uint32_t most;
 };
-// A call waits lock_wait at most, for all its locks and lines: it then
-// returns within the platform's bound, the hash of a password and all. A
-// board set up when a wait could be longer keeps working: up to the old
-// bound a value is taken as this, and said so.
-constexpr std::uint32_t maxLockWait = 50, formerMaxLockWait = 3600;
-static_assert(maxLockWait + 10 <= HalmLib::callSeconds, "a call returns within the platform's bound");
+// A board set up when a wait could be longer keeps working: up to the old
+// bound a value is taken as maxLockWait, and said so.
+constexpr std::uint32_t formerMaxLockWait = 3600;
 constexpr std::uint32_t maxPartitions = HalmLib::HalmUi::PartitionOperatorInfo::maskWidth;
 constexpr Key keys[] = {
     {"partitions", 1, maxPartitions, &Settings::partitions, maxPartitions},

@@ -12,10 +12,14 @@
 
 namespace board {
 
+// A command waits lock_wait at most, for all its locks and lines: it then
+// returns within the platform's bound, the hash of a password and all.
+constexpr std::uint32_t maxLockWait = 50;
+
 struct Settings {
     std::uint32_t partitions = 4;
     std::uint32_t maxUsers = 100;
-    std::uint32_t lockWait = 15;  // seconds an add waits for the store's lock
+    std::uint32_t lockWait = 15;  // seconds a command waits for its locks, maxLockWait at most
 };
 
 struct Faults {
