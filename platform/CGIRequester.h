@@ -3,13 +3,10 @@
 #include <cstdint>
 
 #include "CGI_USER_INFO.h"
+#include "PrimitiveTypeArray.h"
 #include "SerializableObject.h"
 
 namespace HalmLib {
-namespace HalmUi {
-template <typename T>
-class PrimitiveTypeArray;
-}  // namespace HalmUi
 
 // Every call of the platform, a constructor or destructor included, returns
 // within this many seconds, a refusal or a platform failure included:

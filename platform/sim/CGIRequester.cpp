@@ -21,6 +21,7 @@ using HalmLib::Gui::REQ_CGI_GET_USER_LIST;
 namespace serviceError = HalmLib::Gui::serviceError;
 using board::failure;
 using board::Status;
+using UserList = HalmLib::Gui::UserList;
 static_assert(board::maxLockWait + 10 <= HalmLib::callSeconds, "a call returns within the platform's bound");
 
 // The service's codes for the requests it refuses besides a name taken and
@@ -101,23 +102,21 @@ std::int32_t lockOrWrite(const Status& status) {
     return status.error() == EWOULDBLOCK || status.error() == EINTR ? refusal::lock : refusal::write;
 }
 
-// The serialized user list, as the list template reads it: a 16-bit
-// big-endian count, then one record per account in store order. The store
-// is released before this returns, so that only the payload is held while
-// the caller's object takes its copy.
-constexpr std::size_t listCountSize = 2, listMaxCount = 0xFFFF;
+// The serialized user list: a 16-bit big-endian count, then one record per
+// account in store order. The store is released before this returns, so
+// that only the payload is held while the caller's object takes its copy.
 Answer buildUserList(const board::StateDir& dir, std::vector<unsigned char>& payload) {
     board::Store store;
     if (Status read = board::readStore(dir, store); !read.ok()) return {refusal::read, read};
     const std::size_t count = store.accounts.size();
-    if (count > listMaxCount) {
+    if (count > UserList::maxCount) {
         return {refusal::read,
                 failure(EFBIG, "%s: %zu accounts are more than a list can carry", dir.file("users").c_str(), count)};
     }
-    payload.assign(listCountSize + count * sizeof(CGI_USER_INFO), 0);
+    payload.assign(UserList::countSize + count * sizeof(CGI_USER_INFO), 0);
     payload[0] = static_cast<unsigned char>(count >> 8);
     payload[1] = static_cast<unsigned char>(count);
-    unsigned char* at = payload.data() + listCountSize;
+    unsigned char* at = payload.data() + UserList::countSize;
     for (const board::Account& account : store.accounts) {
         CGI_USER_INFO record{};
         std::memcpy(record.user_name, account.name.data(), account.name.size());
