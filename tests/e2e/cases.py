@@ -112,17 +112,20 @@ def fails(words, *trace, **columns):
 # controls, past U+10FFFF) and beside them; U+00C0, whose second byte is C1's first; U+0800, U+1000, U+10000 and
 # U+40000, the first of E0's, after E0's, of F0's and of F1's forms; U+D080 and U+E080, whose low bits are C1's; U+E800,
 # whose second byte only ED's forms refuse; U+DFFF and U+E000, the last surrogate and the character after; the overlong
-# forms of U+07FF and U+FFFF; a four-byte form cut short by an x; F0 C0 81 80, a second byte past its range; F5, the
-# first byte past the leads; C3, a lead cut short by the word's end.
+# forms of U+07FF and U+FFFF; a four-byte form cut short by an x; C3 C0, E0 C0 A0, E1 C0 81, EE C0 81, F0 C0 81 80
+# and F1 C0 81 80, each form's lead with a second byte past its range; F5, the first byte past the leads; C3, a lead
+# cut short by the word's end.
 EDGES = (" \x7f\x80\x9f\xa0\u00c0\u061b\u061c\u061d\u200d\u200e\u200f\u2010\u2027\u2028\u202e\u202f\u2065\u2066"
          "\u2069\u206a\U0010ffff\udcf4\udc90\udc80\udc80\u0800\u1000\ud080\ue080\ue800\U00010000\U00040000"
          "\udced\udcbf\udcbf\ue000\udce0\udc9f\udcbf\udcf0\udc8f\udcbf\udcbf\udcf0\udc9f\udc98x"
-         "\udcf0\udcc0\udc81\udc80\udcf5\udcc3")
+         "\udcc3\udcc0\udce0\udcc0\udca0\udce1\udcc0\udc81\udcee\udcc0\udc81\udcf0\udcc0\udc81\udc80"
+         "\udcf1\udcc0\udc81\udc80\udcf5\udcc3")
 EDGES_SHOWN = (" \\x7f\\xc2\\x80\\xc2\\x9f\u00a0\u00c0\u061b\\xd8\\x9c\u061d\u200d\\xe2\\x80\\x8e\\xe2\\x80\\x8f"
                "\u2010\u2027\\xe2\\x80\\xa8\\xe2\\x80\\xae\u202f\u2065\\xe2\\x81\\xa6\\xe2\\x81\\xa9\u206a"
                "\U0010ffff\\xf4\\x90\\x80\\x80\u0800\u1000\ud080\ue080\ue800\U00010000\U00040000"
                "\\xed\\xbf\\xbf\ue000\\xe0\\x9f\\xbf\\xf0\\x8f\\xbf\\xbf\\xf0\\x9f\\x98x"
-               "\\xf0\\xc0\\x81\\x80\\xf5\\xc3")
+               "\\xc3\\xc0\\xe0\\xc0\\xa0\\xe1\\xc0\\x81\\xee\\xc0\\x81\\xf0\\xc0\\x81\\x80"
+               "\\xf1\\xc0\\x81\\x80\\xf5\\xc3")
 # Words that could drive a terminal or be mistaken for other text, each as the console and the logs both show it: every
 # row checks the console's escape (the selector's message) and the board's (a refused privilege's trace line).
 ESCAPED = [
