@@ -6,14 +6,6 @@
 
 #include "CallerSignals.h"
 
-HeldSignals::Action HeldSignals::byDefault(int number) {
-    switch (callerSignals::byDefault(number)) {
-    case callerSignals::Action::none: return Action::none;
-    case callerSignals::Action::stop: return Action::stop;
-    default: return Action::end;
-    }
-}
-
 HeldSignals::HeldSignals(Which which) {
     callerSignals::KernelSet held;
     if (which == Which::ending) {

@@ -20,10 +20,6 @@ public:
         forThreads,
     };
 
-    // What signal number does to a process that has not set its action.
-    enum class Action { none, stop, end };
-    static Action byDefault(int number);
-
     explicit HeldSignals(Which which);
     ~HeldSignals();
     HeldSignals(const HeldSignals&) = delete;

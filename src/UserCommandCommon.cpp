@@ -15,6 +15,7 @@
 #include <string_view>
 #include <utility>
 
+#include "CallerSignals.h"
 #include "CommonUtil.h"
 #include "HeldSignals.h"
 #include "PartitionOperatorInfo.h"
@@ -116,9 +117,9 @@ public:
         hidden = echoing;
         hidden.c_lflag = (hidden.c_lflag & ~tcflag_t{ECHO}) | ECHONL;
         for (int number = 1; number < NSIG; ++number) {
-            const HeldSignals::Action action = HeldSignals::byDefault(number);
-            if (action == HeldSignals::Action::end && number != SIGKILL) catchSignal(number, restoreAndEnd);
-            if (action == HeldSignals::Action::stop && number != SIGSTOP) catchSignal(number, stopAndAskAgain);
+            const callerSignals::Action action = callerSignals::byDefault(number);
+            if (action == callerSignals::Action::end && number != SIGKILL) catchSignal(number, restoreAndEnd);
+            if (action == callerSignals::Action::stop && number != SIGSTOP) catchSignal(number, stopAndAskAgain);
         }
         // Typed ahead of the first prompt, a line was echoed already: it is dropped.
         hiding = discardAndSet(hidden);
